@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages the workbench needs to build, run and test.
+# Idempotent: packages already present are left alone and apt is not touched.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libusb-1.0-0-dev
+  libopencv-core-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  umockdev libumockdev-dev
+  fonts-liberation fonts-wqy-microhei
+  libxcb1-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
