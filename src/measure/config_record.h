@@ -1,0 +1,48 @@
+#pragma once
+// The 512-byte configuration record of a ".cfg" file: interface settings,
+// the ten field labels and the description. Pure encode and decode; the
+// main window reads and applies the values.
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+constexpr std::size_t kConfigRecordSize = 512;
+using ConfigRecordBytes = std::array<std::uint8_t, kConfigRecordSize>;
+
+struct ConfigRecordValues {
+    int protocolCode = 0;  // 0..12; SPI and SPI_CRC share 5
+    std::array<int, 10> fieldWidth{15, 17, 2, 0, 0, 0, 0, 0, 0, 0};
+    int fieldCount = 3;
+    int clockCode = 18;  // 8, 18, 34 or 38: always even
+    int turnMode = 0;    // 0 single turn, 1 multiturn; bit 0 of the clock byte
+    int gaugeField = 0;
+    std::array<QString, 10> fieldLabel;
+    QString description;
+    int codeMode = 0;  // 0 Binary, 128 Gray
+};
+
+struct ClockTurn {
+    int clockCode = 0;
+    int turnMode = 0;
+};
+
+// Byte 10 holds clock code plus turn mode.
+ClockTurn decodeClockTurnByte(std::uint8_t byte);
+
+// Builds the record; numbers are stored as their low 8 bits, texts as UTF-8
+// bytes behind a length byte. Refuses, returning an error text and leaving
+// `out` untouched, when a text is longer than 255 bytes or the texts do not
+// fit the record.
+std::optional<QString> encodeConfigRecord(const ConfigRecordValues& values, ConfigRecordBytes& out);
+
+// Reads a record from file bytes. A file that is not exactly 512 bytes, or
+// whose text lengths run past the record, is short or corrupt and loads
+// nothing. Text bytes that are not valid UTF-8 come from Windows
+// installations and are read as GB18030. A code byte other than 128 means
+// Binary.
+std::optional<ConfigRecordValues> decodeConfigRecord(std::span<const std::uint8_t> file);
+
+// UTF-8 when valid, else GB18030.
+QString decodeConfigText(std::span<const std::uint8_t> bytes);
