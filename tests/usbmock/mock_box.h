@@ -1,0 +1,85 @@
+#pragma once
+// An emulated encoder box on a umockdev testbed: sysfs entries with the box's
+// descriptors, and a usbdevfs ioctl handler that answers libusb the way the
+// kernel would (claim/release, URB submit, non-blocking reap, discard, and
+// descriptor requests on endpoint 0).
+#include <umockdev.h>
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct MockBoxSpec {
+    std::uint16_t vendorId = 0x04B4;
+    std::uint16_t productId = 0x1004;
+    std::string manufacturer = "Cypress";
+    std::string product;  // empty: the box's name
+    std::string serial = "0001";
+    bool strings = true;  // false: no string descriptors at all
+    std::vector<std::uint16_t> languages{0x0409};
+    int bus = 1;
+    int address = 2;
+    std::string sysName = "1-1";
+    int speed = 480;
+};
+
+class MockBox {
+public:
+    MockBox(UMockdevTestbed* testbed, MockBoxSpec spec);
+    ~MockBox();
+    MockBox(const MockBox&) = delete;
+    MockBox& operator=(const MockBox&) = delete;
+
+    // Bytes the box sends: each IN transfer takes up to its length from the
+    // queue. An IN transfer finding nothing queued is withheld until supplyIn.
+    void supplyIn(const std::vector<std::uint8_t>& bytes);
+    void setStallIn(bool stall);
+    // Pulls the plug: URBs in flight end with -ENODEV, every later request
+    // fails with ENODEV, and a "remove" uevent goes out.
+    void unplug();
+
+    std::vector<std::vector<std::uint8_t>> outTransfers() const;
+    int withheldInCount() const;
+    int discardCount() const;
+    bool interfaceClaimed() const;
+    std::vector<unsigned long> unhandledRequests() const;
+    const std::string& sysPath() const { return sysPath_; }
+    const std::string& devNode() const { return devNode_; }
+
+private:
+    struct Urb {
+        UMockdevIoctlData* urb = nullptr;  // the client's struct usbdevfs_urb
+        UMockdevIoctlData* buffer = nullptr;
+        unsigned long clientAddress = 0;
+    };
+
+    static gboolean onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, gpointer self);
+    bool handle(UMockdevIoctlClient* client);
+    void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void control(Urb& u);
+    void finish(Urb u, int status, int actualLength);
+    void fillIn(Urb& u);
+    static void release(Urb& u);
+    std::vector<std::uint8_t> deviceDescriptor() const;
+    std::vector<std::uint8_t> configDescriptor() const;
+    std::vector<std::uint8_t> stringDescriptor(int index) const;
+
+    UMockdevTestbed* testbed_;
+    MockBoxSpec spec_;
+    std::string sysPath_;
+    std::string devNode_;
+    UMockdevIoctlBase* handler_ = nullptr;
+
+    mutable std::mutex mutex_;
+    bool gone_ = false;
+    bool stallIn_ = false;
+    bool claimed_ = false;
+    int discards_ = 0;
+    std::deque<std::uint8_t> inData_;
+    std::deque<Urb> withheldIn_;
+    std::deque<Urb> reapable_;
+    std::vector<std::vector<std::uint8_t>> out_;
+    std::vector<unsigned long> unhandled_;
+};
