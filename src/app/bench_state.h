@@ -1,0 +1,75 @@
+#pragma once
+// The main window's state record: one per window, alive as long as it is.
+// Everything a worker reads or writes is atomic or guarded; the interface
+// settings are written on the GUI thread under a lock and read by workers as
+// a snapshot.
+#include "interface/frame_decoder.h"
+#include "interface/interface_settings.h"
+#include "link/box_link.h"
+
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+enum class DisplayBase;
+
+struct BenchState {
+    BenchState() = default;
+    BenchState(const BenchState&) = delete;
+    BenchState& operator=(const BenchState&) = delete;
+
+    // Box link, command flags, SendLock, send results, sender and drain workers.
+    BoxLink link;
+
+    // Operation state.
+    std::atomic<bool> configApplied{false};
+    std::atomic<bool> drainArmed{false};
+    std::atomic<bool> absTestActive{false};
+    std::atomic<bool> hotKeyCapture{false};
+    std::atomic<bool> eepromRunning{false};
+    std::atomic<bool> samplingAlive{false};
+    std::array<QString, 3> frozenValueTexts;  // value fields 1..3 when power went off
+    int fileCounter = 0;
+    std::atomic<int> captureSeconds{3};
+    std::atomic<int> resolutionTruncateBits{2};  // the resolution test's working value
+    std::atomic<int> eepromValue{0};
+    std::atomic<int> calibParam{4};
+
+    // Decoder results shared with the readers.
+    std::atomic<std::int64_t> lastRawFrame{0};
+    std::array<std::atomic<std::int64_t>, kMaxFields> fieldValue{};
+    std::atomic<double> gaugeAngle{0.0};
+    std::atomic<int> spiCrcField{0};
+    std::atomic<int> displayBase{0};  // DisplayBase; "Hex" at start-up (set by the bench)
+
+    // Workers of operations.
+    WorkerHandle readerWorker;
+
+    // Interface settings: the GUI thread reads `settings` freely and changes
+    // it only through updateSettings; workers take settingsSnapshot().
+    const InterfaceSettings& settings() const { return settings_; }
+    InterfaceSettings settingsSnapshot() const
+    {
+        std::lock_guard lock(settingsMutex_);
+        return settings_;
+    }
+    template <typename F>
+    void updateSettings(F&& change)
+    {
+        std::lock_guard lock(settingsMutex_);
+        change(settings_);
+    }
+
+    PacketParams packetParams() const
+    {
+        std::lock_guard lock(settingsMutex_);
+        return settings_.packetParams(eepromValue.load(), calibParam.load());
+    }
+
+private:
+    mutable std::mutex settingsMutex_;
+    InterfaceSettings settings_;
+};

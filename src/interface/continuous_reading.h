@@ -1,0 +1,31 @@
+#pragma once
+// "Read data", the continuous reader worker and the two reset buttons of
+// RS485 encoders.
+#include "app/control.h"
+#include "link/command_flags.h"
+
+#include <QString>
+#include <cstdint>
+
+class Bench;
+
+inline const QString kMsgSpiCrcError = QStringLiteral("spi crc error ");
+
+// The frame mask of the reader: 2^bits − 1, exact (all ones from 64 bits up).
+std::int64_t readFrameMaskOf(int totalBits);
+
+class ContinuousReading {
+public:
+    explicit ContinuousReading(Bench& bench) : bench_(bench) {}
+
+    void readData();
+    // "Reset of angle" (ResetAngleCmd) or "Reset of multi turn" (ResetTurnsCmd).
+    void reset(Flag flag, Control button);
+
+    // The worker's body; runs until its run flags drop.
+    void runReader();
+
+private:
+    bool startReader();
+    Bench& bench_;
+};

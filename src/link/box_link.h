@@ -1,0 +1,82 @@
+#pragma once
+// The bench's side of the box: the device object, the two endpoints, the
+// command flags, SendLock, the send and drain-read results and the workers
+// that move packets. Owned by the bench state for the life of the window.
+#include "link/box_usb_device.h"
+#include "link/command_flags.h"
+#include "link/command_packet.h"
+#include "link/send_lock.h"
+#include "link/worker_set.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// An endpoint reference that device changes replace. Workers copy the
+// shared pointer and keep using their copy; a closed device makes its
+// transfers fail instead of touching freed memory.
+class EndpointSlot {
+public:
+    std::shared_ptr<CCyUSBEndPoint> get() const
+    {
+        std::lock_guard lock(mutex_);
+        return ep_;
+    }
+    void set(std::shared_ptr<CCyUSBEndPoint> ep)
+    {
+        std::lock_guard lock(mutex_);
+        ep_ = std::move(ep);
+    }
+    bool present() const { return get() != nullptr; }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<CCyUSBEndPoint> ep_;
+};
+
+// What the link asks of its owner: stop-all and a modal message. Both may be
+// called from worker threads.
+struct LinkHooks {
+    std::function<void()> stopAll;
+    std::function<void(const std::string&)> showMessage;
+};
+
+inline constexpr const char* kDrainFailedMessage = "操作失败请重新操作";
+
+struct BoxLink {
+    std::unique_ptr<BoxUsbDevice> usbDevice;
+    EndpointSlot inEndpoint;
+    EndpointSlot outEndpoint;
+
+    // Device-change marks.
+    std::atomic<bool> arrivalSeen{false};
+    std::atomic<bool> nodesChanged{false};
+    std::atomic<bool> removalSeen{false};
+
+    CommandFlags flags;
+    SendLock sendLock;
+    std::atomic<bool> lastSendOk{false};
+    std::atomic<bool> lastReadOk{false};
+    WorkerHandle senderWorker;
+    WorkerHandle drainWorker;
+
+    LinkHooks hooks;
+    WorkerSet workers;
+};
+
+// Starts a sender worker for the flags that are up now and the given packet
+// parameters (both captured at the request). Does not wait for the worker.
+WorkerHandle requestSend(BoxLink& link, const PacketParams& params);
+
+// Starts the one-shot 2048-byte drain read.
+WorkerHandle requestDrainRead(BoxLink& link);
+
+// Searches the bus for the box, opens it and sets the endpoints; returns the
+// window title ("Rotoscope", plus "错误!" per missing endpoint, or empty).
+std::string findBox(BoxLink& link);
+
+// The sender's and the drain read's bodies, run on the calling thread.
+void runSender(BoxLink& link, const CommandPacket& packet);
+void runDrainRead(BoxLink& link);

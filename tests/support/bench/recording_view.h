@@ -1,0 +1,88 @@
+#pragma once
+// A BenchView for tests: remembers every control's state, records messages
+// and timer calls, and answers file dialogs from a queue. Thread-safe, so
+// workers may call it like they call the window.
+#include "app/bench_view.h"
+
+#include <QStringList>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+class RecordingView : public BenchView {
+public:
+    RecordingView();
+
+    void setText(Control c, const QString& text) override;
+    QString text(Control c) const override;
+    void setEnabled(Control c, bool on) override;
+    bool isEnabled(Control c) const override;
+    void setVisible(Control c, bool on) override;
+    bool isVisible(Control c) const override;
+    void setChecked(Control c, bool on) override;
+    bool isChecked(Control c) const override;
+    void setCurrentIndex(Control c, int index) override;
+    int currentIndex(Control c) const override;
+    void setLamp(Control c, LampImage image) override;
+    void setProgress(Control c, int value) override;
+    void setButtonColours(Control c, QColor pressed, QColor normal) override;
+    void setGaugeHighlight(int field) override;
+    void setGaugeValue(double value) override;
+    void setTitle(const QString& title) override;
+    void showWindow() override;
+    void repaintWindow() override;
+    void showMessage(const QString& text) override;
+    QString saveFileName(const FileDialogRequest& request) override;
+    QString openFileName(const FileDialogRequest& request) override;
+    void startTimer(int id, int periodMs) override;
+    void killTimer(int id) override;
+
+    // --- For the tests ---
+    // Selects a list entry by its text, as a user would.
+    void choose(Control list, const QString& item);
+    QStringList items(Control list) const;
+    QStringList messages() const;
+    void clearMessages();
+    QString title() const;
+    QColor normalColour(Control c) const;
+    QColor pressedColour(Control c) const;
+    LampImage lamp(Control c) const;
+    int progress(Control c) const;
+    int gaugeHighlight() const;
+    double gaugeValue() const;
+    int gaugeRedraws() const;
+    bool timerRunning(int id) const;
+    int timerPeriod(int id) const;
+    int showWindowCalls() const;
+    // Answers of the next file dialogs (empty text: the user cancels).
+    void queueFileAnswer(const QString& path);
+    std::vector<FileDialogRequest> fileRequests() const;
+
+private:
+    struct State {
+        QString text;
+        bool enabled = true;
+        bool visible = true;
+        bool checked = false;
+        int index = -1;
+        LampImage lamp = LampImage::Unlit;
+        int progress = 0;
+        QColor pressed, normal;
+    };
+    State& at(Control c) { return controls_[static_cast<int>(c)]; }
+    const State& at(Control c) const { return controls_[static_cast<int>(c)]; }
+
+    mutable std::mutex mutex_;
+    std::vector<State> controls_;
+    std::map<int, QStringList> lists_;
+    QStringList messages_;
+    QString title_;
+    int gaugeHighlight_ = 0;
+    double gaugeValue_ = 0;
+    int gaugeRedraws_ = 0;
+    std::map<int, int> timers_;
+    int showWindowCalls_ = 0;
+    std::deque<QString> fileAnswers_;
+    std::vector<FileDialogRequest> fileRequests_;
+};
