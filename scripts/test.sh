@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the workbench and runs every test.
+#   scripts/test.sh              normal build in build/
+#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+"$(pwd)/scripts/install-deps.sh"
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  options=(-DCMAKE_BUILD_TYPE=Debug -DQUILLMARK_SANITIZE=ON -DQUILLMARK_BENCH=OFF)
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$build" -G Ninja "${options[@]}"
+cmake --build "$build" -j "$jobs"
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+ctest --test-dir "$build" --output-on-failure -j "$jobs"
