@@ -323,6 +323,7 @@ void MockBox::unplug()
         }
     }
     umockdev_testbed_uevent(testbed_, sysPath_.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, sysPath_.c_str());
 }
 
 std::vector<std::vector<std::uint8_t>> MockBox::outTransfers() const
