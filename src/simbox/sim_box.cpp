@@ -1,0 +1,614 @@
+#include "simbox/sim_box.h"
+
+#include "common/bench_clock.h"
+#include "link/box_usb_device.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+// The firmware thread looks at the clock at least this often, so a change of
+// bench speed is followed promptly.
+constexpr auto kMaxSleep = std::chrono::milliseconds(20);
+// A stream that fell further behind than this (the thread was starved) skips
+// ahead; what it skipped counts as lost.
+constexpr std::int64_t kMaxCatchUpMicros = 200'000;
+
+}  // namespace
+
+bool ReceivedPacket::isFill(std::uint8_t b) const
+{
+    return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [b](std::uint8_t x) { return x == b; });
+}
+
+bool ReceivedPacket::startsWith(std::initializer_list<std::uint8_t> header) const
+{
+    return bytes.size() >= header.size() && std::equal(header.begin(), header.end(), bytes.begin());
+}
+
+SimBox::SimBox(std::shared_ptr<EncoderModel> encoder)
+    : encoder_(encoder ? std::move(encoder) : std::make_shared<EncoderModel>())
+{
+    registerHandlers();
+    thread_ = std::thread([this] { run(); });
+}
+
+SimBox::~SimBox()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    detached();
+}
+
+void SimBox::registerHandlers()
+{
+    handlers_[0x4A] = &SimBox::onPowerOn;
+    handlers_[0x2C] = &SimBox::onPowerOff;
+    handlers_[0x4D] = &SimBox::onConfigBegin;
+    handlers_[0x3A] = &SimBox::onConfig;
+    handlers_[0x9A] = &SimBox::onConfigQuery;
+    handlers_[0x7A] = &SimBox::onStream;
+    handlers_[0x6A] = &SimBox::onStop;
+    handlers_[0xB1] = &SimBox::onResetAngle;
+    handlers_[0xB2] = &SimBox::onResetTurns;
+}
+
+// --- Options and inspection ---------------------------------------------
+
+void SimBox::setInEndpointOnly(bool inOnly)
+{
+    std::lock_guard lock(mutex_);
+    inOnly_ = inOnly;
+}
+
+void SimBox::setRecordPeriodMicros(std::int64_t micros)
+{
+    std::lock_guard lock(mutex_);
+    recordPeriod_ = std::max<std::int64_t>(1, micros);
+}
+
+void SimBox::setSamplePeriodMicros(std::int64_t micros)
+{
+    std::lock_guard lock(mutex_);
+    samplePeriod_ = std::max<std::int64_t>(1, micros);
+}
+
+void SimBox::setFifoPackets(int packets)
+{
+    std::lock_guard lock(mutex_);
+    fifoCapacity_ = static_cast<std::size_t>(std::max(1, packets));
+}
+
+std::vector<ReceivedPacket> SimBox::receivedPackets() const
+{
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+std::size_t SimBox::receivedCount() const
+{
+    std::lock_guard lock(mutex_);
+    return log_.size();
+}
+
+void SimBox::clearReceivedPackets()
+{
+    std::lock_guard lock(mutex_);
+    log_.clear();
+}
+
+bool SimBox::waitForPackets(std::size_t count, double benchMs) const
+{
+    std::unique_lock lock(mutex_);
+    return logged_.wait_for(lock, benchclock::toReal(benchMs), [&] { return log_.size() >= count; });
+}
+
+SimBoxState SimBox::state() const
+{
+    std::lock_guard lock(mutex_);
+    SimBoxState s = state_;
+    s.fifoPackets = fifo_.size();
+    s.fifoBytes = 0;
+    for (const Packet& p : fifo_)
+        s.fifoBytes += p.size();
+    s.fifoBytes -= std::min(s.fifoBytes, fifoHeadOffset_);
+    return s;
+}
+
+// --- Faults --------------------------------------------------------------
+
+void SimBox::setNoAnswer(bool on)
+{
+    std::lock_guard lock(mutex_);
+    noAnswer_ = on;
+}
+
+void SimBox::setAnswerDelayMs(double ms)
+{
+    std::lock_guard lock(mutex_);
+    answerDelayMs_ = std::max(0.0, ms);
+}
+
+void SimBox::corruptBlocks(int count, int bytesPerBlock)
+{
+    std::lock_guard lock(mutex_);
+    corruptBlocks_ = count;
+    corruptBytesPerBlock_ = std::clamp(bytesPerBlock, 1, kStreamBlockSize - 4);
+}
+
+void SimBox::dropBlockSync(int count)
+{
+    std::lock_guard lock(mutex_);
+    synclessBlocks_ = count;
+}
+
+void SimBox::injectCrcErrors(int count)
+{
+    std::lock_guard lock(mutex_);
+    crcErrors_ = count;
+}
+
+void SimBox::setOutFault(OutFault fault)
+{
+    std::lock_guard lock(mutex_);
+    outFault_ = fault;
+}
+
+bool SimBox::takeFaultLocked(int& counter)
+{
+    if (counter == 0)
+        return false;
+    if (counter > 0)
+        --counter;
+    return true;
+}
+
+// --- SimDevice -------------------------------------------------------------
+
+UsbDeviceInfo SimBox::descriptors() const
+{
+    UsbDeviceInfo info;
+    // USB 2.0, vendor class, EP0 64 bytes, Cypress 04B4:1004, one configuration.
+    info.deviceDescriptor = {0x12, 0x01, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 0x40, 0xB4,
+                             0x04, 0x04, 0x10, 0x00, 0x00, 0x01, 0x02, 0x00, 0x01};
+    info.vendorId = 0x04B4;
+    info.productId = 0x1004;
+    info.manufacturer = "Cypress";
+    info.product = kBoxDeviceName;
+    info.deviceName = kBoxDeviceName;
+    info.friendlyName = "Orvik_encoder_box";
+    info.usbAddress = 2;
+    info.highSpeed = true;
+    info.currentAlternateSetting = 0;
+
+    InterfaceDescriptor itf;  // interface 0, alternate setting 0
+    {
+        std::lock_guard lock(mutex_);
+        if (!inOnly_)
+            itf.endpoints.push_back(EndpointDescriptor{7, 5, kBoxOutAddress, 2, kPacketSize, 0});
+    }
+    itf.endpoints.push_back(EndpointDescriptor{7, 5, kBoxInAddress, 2, kPacketSize, 0});
+    ConfigDescriptor cfg;
+    cfg.interfaces.push_back(std::move(itf));
+    info.configurations.push_back(std::move(cfg));
+    return info;
+}
+
+void SimBox::submit(const std::shared_ptr<TransferContext>& t, std::uint64_t attachment)
+{
+    std::lock_guard lock(mutex_);
+    if (!state_.attached || attachment != attachment_) {
+        t->complete(TransferStatus::NoDevice, 0);
+        return;
+    }
+    if (t->inbound && t->endpointAddress == kBoxInAddress) {
+        if (t->buffer.empty())
+            t->complete(TransferStatus::Completed, 0);
+        else
+            inQueue_.push_back({t, 0});
+    } else if (!t->inbound && t->endpointAddress == kBoxOutAddress && !inOnly_) {
+        outQueue_.push_back(t);
+    } else {
+        t->complete(TransferStatus::Stall, 0);  // no such endpoint in this firmware
+        return;
+    }
+    wake_.notify_all();
+}
+
+void SimBox::cancel(const std::shared_ptr<TransferContext>& t)
+{
+    std::lock_guard lock(mutex_);
+    int filled = 0;
+    auto in = std::find_if(inQueue_.begin(), inQueue_.end(),
+                           [&](const PendingIn& p) { return p.transfer == t; });
+    if (in != inQueue_.end()) {
+        filled = in->filled;
+        inQueue_.erase(in);
+    }
+    std::erase(outQueue_, t);
+    std::erase(stuckOut_, t);
+    t->complete(TransferStatus::Cancelled, filled);
+}
+
+void SimBox::attached(std::uint64_t attachment)
+{
+    {
+        std::lock_guard lock(mutex_);
+        attachment_ = attachment;
+        resetFirmwareLocked();
+        state_.attached = true;
+    }
+    wake_.notify_all();
+}
+
+void SimBox::detached()
+{
+    std::lock_guard lock(mutex_);
+    for (auto& p : inQueue_)
+        p.transfer->complete(TransferStatus::NoDevice, p.filled);
+    for (auto& t : outQueue_)
+        t->complete(TransferStatus::NoDevice, 0);
+    for (auto& t : stuckOut_)
+        t->complete(TransferStatus::NoDevice, 0);
+    inQueue_.clear();
+    outQueue_.clear();
+    stuckOut_.clear();
+    resetFirmwareLocked();
+    state_.attached = false;
+    attachment_ = 0;
+}
+
+// Power-up state: the FX2 restarts whenever it is plugged in.
+void SimBox::resetFirmwareLocked()
+{
+    const std::uint64_t lostTotal = state_.lostBytesTotal;
+    const std::uint64_t sent = state_.bytesSent;
+    const std::uint64_t answers = state_.answersSent;
+    const std::uint64_t stalled = state_.stalledPackets;
+    state_ = SimBoxState{};
+    state_.lostBytesTotal = lostTotal;
+    state_.bytesSent = sent;
+    state_.answersSent = answers;
+    state_.stalledPackets = stalled;
+    configHeader_ = {};
+    stream_.reset();
+    fifo_.clear();
+    fifoHeadOffset_ = 0;
+    delayed_.clear();
+}
+
+// --- Firmware thread --------------------------------------------------------
+
+void SimBox::run()
+{
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        const std::int64_t now = benchclock::nowMicros();
+        // Records up to now first, so a packet acts on the stream as it was
+        // when the packet arrived.
+        produceLocked(now);
+        takeOutPacketsLocked(now);
+        releaseAnswersLocked(now);
+        deliverLocked();
+
+        const std::int64_t next = nextWakeLocked();
+        auto sleep = std::chrono::duration_cast<std::chrono::steady_clock::duration>(kMaxSleep);
+        if (next != kNever) {
+            const auto until = benchclock::toReal(static_cast<double>(std::max<std::int64_t>(0, next - now)) / 1000.0);
+            sleep = std::min(sleep, std::chrono::duration_cast<std::chrono::steady_clock::duration>(until));
+        }
+        if (sleep.count() > 0)
+            wake_.wait_for(lock, sleep);
+    }
+}
+
+void SimBox::takeOutPacketsLocked(std::int64_t now)
+{
+    bool logged = false;
+    while (!outQueue_.empty()) {
+        std::shared_ptr<TransferContext> t = std::move(outQueue_.front());
+        outQueue_.pop_front();
+        if (outFault_ == OutFault::Stall) {
+            ++state_.stalledPackets;
+            t->complete(TransferStatus::Stall, 0);
+            continue;
+        }
+        if (outFault_ == OutFault::NeverComplete) {
+            stuckOut_.push_back(std::move(t));
+            continue;
+        }
+        log_.push_back({t->buffer, now});
+        logged = true;
+        const Packet packet = t->buffer;
+        t->complete(TransferStatus::Completed, static_cast<int>(packet.size()));
+        // A command is one whole packet; anything else is taken and ignored.
+        if (packet.size() == static_cast<std::size_t>(kPacketSize))
+            if (Handler h = handlers_[packet[0]])
+                (this->*h)(packet, now);
+    }
+    if (logged)
+        logged_.notify_all();
+}
+
+void SimBox::releaseAnswersLocked(std::int64_t now)
+{
+    std::vector<DelayedAnswer> due;
+    std::erase_if(delayed_, [&](DelayedAnswer& a) {
+        if (a.dueMicros > now)
+            return false;
+        due.push_back(std::move(a));
+        return true;
+    });
+    std::sort(due.begin(), due.end(),
+              [](const DelayedAnswer& a, const DelayedAnswer& b) { return a.dueMicros < b.dueMicros; });
+    for (DelayedAnswer& a : due)
+        commitPacketLocked(std::move(a.bytes));
+}
+
+void SimBox::deliverLocked()
+{
+    while (!inQueue_.empty() && !fifo_.empty()) {
+        PendingIn& in = inQueue_.front();
+        const Packet& packet = fifo_.front();
+        const int room = static_cast<int>(in.transfer->buffer.size()) - in.filled;
+        const int left = static_cast<int>(packet.size() - fifoHeadOffset_);
+        const int n = std::min(room, left);
+        if (n > 0)
+            std::memcpy(in.transfer->buffer.data() + in.filled, packet.data() + fifoHeadOffset_,
+                        static_cast<std::size_t>(n));
+        in.filled += n;
+        fifoHeadOffset_ += static_cast<std::size_t>(n);
+        bool shortPacketEnded = false;
+        if (fifoHeadOffset_ == packet.size()) {
+            shortPacketEnded = packet.size() < static_cast<std::size_t>(kPacketSize);
+            fifo_.pop_front();
+            fifoHeadOffset_ = 0;
+        }
+        if (in.filled == static_cast<int>(in.transfer->buffer.size()) || shortPacketEnded) {
+            state_.bytesSent += static_cast<std::uint64_t>(in.filled);
+            in.transfer->complete(TransferStatus::Completed, in.filled);
+            inQueue_.pop_front();
+        }
+    }
+}
+
+std::int64_t SimBox::nextWakeLocked() const
+{
+    std::int64_t next = kNever;
+    for (const DelayedAnswer& a : delayed_)
+        next = std::min(next, a.dueMicros);
+    if (stream_) {
+        // The record that completes the packet being filled.
+        const Stream& s = *stream_;
+        const int len = s.source->recordLength();
+        const bool framed = s.source->framed();
+        std::size_t bytes = s.packet.size();
+        int pos = s.blockPos;
+        std::int64_t records = 0;
+        while (bytes < static_cast<std::size_t>(kPacketSize)) {
+            ++records;
+            if (framed && pos == 0) {
+                bytes += 4;
+                pos = 4;
+            }
+            bytes += static_cast<std::size_t>(len);
+            pos += len;
+            if (framed && pos + len > kStreamBlockSize) {
+                bytes += static_cast<std::size_t>(kStreamBlockSize - pos);
+                pos = 0;
+            }
+        }
+        next = std::min(next, s.nextRecordMicros + (records - 1) * s.source->periodMicros());
+    }
+    return next;
+}
+
+// --- Stream --------------------------------------------------------------
+
+void SimBox::startStreamLocked(std::unique_ptr<StreamSource> source, std::int64_t now)
+{
+    stream_.reset();
+    state_.streaming = false;
+    state_.streamGroup = RecordGroup::None;
+    if (!source)
+        return;
+    auto s = std::make_unique<Stream>();
+    s->nextRecordMicros = now + static_cast<std::int64_t>(answerDelayMs_ * 1000.0);
+    s->packet.reserve(kPacketSize);
+    state_.streaming = true;
+    state_.streamGroup = source->group();
+    state_.blocksStarted = 0;
+    state_.lostBytes = 0;
+    s->source = std::move(source);
+    stream_ = std::move(s);
+}
+
+void SimBox::stopStreamLocked()
+{
+    // The packet being filled is abandoned: the host sees whole packets only.
+    stream_.reset();
+    state_.streaming = false;
+}
+
+void SimBox::sendAnswerLocked(Packet bytes, std::int64_t now)
+{
+    if (noAnswer_)
+        return;
+    ++state_.answersSent;
+    // A multiple of the packet size needs a zero-length packet to end the transfer.
+    std::vector<Packet> packets;
+    std::size_t at = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(kPacketSize, bytes.size() - at);
+        packets.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+    } while (at < bytes.size() || packets.back().size() == static_cast<std::size_t>(kPacketSize));
+    const auto due = now + static_cast<std::int64_t>(answerDelayMs_ * 1000.0);
+    for (Packet& p : packets) {
+        if (due > now)
+            delayed_.push_back({due, std::move(p)});
+        else
+            commitPacketLocked(std::move(p));
+    }
+}
+
+void SimBox::commitPacketLocked(Packet packet)
+{
+    if (noAnswer_)
+        return;
+    if (fifo_.size() >= fifoCapacity_) {
+        state_.lostBytes += packet.size();
+        state_.lostBytesTotal += packet.size();
+        return;
+    }
+    fifo_.push_back(std::move(packet));
+}
+
+void SimBox::produceLocked(std::int64_t now)
+{
+    if (!stream_)
+        return;
+    Stream& s = *stream_;
+    const std::int64_t period = s.source->periodMicros();
+    if (now - s.nextRecordMicros > kMaxCatchUpMicros) {
+        // Starved for a long time: whatever the box read meanwhile was lost.
+        const std::int64_t skip = (now - s.nextRecordMicros) / period;
+        const auto lost = static_cast<std::uint64_t>(skip * s.source->recordLength()) + s.packet.size();
+        state_.lostBytes += lost;
+        state_.lostBytesTotal += lost;
+        s.nextRecordMicros += skip * period;
+        s.packet.clear();
+        s.blockPos = 0;
+    }
+    while (s.nextRecordMicros <= now) {
+        emitRecordLocked(s.nextRecordMicros);
+        s.nextRecordMicros += period;
+    }
+}
+
+void SimBox::startBlockLocked()
+{
+    Stream& s = *stream_;
+    ++state_.blocksStarted;
+    s.flips.reset();
+    s.blockSyncless = takeFaultLocked(synclessBlocks_);
+    if (takeFaultLocked(corruptBlocks_)) {
+        const int len = s.source->recordLength();
+        const int recordBytes = (kStreamBlockSize - 4) / len * len;
+        std::uniform_int_distribution<int> at(4, 4 + recordBytes - 1);
+        const int count = std::min(corruptBytesPerBlock_, recordBytes);
+        while (static_cast<int>(s.flips.count()) < count)
+            s.flips.set(static_cast<std::size_t>(at(rng_)));
+    }
+    static constexpr std::array<std::uint8_t, 4> kNoSync{0, 0, 0, 0};
+    appendStreamLocked(s.blockSyncless ? kNoSync.data() : kBlockSync.data(), 4);
+}
+
+void SimBox::emitRecordLocked(std::int64_t t)
+{
+    Stream& s = *stream_;
+    const bool framed = s.source->framed();
+    const int len = s.source->recordLength();
+    if (framed && s.blockPos == 0)
+        startBlockLocked();
+    std::array<std::uint8_t, 32> record{};
+    const bool checkFault = s.source->group() == RecordGroup::Spi && takeFaultLocked(crcErrors_);
+    s.source->writeRecord(t, checkFault, record.data());
+    appendStreamLocked(record.data(), len);
+    if (framed && s.blockPos + len > kStreamBlockSize) {
+        // The rest of the block, too short for another record, is zero.
+        static constexpr std::array<std::uint8_t, kStreamBlockSize> kZeros{};
+        appendStreamLocked(kZeros.data(), kStreamBlockSize - s.blockPos);
+    }
+}
+
+void SimBox::appendStreamLocked(const std::uint8_t* bytes, int n)
+{
+    Stream& s = *stream_;
+    const bool framed = s.source->framed();
+    for (int i = 0; i < n; ++i) {
+        std::uint8_t b = bytes[i];
+        if (framed) {
+            if (s.flips.test(static_cast<std::size_t>(s.blockPos)))
+                b ^= 0xFF;
+            s.blockPos = (s.blockPos + 1) % kStreamBlockSize;
+        }
+        s.packet.push_back(b);
+        if (s.packet.size() == static_cast<std::size_t>(kPacketSize)) {
+            commitPacketLocked(std::move(s.packet));
+            s.packet = Packet{};
+            s.packet.reserve(kPacketSize);
+        }
+    }
+}
+
+// --- Command handlers ------------------------------------------------------
+
+void SimBox::onPowerOn(const Packet&, std::int64_t)
+{
+    state_.powered = true;
+}
+
+void SimBox::onPowerOff(const Packet&, std::int64_t)
+{
+    // An unpowered encoder has nothing to stream.
+    state_.powered = false;
+    stopStreamLocked();
+}
+
+void SimBox::onConfigBegin(const Packet&, std::int64_t)
+{
+    stopStreamLocked();
+}
+
+void SimBox::onConfig(const Packet& p, std::int64_t)
+{
+    if (p[1] != 0x3A)
+        return;
+    std::copy_n(p.begin(), 6, configHeader_.begin());
+    state_.config = BoxInterfaceConfig::fromHeader(p.data());
+    state_.configured = true;
+    stopStreamLocked();
+}
+
+void SimBox::onConfigQuery(const Packet&, std::int64_t now)
+{
+    // The answer echoes the interface parameters the box works with.
+    sendAnswerLocked({0x9A, 0x9A, configHeader_[2], configHeader_[3], configHeader_[4], configHeader_[5]}, now);
+}
+
+void SimBox::onStream(const Packet&, std::int64_t now)
+{
+    if (!state_.powered)
+        return;
+    // Every packet sent while a mode runs repeats the fill: keep streaming.
+    if (stream_ && stream_->source->group() == state_.config.group())
+        return;
+    startStreamLocked(makeStreamSource(state_.config, encoder_, recordPeriod_, samplePeriod_), now);
+}
+
+void SimBox::onStop(const Packet&, std::int64_t)
+{
+    stopStreamLocked();
+}
+
+void SimBox::onResetAngle(const Packet& p, std::int64_t)
+{
+    if (p[1] == 0xB1 && p[2] == 0xA1 && p[3] == 0xA1 && p[4] == 0xA1 && p[5] == 0xA1)
+        encoder_->resetAngle();
+}
+
+void SimBox::onResetTurns(const Packet& p, std::int64_t)
+{
+    if (p[1] == 0xB2 && p[2] == 0xA2 && p[3] == 0xA2 && p[4] == 0xA2 && p[5] == 0xA2)
+        encoder_->resetTurns();
+}
