@@ -19,7 +19,7 @@ QColor highlightColour(const QPalette& pal) { return pal.color(QPalette::Light);
 }  // namespace
 
 QPixmap drawGaugeFace(const Spec& spec, QSize size, const QPalette& palette,
-                      qreal devicePixelRatio, QPolygon* clip)
+                      qreal devicePixelRatio, QRegion* clip)
 {
     QPixmap face(size * devicePixelRatio);
     face.setDevicePixelRatio(devicePixelRatio);
@@ -45,7 +45,7 @@ QPixmap drawGaugeFace(const Spec& spec, QSize size, const QPalette& palette,
     for (const Tick& t : ts)
         p.drawLine(t.outer, t.inner);
     if (clip)
-        *clip = clipPolygon(ts);
+        *clip = QRegion(clipPolygon(ts));
 
     const QFont font = arialFont(f.fontHeight, true);
     const QFontMetrics fm(font);
@@ -57,7 +57,7 @@ QPixmap drawGaugeFace(const Spec& spec, QSize size, const QPalette& palette,
 }
 
 void drawGaugeNeedle(QPainter& p, const Spec& spec, const Frame& frame, double value,
-                     const QPolygon& clip, const QPalette& palette)
+                     const QRegion& clip, const QPalette& palette)
 {
     const Needle n = needle(spec, frame, value);
     const QPoint body[4] = {n.side1, n.tip, n.side2, n.tail};
@@ -65,7 +65,7 @@ void drawGaugeNeedle(QPainter& p, const Spec& spec, const Frame& frame, double v
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
     if (!clip.isEmpty())
-        p.setClipRegion(QRegion(clip));
+        p.setClipRegion(clip);
     p.setPen(QPen(spec.needleColour, 1));
     p.setBrush(spec.needleColour);
     p.drawPolygon(body, 4);
@@ -133,7 +133,7 @@ void CGauge::paintEvent(QPaintEvent*)
 void CGauge::resizeEvent(QResizeEvent* e)
 {
     face_ = QPixmap();
-    clip_.clear();
+    clip_ = QRegion();
     back_ = QPixmap();
     QWidget::resizeEvent(e);
     update();

@@ -6,19 +6,20 @@
 #include "widgets/gauge_geometry.h"
 
 #include <QPixmap>
-#include <QPolygon>
+#include <QRegion>
 #include <QWidget>
 
 class QPainter;
 class QPalette;
 
 // Dial face (everything but the needle and the hub) for a control of the
-// given logical size; `clip` receives the needle's clip polygon.
+// given logical size; `clip` receives the needle's clip region, the polygon
+// through the outer tick ends.
 QPixmap drawGaugeFace(const gauge::Spec& spec, QSize size, const QPalette& palette,
-                      qreal devicePixelRatio, QPolygon* clip);
+                      qreal devicePixelRatio, QRegion* clip);
 // Needle, clipped to the scale, then the hub.
 void drawGaugeNeedle(QPainter& p, const gauge::Spec& spec, const gauge::Frame& frame,
-                     double value, const QPolygon& clip, const QPalette& palette);
+                     double value, const QRegion& clip, const QPalette& palette);
 
 class CGauge : public QWidget {
     Q_OBJECT
@@ -48,7 +49,7 @@ private:
     gauge::Spec spec_;
     double value_ = 0;
     QPixmap face_;
-    QPolygon clip_;
+    QRegion clip_;  // held with the face: building it costs more than the needle
     QPixmap back_;  // off-screen surface of each repaint
     int faceBuilds_ = 0;
 };
