@@ -1,0 +1,166 @@
+// The box link against the simulated bus: finding the box, sending, the
+// drain read and device changes.
+#include "common/bench_clock.h"
+#include "link/box_link.h"
+#include "simbox/sim_box.h"
+#include "simbox/sim_bus.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+struct Link {
+    explicit Link(bool boxSecond = false, bool inOnly = false)
+    {
+        if (boxSecond)
+            bus->addDevice(std::make_shared<SimOtherDevice>("Some other FX2 board"));
+        box->setInEndpointOnly(inOnly);
+        bus->addDevice(box);
+        link.usbDevice = std::make_unique<BoxUsbDevice>(bus, [this](const DeviceChangeEvent& e) {
+            std::lock_guard lock(mutex);
+            events.push_back(e.kind);
+        }, true);
+    }
+    ~Link()
+    {
+        link.usbDevice->close();
+        link.workers.joinAll();
+    }
+    std::shared_ptr<SimBus> bus = std::make_shared<SimBus>();
+    std::shared_ptr<SimBox> box = std::make_shared<SimBox>();
+    BoxLink link;
+    std::mutex mutex;
+    std::vector<DeviceChangeEvent::Kind> events;
+};
+
+void sendAndWait(BoxLink& link, Flag f)
+{
+    link.flags.raise(f);
+    requestSend(link, PacketParams{});
+    link.flags.lower(f);
+    for (int i = 0; i < 200 && link.workers.runningCount() > 0; ++i)
+        benchSleep(5);
+}
+
+}  // namespace
+
+TEST(BoxLink, FindsTheBoxBehindAnotherDevice)
+{
+    Link l(/*boxSecond=*/true);
+    EXPECT_EQ(l.link.usbDevice->deviceCount(), 2);
+    EXPECT_EQ(findBox(l.link), "Rotoscope");
+    EXPECT_TRUE(l.link.inEndpoint.present());
+    EXPECT_TRUE(l.link.outEndpoint.present());
+    EXPECT_EQ(l.link.usbDevice->deviceName(), kBoxDeviceName);
+
+    sendAndWait(l.link, Flag::PowerOnCmd);
+    EXPECT_TRUE(l.link.lastSendOk);
+    ASSERT_EQ(l.box->receivedCount(), 1u);
+    EXPECT_TRUE(l.box->receivedPackets()[0].isFill(0x4A));
+}
+
+TEST(BoxLink, InOnlyFirmwareSkipsEverySend)
+{
+    Link l(false, /*inOnly=*/true);
+    EXPECT_EQ(findBox(l.link), "Rotoscope错误!");
+    EXPECT_TRUE(l.link.inEndpoint.present());
+    EXPECT_FALSE(l.link.outEndpoint.present());
+
+    // Without an OUT endpoint the sender sends nothing and leaves the last
+    // result as it was, whichever it was.
+    for (bool before : {true, false}) {
+        l.link.lastSendOk = before;
+        sendAndWait(l.link, Flag::StopCmd);
+        EXPECT_EQ(l.link.lastSendOk.load(), before);
+    }
+    EXPECT_EQ(l.box->receivedCount(), 0u);
+}
+
+TEST(BoxLink, NoBoxOnTheBus)
+{
+    auto bus = std::make_shared<SimBus>();
+    bus->addDevice(std::make_shared<SimOtherDevice>("Not the box"));
+    BoxLink link;
+    link.usbDevice = std::make_unique<BoxUsbDevice>(bus, nullptr, true);
+    EXPECT_EQ(findBox(link), "");
+    EXPECT_FALSE(link.inEndpoint.present());
+    EXPECT_FALSE(link.outEndpoint.present());
+    EXPECT_FALSE(link.usbDevice->isOpen());
+}
+
+TEST(BoxLink, StalledAndUnfinishedWritesFail)
+{
+    Link l;
+    findBox(l.link);
+    l.box->setOutFault(OutFault::Stall);
+    l.link.lastSendOk = true;
+    sendAndWait(l.link, Flag::StopCmd);
+    EXPECT_FALSE(l.link.lastSendOk);
+
+    // A write that does not complete within 10 ms is a failure, and is
+    // cancelled rather than left to arrive later.
+    l.box->setOutFault(OutFault::NeverComplete);
+    l.link.lastSendOk = true;
+    sendAndWait(l.link, Flag::StopCmd);
+    EXPECT_FALSE(l.link.lastSendOk);
+    EXPECT_TRUE(l.link.sendLock.isFree());
+}
+
+TEST(BoxLink, DrainReadTakesTheQueryAnswer)
+{
+    Link l;
+    findBox(l.link);
+    sendAndWait(l.link, Flag::ConfigQueryCmd);
+    l.link.lastReadOk = false;
+    requestDrainRead(l.link);
+    l.link.workers.joinAll();
+    EXPECT_TRUE(l.link.lastReadOk);
+}
+
+TEST(BoxLink, UnplugWhileADrainReadIsPendingEndsIt)
+{
+    Link l;
+    findBox(l.link);
+    l.box->setNoAnswer(true);
+    l.link.lastReadOk = true;
+    requestDrainRead(l.link);
+    benchSleep(150);  // past the first 100 ms: now waiting without limit
+    EXPECT_EQ(l.link.workers.runningCount(), 1u);
+    ASSERT_TRUE(l.bus->unplug(l.box));
+    for (int i = 0; i < 200 && l.link.workers.runningCount() > 0; ++i)
+        benchSleep(5);
+    EXPECT_EQ(l.link.workers.runningCount(), 0u);
+    EXPECT_TRUE(l.link.lastReadOk) << "a drain read that ended without data keeps the last result";
+    l.bus->waitForNotifications();
+    std::lock_guard lock(l.mutex);
+    ASSERT_EQ(l.events.size(), 2u);
+    EXPECT_EQ(l.events[0], DeviceChangeEvent::Kind::RemovalComplete);
+    EXPECT_EQ(l.events[1], DeviceChangeEvent::Kind::NodesChanged);
+}
+
+TEST(SendLock, ReleaseWhileFreeIsANoOp)
+{
+    SendLock lock;
+    lock.release();
+    lock.release();
+    EXPECT_TRUE(lock.tryAcquire());
+    EXPECT_FALSE(lock.tryAcquire()) << "a double release must not let two holders in";
+    lock.release();
+    EXPECT_TRUE(lock.isFree());
+}
+
+TEST(WorkerSet, JoinsEveryWorker)
+{
+    WorkerSet set;
+    std::atomic<int> done{0};
+    for (int i = 0; i < 20; ++i)
+        set.start([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ++done;
+        });
+    set.joinAll();
+    EXPECT_EQ(done.load(), 20);
+    EXPECT_EQ(set.runningCount(), 0u);
+}

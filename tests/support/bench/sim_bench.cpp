@@ -1,0 +1,97 @@
+#include "support/bench/sim_bench.h"
+
+#include "common/bench_clock.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+SimBench::SimBench(SimBenchOptions options)
+{
+    qputenv("XDG_DATA_HOME", dataRoot.path().toUtf8());
+    QCoreApplication::setApplicationName("Quillmark");
+    bus = std::make_shared<SimBus>();
+    if (options.boxSecond) {
+        other = std::make_shared<SimOtherDevice>("Some other FX2 board");
+        bus->addDevice(other);
+    }
+    if (options.withBox) {
+        box = std::make_shared<SimBox>();
+        box->setInEndpointOnly(options.inEndpointOnly);
+        bus->addDevice(box);
+    }
+    bench = std::make_unique<Bench>(state, view);
+    if (options.startUp)
+        bench->startUp(bus);
+    settle();
+    clearPackets();
+    view.clearMessages();
+}
+
+SimBench::~SimBench()
+{
+    bench->shutdown();
+    bench.reset();
+}
+
+std::vector<ReceivedPacket> SimBench::packets() const
+{
+    return box ? box->receivedPackets() : std::vector<ReceivedPacket>{};
+}
+
+void SimBench::clearPackets()
+{
+    if (box)
+        box->clearReceivedPackets();
+}
+
+void SimBench::settle()
+{
+    // Senders finish within their 10 ms completion wait; give them slack.
+    for (int i = 0; i < 200 && state.link.workers.runningCount() > 0; ++i) {
+        bool onlyReaders = true;
+        (void)onlyReaders;
+        benchSleep(5);
+        if (state.link.workers.runningCount() <= (state.readerWorker &&
+                                                   state.link.workers.isRunning(state.readerWorker)
+                                                       ? 1u
+                                                       : 0u))
+            break;
+    }
+}
+
+std::string SimBench::describe(const ReceivedPacket& p)
+{
+    char buf[16];
+    const std::uint8_t b0 = p.code();
+    if (p.isFill(b0)) {
+        std::snprintf(buf, sizeof buf, "%02X", b0);
+        return buf;
+    }
+    std::string s;
+    for (int i = 0; i < 6 && i < static_cast<int>(p.bytes.size()); ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", p.bytes[static_cast<std::size_t>(i)]);
+        s += buf;
+    }
+    return s;
+}
+
+std::vector<std::string> SimBench::packetLog() const
+{
+    std::vector<std::string> out;
+    for (const auto& p : packets())
+        out.push_back(describe(p));
+    return out;
+}
+
+void SimBench::chooseProtocol(const QString& name)
+{
+    view.choose(Control::Protocols, name);
+    bench->onProtocolChanged();
+}
+
+bool SimBench::configure()
+{
+    bench->sendConfiguration();
+    settle();
+    return state.configApplied.load();
+}
