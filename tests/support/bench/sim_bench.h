@@ -5,6 +5,7 @@
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 #include "support/bench/recording_view.h"
+#include "support/qt_printers.h"
 
 #include <QTemporaryDir>
 #include <memory>
