@@ -66,7 +66,14 @@ public:
     bool usesHotplug() const;
 
     int deviceCount() override;
+    // Opens device `index` of deviceCount()'s list (ordered by bus and port)
+    // and claims interface 0. A denied access puts the udev rule's
+    // installation steps into `error`.
     std::unique_ptr<UsbDeviceHandle> open(int index, std::string* error = nullptr) override;
+    // Notifications run on the event thread, outside every libusb callback, so
+    // the receiver may open and close devices from them. Replacing the
+    // callback waits for a notification in progress: the receiver must not
+    // wait for the thread that replaces it.
     void setChangeCallback(ChangeCallback callback) override;
 
     struct Impl;

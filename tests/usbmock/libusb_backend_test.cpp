@@ -71,9 +71,9 @@ protected:
         boxes_.clear();
         g_object_unref(testbed_);
     }
-    MockBox& addBox(MockBoxSpec spec = {})
+    MockBox& addBox(MockBoxParams params = {})
     {
-        boxes_.push_back(std::make_unique<MockBox>(testbed_, std::move(spec)));
+        boxes_.push_back(std::make_unique<MockBox>(testbed_, std::move(params)));
         return *boxes_.back();
     }
     LibusbBackend& startBackend(LibusbBackend::Options options = {})
@@ -144,10 +144,10 @@ TEST_F(LibusbBackendTest, OpenReadsTheBoxDescriptorsAndClaimsInterfaceZero)
 
 TEST_F(LibusbBackendTest, StringLanguageAndNameFallbacks)
 {
-    MockBoxSpec german;  // no US English: the first language offered is used
+    MockBoxParams german;  // no US English: the first language offered is used
     german.languages = {0x0407, 0x0809};
     addBox(german);
-    MockBoxSpec bare;  // the FX2's own ids, no strings at all
+    MockBoxParams bare;  // the FX2's own ids, no strings at all
     bare.productId = 0x8613;
     bare.strings = false;
     bare.sysName = "1-2";
@@ -172,24 +172,24 @@ TEST_F(LibusbBackendTest, StringLanguageAndNameFallbacks)
 
 TEST_F(LibusbBackendTest, CountsTheBoxClassAndTheSearchFindsTheBoxSecond)
 {
-    MockBoxSpec otherCypress;  // a Cypress device with other firmware
+    MockBoxParams otherCypress;  // a Cypress device with other firmware
     otherCypress.productId = 0x00F3;
     otherCypress.product = "FX3 Bootloader";
     otherCypress.sysName = "1-1";
     otherCypress.address = 2;
     addBox(otherCypress);
-    MockBoxSpec stranger;  // neither Cypress's nor named like the box
+    MockBoxParams stranger;  // neither Cypress's nor named like the box
     stranger.vendorId = 0x1234;
     stranger.productId = 0x5678;
     stranger.product = "Some Keyboard";
     stranger.sysName = "1-2";
     stranger.address = 3;
     addBox(stranger);
-    MockBoxSpec box;
+    MockBoxParams box;
     box.sysName = "1-3";
     box.address = 4;
     addBox(box);
-    MockBoxSpec renamed;  // the box's firmware under someone else's vendor id
+    MockBoxParams renamed;  // the box's firmware under someone else's vendor id
     renamed.vendorId = 0x16C0;
     renamed.productId = 0x05DC;
     renamed.sysName = "1-4";

@@ -26,25 +26,25 @@ constexpr std::uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_
 
 }  // namespace
 
-MockBox::MockBox(UMockdevTestbed* testbed, MockBoxSpec spec) : testbed_(testbed), spec_(std::move(spec))
+MockBox::MockBox(UMockdevTestbed* testbed, MockBoxParams params) : testbed_(testbed), params_(std::move(params))
 {
-    if (spec_.product.empty())
-        spec_.product = kBoxDeviceName;
+    if (params_.product.empty())
+        params_.product = kBoxDeviceName;
     // sysfs values end in a newline, as the kernel writes them. Without the
     // "dev" number umockdev creates no device node.
     char node[64], vid[8], pid[8], bus[8], dev[8], speed[16], number[32], product[300];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", spec_.bus, spec_.address);
-    std::snprintf(vid, sizeof vid, "%04x\n", spec_.vendorId);
-    std::snprintf(pid, sizeof pid, "%04x\n", spec_.productId);
-    std::snprintf(bus, sizeof bus, "%d\n", spec_.bus);
-    std::snprintf(dev, sizeof dev, "%d\n", spec_.address);
-    std::snprintf(speed, sizeof speed, "%d\n", spec_.speed);
-    std::snprintf(number, sizeof number, "189:%d\n", (spec_.bus - 1) * 128 + spec_.address - 1);
-    std::snprintf(product, sizeof product, "%s\n", spec_.product.c_str());
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", params_.bus, params_.address);
+    std::snprintf(vid, sizeof vid, "%04x\n", params_.vendorId);
+    std::snprintf(pid, sizeof pid, "%04x\n", params_.productId);
+    std::snprintf(bus, sizeof bus, "%d\n", params_.bus);
+    std::snprintf(dev, sizeof dev, "%d\n", params_.address);
+    std::snprintf(speed, sizeof speed, "%d\n", params_.speed);
+    std::snprintf(number, sizeof number, "189:%d\n", (params_.bus - 1) * 128 + params_.address - 1);
+    std::snprintf(product, sizeof product, "%s\n", params_.product.c_str());
     devNode_ = node;
 
     gchar* path = umockdev_testbed_add_device(
-        testbed_, "usb", spec_.sysName.c_str(), nullptr,
+        testbed_, "usb", params_.sysName.c_str(), nullptr,
         // sysfs attributes
         "dev", number, "busnum", bus, "devnum", dev, "speed", speed, "idVendor", vid, "idProduct",
         pid, "bConfigurationValue", "1\n", "bNumConfigurations", "1\n", "product", product, nullptr,
@@ -110,9 +110,9 @@ void MockBox::release(Urb& u)
 
 std::vector<std::uint8_t> MockBox::deviceDescriptor() const
 {
-    const bool s = spec_.strings;
+    const bool s = params_.strings;
     return {18, 1, 0x00, 0x02, 0, 0, 0, 64,
-            lo(spec_.vendorId), hi(spec_.vendorId), lo(spec_.productId), hi(spec_.productId),
+            lo(params_.vendorId), hi(params_.vendorId), lo(params_.productId), hi(params_.productId),
             0x00, 0xA0, std::uint8_t(s ? 1 : 0), std::uint8_t(s ? 2 : 0), std::uint8_t(s ? 3 : 0), 1};
 }
 
@@ -129,14 +129,14 @@ std::vector<std::uint8_t> MockBox::stringDescriptor(int index) const
 {
     std::vector<std::uint8_t> d{0, 3};
     if (index == 0) {
-        for (std::uint16_t lang : spec_.languages) {
+        for (std::uint16_t lang : params_.languages) {
             d.push_back(lo(lang));
             d.push_back(hi(lang));
         }
     } else {
-        const std::string* text = index == 1 ? &spec_.manufacturer
-                                  : index == 2 ? &spec_.product
-                                  : index == 3 ? &spec_.serial
+        const std::string* text = index == 1 ? &params_.manufacturer
+                                  : index == 2 ? &params_.product
+                                  : index == 3 ? &params_.serial
                                                : nullptr;
         if (!text)
             return {};
@@ -259,7 +259,7 @@ void MockBox::control(Urb& u)
         switch (value >> 8) {
         case 1: reply = deviceDescriptor(); break;
         case 2: reply = configDescriptor(); break;
-        case 3: reply = spec_.strings ? stringDescriptor(value & 0xFF) : std::vector<std::uint8_t>{}; break;
+        case 3: reply = params_.strings ? stringDescriptor(value & 0xFF) : std::vector<std::uint8_t>{}; break;
         default: break;
         }
         ok = !reply.empty();

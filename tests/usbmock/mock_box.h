@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-struct MockBoxSpec {
+struct MockBoxParams {
     std::uint16_t vendorId = 0x04B4;
     std::uint16_t productId = 0x1004;
     std::string manufacturer = "Cypress";
@@ -27,7 +27,7 @@ struct MockBoxSpec {
 
 class MockBox {
 public:
-    MockBox(UMockdevTestbed* testbed, MockBoxSpec spec);
+    MockBox(UMockdevTestbed* testbed, MockBoxParams params);
     ~MockBox();
     MockBox(const MockBox&) = delete;
     MockBox& operator=(const MockBox&) = delete;
@@ -67,7 +67,7 @@ private:
     std::vector<std::uint8_t> stringDescriptor(int index) const;
 
     UMockdevTestbed* testbed_;
-    MockBoxSpec spec_;
+    MockBoxParams params_;
     std::string sysPath_;
     std::string devNode_;
     UMockdevIoctlBase* handler_ = nullptr;
