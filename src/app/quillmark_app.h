@@ -1,0 +1,22 @@
+#pragma once
+// The application object: names the program (its data root is
+// ~/.local/share/Quillmark), sets up the fonts the dialogs ask for, then runs
+// the main window modally; the program ends when the window closes.
+#include <QApplication>
+#include <memory>
+
+class UsbBackend;
+
+class CQuillmarkApp : public QApplication {
+    Q_OBJECT
+public:
+    CQuillmarkApp(int& argc, char** argv);
+
+    // Creates the main window on `backend`, runs it modally and returns when
+    // it has been closed and destroyed.
+    int run(std::shared_ptr<UsbBackend> backend);
+
+    // "Arial" and "MS Shell Dlg" are Windows faces; Liberation Sans stands
+    // in for both, and a CJK face draws the Chinese captions. Idempotent.
+    static void installFontSubstitutions();
+};
