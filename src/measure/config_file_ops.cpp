@@ -97,9 +97,17 @@ bool ConfigFileOps::loadConfigRecord(const QString& path)
 
     b.state().updateSettings([&](InterfaceSettings& s) { s.turnMode = r.turnMode; });
     view.setCurrentIndex(Control::TurnList, r.turnMode == 1 ? 1 : 0);
+    // Only BISS and SSI have a clock menu; for the others the protocol has
+    // already greyed the items and set its own frequency text, which a
+    // check mark on a greyed item would contradict.
+    const bool clockMenu = b.state().settings().modes.syncSerialMode;
     for (const auto& c : kClockItems) {
         if (c.code != r.clockCode)
             continue;
+        if (!clockMenu) {
+            b.state().updateSettings([&](InterfaceSettings& s) { s.clockCode = c.code; });
+            continue;
+        }
         ops.markClockItem(c.item);
         b.state().updateSettings([&](InterfaceSettings& s) {
             s.clockCode = c.code;

@@ -1,0 +1,194 @@
+// Configuration files through the bench: save and load dialogs, the record
+// on disk, the default file at close and start-up, and bad files.
+#include "measure/config_file_ops.h"
+#include "measure/config_record.h"
+#include "support/bench/sim_bench.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+}  // namespace
+
+TEST(ConfigFiles, DefaultBissRecordBytes)
+{
+    SimBench b;
+    const QString path = b.dataRoot.filePath("a.cfg");
+    b.view.queueFileAnswer(path);
+    b.bench->saveConfigFile();
+    const QByteArray bytes = readAll(path);
+    ASSERT_EQ(bytes.size(), 512);
+    QByteArray expected = QByteArray::fromHex("00000F1102000000000312000000 00");
+    expected += QByteArray("\x02St\x05" "Error\x07Warning", 1 + 2 + 1 + 5 + 1 + 7);
+    expected += QByteArray(8, '\0');  // seven empty labels and the description
+    expected += QByteArray(1, '\0');  // Binary
+    expected += QByteArray(512 - expected.size(), '\0');
+    EXPECT_EQ(bytes.toHex(), expected.toHex());
+
+    const auto requests = b.view.fileRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].defaultName, "FileName1");
+    EXPECT_EQ(requests[0].defaultExtension, "doc");
+}
+
+TEST(ConfigFiles, RoundTripOfEveryProtocol)
+{
+    SimBench b;
+    const QStringList protocols = b.view.items(Control::Protocols);
+    for (const QString& name : protocols) {
+        SCOPED_TRACE(name.toStdString());
+        SimBench save;
+        save.chooseProtocol(name);
+        save.view.setText(Control::FieldWidth1, "26");
+        save.view.setText(Control::FieldLabel1, "Pos\n13 bytes..");
+        save.view.setText(Control::Description, "Bench 4 — 编码器");
+        const QString path = save.dataRoot.filePath("p.cfg");
+        save.view.queueFileAnswer(path);
+        save.bench->saveConfigFile();
+
+        SimBench load;
+        load.view.queueFileAnswer(path);
+        load.bench->loadConfigFile();
+        const QString expectedName = name == "SPI_CRC" ? "SPI" : name;
+        EXPECT_EQ(load.view.text(Control::Protocols), expectedName);
+        EXPECT_EQ(load.state.settings().protocolCode, save.state.settings().protocolCode);
+        EXPECT_EQ(load.view.text(Control::FieldWidth1), "26");
+        EXPECT_EQ(load.view.text(Control::FieldLabel1), "Pos\n13 bytes..");
+        EXPECT_EQ(load.view.text(Control::Description), "Bench 4 — 编码器");
+        EXPECT_EQ(load.view.text(Control::FrequencyText), save.view.text(Control::FrequencyText));
+        EXPECT_EQ(load.state.settings().clockCode, save.state.settings().clockCode);
+        EXPECT_TRUE(load.view.messages().isEmpty() || name == "HTL");
+    }
+}
+
+TEST(ConfigFiles, MultiturnAndClockByte)
+{
+    SimBench b;
+    b.chooseProtocol("SSI");
+    b.view.setCurrentIndex(Control::TurnList, 1);
+    b.bench->onTurnChanged();
+    const QString path = b.dataRoot.filePath("m.cfg");
+    b.view.queueFileAnswer(path);
+    b.bench->saveConfigFile();
+    EXPECT_EQ(static_cast<unsigned char>(readAll(path)[10]), 35);
+
+    SimBench load;
+    load.view.queueFileAnswer(path);
+    load.bench->loadConfigFile();
+    EXPECT_EQ(load.state.settings().turnMode, 1);
+    EXPECT_EQ(load.state.settings().clockCode, 34);
+    EXPECT_TRUE(load.view.isChecked(Control::MenuClock2_4));
+    EXPECT_EQ(load.view.text(Control::TurnList), "Multiturn");
+}
+
+TEST(ConfigFiles, CodeByteOtherThanGrayLoadsAsBinary)
+{
+    SimBench b;
+    const QString path = b.dataRoot.filePath("c.cfg");
+    b.view.queueFileAnswer(path);
+    b.bench->saveConfigFile();
+    QByteArray bytes = readAll(path);
+    // No labels but the three defaults: the code byte follows them.
+    const int codeAt = 15 + 3 + 6 + 8 + 8;
+    bytes[codeAt] = 64;
+    writeAll(path, bytes);
+
+    SimBench load;
+    load.bench->onCodeModeItem(128);
+    load.view.queueFileAnswer(path);
+    load.bench->loadConfigFile();
+    EXPECT_EQ(load.state.settings().codeMode, 0);
+    EXPECT_TRUE(load.view.isChecked(Control::MenuBinary));
+    EXPECT_EQ(load.view.text(Control::GrayBinaryText), "Binary");
+}
+
+TEST(ConfigFiles, ShortOrCorruptFilesLoadNothing)
+{
+    SimBench b;
+    b.chooseProtocol("SSI");
+    const QString shortFile = b.dataRoot.filePath("short.cfg");
+    writeAll(shortFile, QByteArray(100, '\x01'));
+    QByteArray corrupt(512, '\0');
+    corrupt[1] = 2;
+    corrupt[15] = char(250);   // label 1
+    corrupt[266] = char(250);  // label 2 runs past the record
+    const QString corruptFile = b.dataRoot.filePath("corrupt.cfg");
+    writeAll(corruptFile, corrupt);
+
+    for (const QString& path : {shortFile, corruptFile, b.dataRoot.filePath("missing.cfg")}) {
+        b.view.clearMessages();
+        b.view.queueFileAnswer(path);
+        b.bench->loadConfigFile();
+        EXPECT_EQ(b.view.text(Control::Protocols), "SSI");
+        EXPECT_EQ(b.view.messages().size(), 1);
+    }
+}
+
+TEST(ConfigFiles, TextsThatDoNotFitAreRefused)
+{
+    SimBench b;
+    b.view.setText(Control::Description, QString(300, 'x'));
+    const QString path = b.dataRoot.filePath("big.cfg");
+    b.view.queueFileAnswer(path);
+    b.bench->saveConfigFile();
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(b.view.messages().size(), 1);
+}
+
+TEST(ConfigFiles, CancelWritesNothing)
+{
+    SimBench b;
+    b.view.queueFileAnswer("");
+    b.bench->saveConfigFile();
+    EXPECT_TRUE(QDir(b.dataRoot.path()).entryList(QStringList{"*.cfg"}).isEmpty());
+}
+
+TEST(ConfigFiles, CloseWritesTheDefaultAndStartUpReadsIt)
+{
+    QString root;
+    {
+        SimBench b;
+        root = b.dataRoot.path();
+        b.dataRoot.setAutoRemove(false);
+        b.chooseProtocol("RS485");
+        b.view.setText(Control::FieldLabel4, "Turns");
+        b.bench->closeWindow();
+        EXPECT_TRUE(QFile::exists(b.bench->defaultConfigPath()));
+        // The close stops the box.
+        EXPECT_EQ(b.packetLog().back(), "6A");
+    }
+    qputenv("XDG_DATA_HOME", root.toUtf8());
+    BenchState state;
+    RecordingView view;
+    Bench bench(state, view);
+    auto bus = std::make_shared<SimBus>();
+    bench.startUp(bus);
+    EXPECT_EQ(view.text(Control::Protocols), "RS485");
+    EXPECT_EQ(view.text(Control::FieldLabel4), "Turns");
+    EXPECT_EQ(view.text(Control::Angle), "");
+    EXPECT_EQ(view.title(), "") << "no box on this bus";
+    bench.shutdown();
+    QDir(root).removeRecursively();
+}
+
+TEST(ConfigFiles, CloseWithoutABoxStillWritesTheDefault)
+{
+    SimBench b({.withBox = false});
+    b.bench->closeWindow();
+    EXPECT_EQ(readAll(b.bench->defaultConfigPath()).size(), 512);
+}
