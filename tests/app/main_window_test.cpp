@@ -26,9 +26,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <mutex>
 #include <thread>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -341,9 +343,51 @@ TEST_F(MainWindowTest, BlockingCallsFromWorkersDoNotDeadlockTheClose)
 
 TEST_F(MainWindowTest, HotKeyIsAnApplicationShortcutWithoutX11)
 {
+    if (QGuiApplication::platformName() == "xcb")
+        GTEST_SKIP() << "X11 grabs the key (see GlobalHotKeyX11)";
     EXPECT_EQ(dlg->hotKey().id(), 199);
     EXPECT_EQ(dlg->hotKey().mode(), GlobalHotKey::Mode::ApplicationShortcut);
     EXPECT_TRUE(dlg->hotKey().errorText().isEmpty());
+}
+
+// Under X11 (e.g. Xvfb with xdotool): the key is grabbed on the root window,
+// and a grab another client already holds is reported. Skipped offscreen.
+TEST(GlobalHotKeyX11, FiresOnTheKeyAndReportsAGrabHeldElsewhere)
+{
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs the xcb platform";
+    QWidget window;
+    int fired = 0;
+    {
+        GlobalHotKey key(199, 's', &window);
+        ASSERT_EQ(key.mode(), GlobalHotKey::Mode::X11Grab) << qPrintable(key.errorText());
+        QObject::connect(&key, &GlobalHotKey::activated, [&](int id) { fired += id == 199; });
+        if (std::system("xdotool key ctrl+alt+s") != 0)
+            GTEST_SKIP() << "needs xdotool";
+        pumpEvents(300);
+        EXPECT_EQ(fired, 1);
+
+    }
+    // Released with its owner. Another client now holds the grab.
+    {
+        xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+        ASSERT_EQ(xcb_connection_has_error(other), 0);
+        const xcb_setup_t* setup = xcb_get_setup(other);
+        const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
+        // Grab Ctrl+Alt on every keycode: whichever one carries 's' is taken.
+        xcb_generic_error_t* err = xcb_request_check(
+            other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, XCB_GRAB_ANY,
+                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        ASSERT_EQ(err, nullptr);
+        GlobalHotKey refused(199, 's', &window);
+        EXPECT_EQ(refused.mode(), GlobalHotKey::Mode::Unavailable);
+        EXPECT_TRUE(refused.errorText().contains("BadAccess")) << qPrintable(refused.errorText());
+        xcb_disconnect(other);
+    }
+    QApplication::processEvents();
+    // Free again once the other client has gone.
+    GlobalHotKey again(199, 's', &window);
+    EXPECT_EQ(again.mode(), GlobalHotKey::Mode::X11Grab) << qPrintable(again.errorText());
 }
 
 TEST(MainWindowStartUp, TimeToAShownWindow)
