@@ -2,7 +2,7 @@
 // quillmark --simulate the workbench on the simulated box
 #include "app/quillmark_app.h"
 #include "link/libusb_backend.h"
-#include "simbox/sim_bus.h"
+#include "simbox/demo_bus.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -62,9 +62,7 @@ int main(int argc, char** argv)
     }
     std::shared_ptr<UsbBackend> backend;
     if (parser.isSet(simulateOption)) {
-        // TODO(simbox): put the demonstration box on this bus (makeDemoBus)
-        // once it lands; until then the simulated bus is empty.
-        backend = std::make_shared<SimBus>();
+        backend = makeDemoBus();
     } else {
         backend = std::make_shared<LibusbBackend>();
     }
