@@ -111,9 +111,10 @@ bool SimBox::waitForPackets(std::size_t count, double benchMs) const
     return logged_.wait_for(lock, benchclock::toReal(benchMs), [&] { return log_.size() >= count; });
 }
 
-SimBoxState SimBox::state() const
+SimBoxState SimBox::state()
 {
     std::lock_guard lock(mutex_);
+    produceLocked(benchclock::nowMicros());
     SimBoxState s = state_;
     s.fifoPackets = fifo_.size();
     s.fifoBytes = 0;
@@ -209,18 +210,26 @@ void SimBox::submit(const std::shared_ptr<TransferContext>& t, std::uint64_t att
         t->complete(TransferStatus::NoDevice, 0);
         return;
     }
+    // Packets are taken and buffered data handed over on the caller's thread:
+    // an FX2 does both within microseconds, and the bench's short completion
+    // waits (10 ms, less when the clock runs fast) must not depend on when the
+    // firmware thread is scheduled.
+    const std::int64_t now = benchclock::nowMicros();
+    produceLocked(now);
     if (t->inbound && t->endpointAddress == kBoxInAddress) {
-        if (t->buffer.empty())
+        if (t->buffer.empty()) {
             t->complete(TransferStatus::Completed, 0);
-        else
-            inQueue_.push_back({t, 0});
+            return;
+        }
+        inQueue_.push_back({t, 0});
     } else if (!t->inbound && t->endpointAddress == kBoxOutAddress && !inOnly_) {
-        outQueue_.push_back(t);
+        takeOutPacketLocked(t, now);
     } else {
         t->complete(TransferStatus::Stall, 0);  // no such endpoint in this firmware
         return;
     }
-    wake_.notify_all();
+    deliverLocked();
+    wake_.notify_all();  // the stream or a delayed answer may need another wake-up time
 }
 
 void SimBox::cancel(const std::shared_ptr<TransferContext>& t)
@@ -233,7 +242,6 @@ void SimBox::cancel(const std::shared_ptr<TransferContext>& t)
         filled = in->filled;
         inQueue_.erase(in);
     }
-    std::erase(outQueue_, t);
     std::erase(stuckOut_, t);
     t->complete(TransferStatus::Cancelled, filled);
 }
@@ -254,12 +262,9 @@ void SimBox::detached()
     std::lock_guard lock(mutex_);
     for (auto& p : inQueue_)
         p.transfer->complete(TransferStatus::NoDevice, p.filled);
-    for (auto& t : outQueue_)
-        t->complete(TransferStatus::NoDevice, 0);
     for (auto& t : stuckOut_)
         t->complete(TransferStatus::NoDevice, 0);
     inQueue_.clear();
-    outQueue_.clear();
     stuckOut_.clear();
     resetFirmwareLocked();
     state_.attached = false;
@@ -292,10 +297,7 @@ void SimBox::run()
     std::unique_lock lock(mutex_);
     while (!quit_) {
         const std::int64_t now = benchclock::nowMicros();
-        // Records up to now first, so a packet acts on the stream as it was
-        // when the packet arrived.
         produceLocked(now);
-        takeOutPacketsLocked(now);
         releaseAnswersLocked(now);
         deliverLocked();
 
@@ -310,32 +312,25 @@ void SimBox::run()
     }
 }
 
-void SimBox::takeOutPacketsLocked(std::int64_t now)
+void SimBox::takeOutPacketLocked(const std::shared_ptr<TransferContext>& t, std::int64_t now)
 {
-    bool logged = false;
-    while (!outQueue_.empty()) {
-        std::shared_ptr<TransferContext> t = std::move(outQueue_.front());
-        outQueue_.pop_front();
-        if (outFault_ == OutFault::Stall) {
-            ++state_.stalledPackets;
-            t->complete(TransferStatus::Stall, 0);
-            continue;
-        }
-        if (outFault_ == OutFault::NeverComplete) {
-            stuckOut_.push_back(std::move(t));
-            continue;
-        }
-        log_.push_back({t->buffer, now});
-        logged = true;
-        const Packet packet = t->buffer;
-        t->complete(TransferStatus::Completed, static_cast<int>(packet.size()));
-        // A command is one whole packet; anything else is taken and ignored.
-        if (packet.size() == static_cast<std::size_t>(kPacketSize))
-            if (Handler h = handlers_[packet[0]])
-                (this->*h)(packet, now);
+    if (outFault_ == OutFault::Stall) {
+        ++state_.stalledPackets;
+        t->complete(TransferStatus::Stall, 0);
+        return;
     }
-    if (logged)
-        logged_.notify_all();
+    if (outFault_ == OutFault::NeverComplete) {
+        stuckOut_.push_back(t);
+        return;
+    }
+    log_.push_back({t->buffer, now});
+    logged_.notify_all();
+    const Packet packet = t->buffer;
+    // A command is one whole packet; anything else is taken and ignored.
+    if (packet.size() == static_cast<std::size_t>(kPacketSize))
+        if (Handler h = handlers_[packet[0]])
+            (this->*h)(packet, now);
+    t->complete(TransferStatus::Completed, static_cast<int>(t->buffer.size()));
 }
 
 void SimBox::releaseAnswersLocked(std::int64_t now)

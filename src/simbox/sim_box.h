@@ -4,7 +4,8 @@
 //
 // Inside, one firmware thread does what the box's firmware does:
 //  - takes each OUT packet, logs it and runs the handler of its first byte
-//    (fills and headers never share a first byte);
+//    (fills and headers never share a first byte). This happens at once, on
+//    the thread that submits the transfer;
 //  - while streaming, takes one record per record period of bench time from
 //    its stream source, frames them in 1024-byte blocks and packs them into
 //    512-byte USB packets;
@@ -96,7 +97,8 @@ public:
     // Waits until at least `count` packets have been taken; false on time-out.
     bool waitForPackets(std::size_t count, double benchMs) const;
 
-    SimBoxState state() const;
+    // The state as of now (the stream is brought up to the current bench time).
+    SimBoxState state();
 
     // --- Fault injection -------------------------------------------------
     // Packets are taken (and logged) but nothing is streamed or answered.
@@ -146,7 +148,7 @@ private:
     void resetFirmwareLocked();
 
     // Firmware steps, all with mutex_ held.
-    void takeOutPacketsLocked(std::int64_t now);
+    void takeOutPacketLocked(const std::shared_ptr<TransferContext>& t, std::int64_t now);
     void produceLocked(std::int64_t now);
     void releaseAnswersLocked(std::int64_t now);
     void deliverLocked();
@@ -196,7 +198,6 @@ private:
     std::unique_ptr<Stream> stream_;
     std::deque<Packet> fifo_;
     std::size_t fifoHeadOffset_ = 0;  // bytes of the front packet already delivered
-    std::deque<std::shared_ptr<TransferContext>> outQueue_;
     std::vector<std::shared_ptr<TransferContext>> stuckOut_;
     std::deque<PendingIn> inQueue_;
     std::vector<DelayedAnswer> delayed_;

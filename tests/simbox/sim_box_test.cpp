@@ -160,6 +160,48 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"sin_cosine", 6, 12, 0, 0, 0, 100, 10, sinCosCount, Layout::Count, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(SimBox, SinCosSampleTransferOf20480Bytes)
+{
+    SimLink link;
+    ASSERT_TRUE(link.findBox());
+    EncoderModel& enc = link.box->encoder();
+    enc.setResolution(12, 0, 0);
+    enc.setPositionCounts(64);
+    SinCosShape shape;
+    shape.periodsPerTurn = 16;
+    shape.sinAmplitude = 1.5;
+    enc.setSinCos(shape);
+    PacketParams p;
+    p.protocolCode = 6;
+    link.configure(p);
+    link.read(2048);
+
+    const auto t0 = benchclock::nowMicros();
+    ASSERT_TRUE(link.send({Flag::SincosActive}));
+    const ReadResult r = link.read(20480);
+    const double ms = static_cast<double>(benchclock::nowMicros() - t0) / 1000.0;
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(20480u, r.bytes.size());
+    // 20 blocks of 102 samples, one every 16 us: inside the reader's 50 ms
+    // wait with room to spare (the upper bound allows for a loaded machine).
+    EXPECT_GE(ms, 32.0);
+    EXPECT_LT(ms, 300.0);
+
+    const SinCosSample s = enc.sinCosAt(t0);
+    for (int b = 0; b < 20; ++b) {
+        const std::uint8_t* block = r.bytes.data() + b * kStreamBlockSize;
+        ASSERT_TRUE(std::equal(kBlockSync.begin(), kBlockSync.end(), block)) << "block " << b;
+        for (int k = 0; k < 102; ++k) {
+            const std::uint8_t* rec = block + 4 + 10 * k;
+            ASSERT_TRUE(std::equal(s.codes.begin(), s.codes.end(), rec)) << b << "/" << k;
+            ASSERT_EQ(s.count, sinCosCount(rec))
+                << b << "/" << k << " bytes 6..9: " << int(rec[6]) << " " << int(rec[7]) << " "
+                << int(rec[8]) << " " << int(rec[9]);
+        }
+    }
+    EXPECT_EQ(179 + 25, s.codes[0]);  // 2.5 V + 1.5 V peak = 4.0 V
+}
+
 // --- Commands ------------------------------------------------------------
 
 TEST(SimBox, TakesTheConfigurationAndAnswersTheQuery)
