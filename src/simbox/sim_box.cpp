@@ -460,6 +460,10 @@ void SimBox::commitPacketLocked(Packet packet)
 {
     if (noAnswer_)
         return;
+    // A pending IN transfer takes packets as they come; only when the host
+    // has none pending does the FIFO fill up. (Packets are produced in
+    // batches when this thread runs late, so this must happen per packet.)
+    deliverLocked();
     if (fifo_.size() >= fifoCapacity_) {
         state_.lostBytes += packet.size();
         state_.lostBytesTotal += packet.size();

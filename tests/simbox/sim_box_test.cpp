@@ -202,6 +202,25 @@ TEST(SimBox, SinCosSampleTransferOf20480Bytes)
     EXPECT_EQ(179 + 25, s.codes[0]);  // 2.5 V + 1.5 V peak = 4.0 V
 }
 
+TEST(SimBox, APendingTransferTakesEveryPacketOfABurst)
+{
+    SimLink link;
+    ASSERT_TRUE(link.findBox());
+    PacketParams p;
+    p.protocolCode = 6;
+    link.configure(p);
+    link.read(2048);
+    // So fast that the firmware thread produces many packets per wake-up.
+    BenchSpeed fast(500);
+    ASSERT_TRUE(link.send({Flag::SincosActive}));
+    const ReadResult r = link.read(81920, 1e6);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(81920u, r.bytes.size());
+    for (std::size_t b = 0; b < r.bytes.size(); b += kStreamBlockSize)
+        ASSERT_TRUE(std::equal(kBlockSync.begin(), kBlockSync.end(), r.bytes.begin() + static_cast<long>(b)))
+            << "block at " << b;
+}
+
 // --- Commands ------------------------------------------------------------
 
 TEST(SimBox, TakesTheConfigurationAndAnswersTheQuery)
