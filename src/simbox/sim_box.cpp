@@ -14,8 +14,8 @@ constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 // The firmware thread looks at the clock at least this often, so a change of
 // bench speed is followed promptly.
 constexpr auto kMaxSleep = std::chrono::milliseconds(20);
-// A stream that fell further behind than this (the thread was starved) skips
-// ahead; what it skipped counts as lost.
+// A stream further behind than this, whose records could only be lost (FIFO
+// full, no transfer pending), skips ahead and counts them as lost.
 constexpr std::int64_t kMaxCatchUpMicros = 200'000;
 
 }  // namespace
@@ -478,8 +478,10 @@ void SimBox::produceLocked(std::int64_t now)
         return;
     Stream& s = *stream_;
     const std::int64_t period = s.source->periodMicros();
-    if (now - s.nextRecordMicros > kMaxCatchUpMicros) {
-        // Starved for a long time: whatever the box read meanwhile was lost.
+    const bool nowhereToGo = noAnswer_ || (inQueue_.empty() && fifo_.size() >= fifoCapacity_);
+    if (now - s.nextRecordMicros > kMaxCatchUpMicros && nowhereToGo) {
+        // Far behind, and everything read meanwhile would be lost anyway:
+        // count it instead of producing it.
         const std::int64_t skip = (now - s.nextRecordMicros) / period;
         const auto lost = static_cast<std::uint64_t>(skip * s.source->recordLength()) + s.packet.size();
         state_.lostBytes += lost;
