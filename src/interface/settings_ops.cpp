@@ -54,7 +54,10 @@ void InterfaceSettingsOps::initialiseControls()
     view.setCurrentIndex(Control::DisplayBase, 2);  // "Hex"
     view.setText(Control::CaptureSeconds, QString::number(bench_.state().captureSeconds.load()));
     view.setEnabled(Control::CaptureSeconds, false);
-    for (Control c : {Control::ResetAngle, Control::ResetMultiTurn, Control::SincosTest, Control::WriteEeprom})
+    // The EEPROM value edit and lamp go with their button, as every protocol
+    // but RS485 shows them.
+    for (Control c : {Control::ResetAngle, Control::ResetMultiTurn, Control::SincosTest, Control::WriteEeprom,
+                      Control::EepromValue, Control::EepromLamp})
         view.setVisible(c, false);
 }
 
