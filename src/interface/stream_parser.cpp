@@ -131,8 +131,21 @@ RecordWalk walkRecords(const std::uint8_t* data, int length, RecordFormat format
     if (step == 0)
         return walk;
 
+    // Records are taken block by block: a record never runs into the next
+    // block's AA 55 55 AA header, which would otherwise be read as part of a
+    // record and shown as a position the encoder never had. At a header the
+    // walk steps over it; a block without its header ends the walk.
+    int blockEnd = sync + kBlockLength;
     // The reader keeps going while more than 5 bytes are left.
     for (int p = sync + 4; p < length - 5 && p + step <= length; p += step) {
+        if (p + step > blockEnd) {
+            if (blockEnd + 4 > length || !syncAt(data + blockEnd))
+                break;
+            p = blockEnd + 4;
+            blockEnd += kBlockLength;
+            if (!(p < length - 5 && p + step <= length))
+                break;
+        }
         const ParsedRecord r = parseRecord(data + p, format);
         if (r.sync)
             continue;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -163,15 +165,13 @@ TEST(RecordWalk, RecordsStartFourBytesAfterTheSyncPair)
     EXPECT_EQ(none.recordsParsed, 0);
 }
 
-// SPI records fill the 1020 bytes after a sync pattern exactly, so the
-// second block's pattern is read as a sync record.
+// Two blocks, each a sync pattern and 102 SPI records filling its 1020 bytes.
 Bytes stationarySpi(const Bytes& record)
 {
     Bytes t = transfer(0);
-    for (int p = 4; p + 10 <= 2048; p += 10) {
-        if (p != 1024)
+    for (int block = 0; block < 2048; block += 1024)
+        for (int p = block + 4; p + 10 <= block + 1024; p += 10)
             put(t, p, record);
-    }
     return t;
 }
 
@@ -192,9 +192,9 @@ TEST(RecordWalk, StationaryValueReportsNoChange)
     ASSERT_TRUE(w.lastValue);
     EXPECT_EQ(*w.lastValue, 0x12345678);
     EXPECT_EQ(w.spiCrcByte, 0x21);
-    // 204 record slots after the first pattern, one of them the second
-    // block's sync record.
-    EXPECT_EQ(w.recordsParsed, 203);
+    // 102 records in each block; the second block's pattern is stepped over,
+    // not read as (part of) a record.
+    EXPECT_EQ(w.recordsParsed, 204);
     EXPECT_EQ(unchanged, w.recordsParsed);
 }
 
@@ -202,8 +202,8 @@ TEST(RecordWalk, FirstChangeEndsTheWalk)
 {
     const Bytes same{0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0, 0, 0, 0x21};
     Bytes t = stationarySpi(same);
-    put(t, 1034, {0x00, 0x00, 0x12, 0x34, 0x56, 0x79, 0, 0, 0, 0x22});  // after the sync record
-    put(t, 1044, {0x00, 0x00, 0x12, 0x34, 0x56, 0x7A, 0, 0, 0, 0x23});
+    put(t, 1028, {0x00, 0x00, 0x12, 0x34, 0x56, 0x79, 0, 0, 0, 0x22});  // first of block 2
+    put(t, 1038, {0x00, 0x00, 0x12, 0x34, 0x56, 0x7A, 0, 0, 0, 0x23});
     int unchanged = 0;
     const RecordWalk w = walkRecords(t.data(), 2048, RecordFormat::Spi10, 0x12345678,
                                      [&](const ParsedRecord&) { return ++unchanged, true; });
@@ -237,7 +237,9 @@ TEST(RecordWalk, StopsWhenFewerThanSixBytesRemain)
     put(last, length - 5, {0x00, 0x09, 0x00, 0x00});
     const RecordWalk w = walkRecords(last.data(), length, RecordFormat::RxOnly4, shown);
     EXPECT_FALSE(w.changedValue);
-    EXPECT_EQ(w.recordsParsed, (length - 5 - 4) / 4);
+    // Every 4-byte slot from offset 4 up to length - 5, less the second
+    // block's pattern at 1024, which is stepped over.
+    EXPECT_EQ(w.recordsParsed, (length - 5 - 4) / 4 - 1);
 
     Bytes inside = t;
     put(inside, length - 9, {0x00, 0x09, 0x00, 0x00});
@@ -248,21 +250,37 @@ TEST(RecordWalk, StopsWhenFewerThanSixBytesRemain)
 
 TEST(RecordWalk, RecordCutOffAtTheEndIsNotRead)
 {
-    // SPI records from offset 8; with 2044 bytes the record at 2038 would
-    // need 4 bytes past the transfer.
-    const int length = 2044;
+    // SPI blocks from offset 4: block 2 starts at 1028 and its records at
+    // 1032. With 2040 bytes the record at 2032 would need 2 bytes past the
+    // transfer.
+    const int length = 2040;
     Bytes t(length, 0);
     put(t, 4, kStreamSync);
     put(t, 1028, kStreamSync);
-    for (int p = 8; p + 10 <= length; p += 10) {
-        if (p != 1028)
+    for (int block : {4, 1028})
+        for (int p = block + 4; p + 10 <= std::min(block + 1024, length); p += 10)
             put(t, p, {0, 0, 0, 0, 0, 1, 0, 0, 0, 0});
-    }
-    put(t, 2038, {0, 0, 0, 0, 0, 2});
+    put(t, 2032, {0, 0, 0, 0, 0, 2});
     const RecordWalk w = walkRecords(t.data(), length, RecordFormat::Spi10, 1);
     EXPECT_TRUE(w.synced);
     EXPECT_FALSE(w.changedValue);
-    EXPECT_EQ(w.recordsParsed, (2038 - 8) / 10 - 1);
+    EXPECT_EQ(w.recordsParsed, 102 + 100);
+}
+
+TEST(RecordWalk, BlockHeaderIsNeverReadAsARecord)
+{
+    // Stationary 6-byte records, 170 to a block: the walk steps over the
+    // second block's pattern instead of reading it with two bytes of the
+    // next record as a position, and a block without its pattern ends the
+    // walk.
+    const Bytes rec{0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    Bytes t = transfer(0);
+    for (int block = 0; block < 2048; block += 1024)
+        for (int p = block + 4; p + 6 <= block + 1024; p += 6)
+            put(t, p, rec);
+    const RecordWalk w = walkRecords(t.data(), 2048, RecordFormat::SyncSerial6, 0x050603040102LL);
+    EXPECT_FALSE(w.changedValue);
+    EXPECT_EQ(w.recordsParsed, 170 + 170);
 }
 
 }  // namespace
