@@ -46,6 +46,17 @@ void Bench::pulse(Flag f, double ms)
     flags().lower(f);
 }
 
+void Bench::haltStream(double stopMs)
+{
+    flags().lower(Flag::ReadActive);
+    benchSleep(100);
+    pulse(Flag::StopCmd, stopMs);
+    view_.setText(Control::ReadData, "Read data");
+    for (Control c : kStreamButtons)
+        view_.setEnabled(c, true);
+    benchSleep(100);
+}
+
 // ------------------------------------------------------ start-up and close
 
 QString Bench::configDirectory() const
@@ -97,8 +108,7 @@ void Bench::closeWindow()
     pulse(Flag::StopCmd, 10);
 
     view_.setText(Control::ReadData, "Read data");
-    for (Control c : {Control::ReadData, Control::Resolution, Control::AbsTest, Control::SaveFile,
-                      Control::PowerControl, Control::WriteEeprom})
+    for (Control c : kStreamButtons)
         view_.setEnabled(c, true);
 }
 

@@ -31,6 +31,11 @@ inline const QColor kColourPressed{205, 205, 180};
 inline const QColor kColourApplied{127, 255, 0};
 inline const QColor kColourNotApplied{210, 105, 30};
 
+// The six buttons that a stop gives back: "Read data", "Resolution", "Abs
+// test", "Save file", "Power control" and "Write eepprom".
+inline constexpr Control kStreamButtons[] = {Control::ReadData, Control::Resolution, Control::AbsTest,
+                                             Control::SaveFile, Control::PowerControl, Control::WriteEeprom};
+
 // Window timer ids and periods.
 enum TimerId { kTimerAbsTest = 0, kTimerCapture, kTimerSinCos, kTimerCalibration, kTimerForce,
                kTimerAutoSave, kTimerEeprom, kTimerCount };
@@ -66,6 +71,10 @@ public:
     WorkerHandle send();
     // Raise `f`, send, wait `ms`, lower `f`.
     void pulse(Flag f, double ms);
+    // Ends a stream before a change: lower ReadActive, wait 100 ms, pulse
+    // StopCmd for `stopMs`, give "Read data" its caption back, enable the six
+    // stream buttons and wait 100 ms.
+    void haltStream(double stopMs);
 
     // --- Sequencing ---
     void onTimer(int id);

@@ -13,15 +13,7 @@ void ConfigurationCommand::run()
     CommandFlags& f = b.flags();
     InterfaceSettingsOps& ops = b.settingsOps();
 
-    f.lower(Flag::ReadActive);
-    benchSleep(100);
-    b.pulse(Flag::StopCmd, 30);
-
-    view.setText(Control::ReadData, "Read data");
-    for (Control c : {Control::ReadData, Control::Resolution, Control::AbsTest, Control::SaveFile,
-                      Control::PowerControl, Control::WriteEeprom})
-        view.setEnabled(c, true);
-    benchSleep(100);
+    b.haltStream(30);
 
     view.killTimer(kTimerCalibration);
     b.stopAll();

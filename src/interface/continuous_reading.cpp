@@ -13,8 +13,6 @@ constexpr int kFirstReadLength = 2048;
 constexpr double kReadWaitMs = 80;
 constexpr double kRxOnlyReadWaitMs = 150;
 
-const Control kSixButtons[] = {Control::ReadData, Control::Resolution, Control::AbsTest,
-                               Control::SaveFile, Control::PowerControl, Control::WriteEeprom};
 }  // namespace
 
 std::int64_t readFrameMaskOf(int totalBits)
@@ -56,13 +54,7 @@ void ContinuousReading::readData()
 
     if (view.isChecked(Control::AbsRowCheck)) {
         // Restart: stop the box, power-cycle the stream, start afresh.
-        f.lower(Flag::ReadActive);
-        benchSleep(100);
-        b.pulse(Flag::StopCmd, 50);
-        view.setText(Control::ReadData, "Read data");
-        for (Control c : kSixButtons)
-            view.setEnabled(c, true);
-        benchSleep(100);
+        b.haltStream(50);
         f.raise(Flag::PowerOnCmd);
         b.send();
         benchSleep(30);
@@ -83,7 +75,7 @@ void ContinuousReading::readData()
             benchSleep(100);
             b.pulse(Flag::StopCmd, 10);
             view.setText(Control::ReadData, "Read data");
-            for (Control c : kSixButtons)
+            for (Control c : kStreamButtons)
                 view.setEnabled(c, true);
             return;
         }

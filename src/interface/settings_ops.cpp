@@ -5,9 +5,6 @@
 
 namespace {
 
-const Control kSixButtons[] = {Control::ReadData, Control::Resolution, Control::AbsTest,
-                               Control::SaveFile, Control::PowerControl, Control::WriteEeprom};
-
 Control clockControl(ClockItem item)
 {
     switch (item) {
@@ -134,14 +131,7 @@ void InterfaceSettingsOps::applyProtocol()
 {
     Bench& b = bench_;
     BenchView& view = b.view();
-    b.flags().lower(Flag::ReadActive);
-    benchSleep(100);
-    b.pulse(Flag::StopCmd, 30);
-
-    view.setText(Control::ReadData, "Read data");
-    for (Control c : kSixButtons)
-        view.setEnabled(c, true);
-    benchSleep(100);
+    b.haltStream(30);
 
     const int index = view.currentIndex(Control::Protocols);
     if (index < 0 || index >= kProtocolCount)
