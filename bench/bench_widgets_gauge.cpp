@@ -31,30 +31,30 @@ BENCHMARK(BM_GaugeRepaintCachedFace)->Unit(benchmark::kMicrosecond);
 void BM_GaugeNeedleOnly(benchmark::State& state)
 {
     // Needle and hub onto a copy of the face, without the widget machinery.
-    const gauge::Spec spec = gauge::angleGaugeSpec();
+    const gauge::Dial dial = gauge::angleDial();
     const QSize size(400, 400);
     const QPalette pal = QApplication::palette();
     QRegion clip;
-    const QPixmap face = drawGaugeFace(spec, size, pal, 1.0, &clip);
-    const gauge::Frame frame = gauge::frameFor(spec, {0, 0, 400, 400});
+    const QPixmap face = drawGaugeFace(dial, size, pal, 1.0, &clip);
+    const gauge::Frame frame = gauge::frameFor(dial, {0, 0, 400, 400});
     QPixmap back(size);
     double v = 0;
     for (auto _ : state) {
         v = v >= 359 ? 0 : v + 1;
         QPainter p(&back);
         p.drawPixmap(0, 0, face);
-        drawGaugeNeedle(p, spec, frame, v, clip, pal);
+        drawGaugeNeedle(p, dial, frame, v, clip, pal);
     }
 }
 BENCHMARK(BM_GaugeNeedleOnly)->Unit(benchmark::kMicrosecond);
 
 void BM_GaugeFaceBuild(benchmark::State& state)
 {
-    const gauge::Spec spec = gauge::angleGaugeSpec();
+    const gauge::Dial dial = gauge::angleDial();
     const QPalette pal = QApplication::palette();
     for (auto _ : state) {
         QRegion clip;
-        QPixmap face = drawGaugeFace(spec, QSize(400, 400), pal, 1.0, &clip);
+        QPixmap face = drawGaugeFace(dial, QSize(400, 400), pal, 1.0, &clip);
         benchmark::DoNotOptimize(face);
     }
 }

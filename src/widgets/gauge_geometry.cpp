@@ -9,14 +9,14 @@ namespace {
 const double kPi = 4.0 * std::atan(1.0);
 }
 
-Spec angleGaugeSpec()
+Dial angleDial()
 {
-    return Spec{};
+    return Dial{};
 }
 
-Spec forceGaugeSpec()
+Dial forceDial()
 {
-    Spec s;
+    Dial s;
     s.maxValue = 600;
     s.needleDivisor = 40;
     s.ringDivisor = 150;
@@ -32,12 +32,12 @@ int roundHalfAway(double v)
     return static_cast<int>(std::lround(v));
 }
 
-int span(const Spec& s)
+int span(const Dial& s)
 {
     return s.startAngle + 360 - s.endAngle;
 }
 
-Frame frameFor(const Spec& s, const ClientRect& r)
+Frame frameFor(const Dial& s, const ClientRect& r)
 {
     const int height = r.bottom - r.top;
     const int halfWidth = (r.right - r.left) / 2;
@@ -57,7 +57,7 @@ QPoint dialPoint(QPoint centre, double r, double degrees)
                   roundHalfAway(centre.y() - r * std::sin(phi)));
 }
 
-QColor rimColour(const Spec& s, int k, int g)
+QColor rimColour(const Dial& s, int k, int g)
 {
     auto component = [&](int i) {
         return static_cast<int>(255.0 - static_cast<double>(s.rimDarkening[i]) * k / g);
@@ -65,12 +65,12 @@ QColor rimColour(const Spec& s, int k, int g)
     return QColor(component(0), component(1), component(2));
 }
 
-int tickStepHundredths(const Spec& s)
+int tickStepHundredths(const Dial& s)
 {
     return 100 * span(s) / (s.majorTicks * s.minorTicks);
 }
 
-std::vector<Tick> ticks(const Spec& s, const Frame& f)
+std::vector<Tick> ticks(const Dial& s, const Frame& f)
 {
     std::vector<Tick> out;
     const int step = tickStepHundredths(s);
@@ -100,7 +100,7 @@ QPolygon clipPolygon(const std::vector<Tick>& ticks)
     return p;
 }
 
-std::vector<Label> labels(const Spec& s, const Frame& f)
+std::vector<Label> labels(const Dial& s, const Frame& f)
 {
     std::vector<Label> out;
     const int sp = span(s);
@@ -145,7 +145,7 @@ QPoint labelOrigin(const Label& l, int textWidth, int ascent, int descent)
     return a;
 }
 
-double needleAngle(const Spec& s, double value)
+double needleAngle(const Dial& s, double value)
 {
     double a = s.startAngle - span(s) * (value - s.minValue) / (s.maxValue - s.minValue);
     if (a >= s.startAngle)
@@ -155,7 +155,7 @@ double needleAngle(const Spec& s, double value)
     return a;
 }
 
-Needle needle(const Spec& s, const Frame& f, double value)
+Needle needle(const Dial& s, const Frame& f, double value)
 {
     Needle n;
     n.angle = needleAngle(s, value);

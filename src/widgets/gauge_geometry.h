@@ -14,7 +14,7 @@ namespace gauge {
 
 // Constants fixed at construction. The two instances differ in value range,
 // needle width, rim width and colour, and label size.
-struct Spec {
+struct Dial {
     double minValue = 0;
     double maxValue = 360;
     int startAngle = 90;  // degrees, anticlockwise from +x
@@ -32,8 +32,8 @@ struct Spec {
 };
 
 // Angle gauge of the main window (degrees) and force gauge (newtons).
-Spec angleGaugeSpec();
-Spec forceGaugeSpec();
+Dial angleDial();
+Dial forceDial();
 
 // Windows-style client rectangle: right and bottom are exclusive.
 struct ClientRect {
@@ -44,7 +44,7 @@ struct ClientRect {
 int roundHalfAway(double v);
 
 // Scale span in degrees, clockwise from startAngle.
-int span(const Spec& s);
+int span(const Dial& s);
 
 struct Frame {
     int radius = 0;  // R
@@ -53,13 +53,13 @@ struct Frame {
     int rings = 0;       // g
     int fontHeight = 0;  // label cell height
 };
-Frame frameFor(const Spec& s, const ClientRect& r);
+Frame frameFor(const Dial& s, const ClientRect& r);
 
 // Point at radius r and dial angle `degrees` around `centre`, screen y down.
 QPoint dialPoint(QPoint centre, double r, double degrees);
 
 // Colour of rim ring k, 1 <= k <= g.
-QColor rimColour(const Spec& s, int k, int g);
+QColor rimColour(const Dial& s, int k, int g);
 
 struct Tick {
     double angle = 0;  // degrees
@@ -68,8 +68,8 @@ struct Tick {
     QPoint inner;
 };
 // Tick step in hundredths of a degree.
-int tickStepHundredths(const Spec& s);
-std::vector<Tick> ticks(const Spec& s, const Frame& f);
+int tickStepHundredths(const Dial& s);
+std::vector<Tick> ticks(const Dial& s, const Frame& f);
 // Outer tick ends in tick order: the needle's clip polygon.
 QPolygon clipPolygon(const std::vector<Tick>& ticks);
 
@@ -86,19 +86,19 @@ struct Label {
     QPoint anchor;
     LabelAlign align = LabelAlign::CentreTop;
 };
-std::vector<Label> labels(const Spec& s, const Frame& f);
+std::vector<Label> labels(const Dial& s, const Frame& f);
 // Baseline-left origin of a label's text of the given advance width and
 // font ascent/descent.
 QPoint labelOrigin(const Label& l, int textWidth, int ascent, int descent);
 
 // Needle angle in degrees for a value, clamped to the scale.
-double needleAngle(const Spec& s, double value);
+double needleAngle(const Dial& s, double value);
 
 struct Needle {
     double angle = 0;  // degrees, clamped
     QPoint side1, tip, side2, tail;
 };
-Needle needle(const Spec& s, const Frame& f, double value);
+Needle needle(const Dial& s, const Frame& f, double value);
 
 struct HubRing {
     int radius = 0;

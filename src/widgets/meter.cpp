@@ -18,12 +18,12 @@ QColor highlightColour(const QPalette& pal) { return pal.color(QPalette::Light);
 
 }  // namespace
 
-QPixmap drawGaugeFace(const Spec& spec, QSize size, const QPalette& palette,
+QPixmap drawGaugeFace(const Dial& dial, QSize size, const QPalette& palette,
                       qreal devicePixelRatio, QRegion* clip)
 {
     QPixmap face(size * devicePixelRatio);
     face.setDevicePixelRatio(devicePixelRatio);
-    const Frame f = frameFor(spec, ClientRect{0, 0, size.width(), size.height()});
+    const Frame f = frameFor(dial, ClientRect{0, 0, size.width(), size.height()});
 
     QPainter p(&face);
     p.fillRect(QRect(QPoint(0, 0), size), palette.color(QPalette::Button));
@@ -35,12 +35,12 @@ QPixmap drawGaugeFace(const Spec& spec, QSize size, const QPalette& palette,
     // leave a shaded edge on both sides of a pale middle line.
     p.setRenderHint(QPainter::Antialiasing, true);
     for (int k = f.rings; k >= 1; --k) {
-        p.setPen(QPen(rimColour(spec, k, f.rings), 2 * k));
+        p.setPen(QPen(rimColour(dial, k, f.rings), 2 * k));
         p.drawEllipse(QPointF(f.centre), f.radius, f.radius);
     }
     p.setRenderHint(QPainter::Antialiasing, false);
 
-    const std::vector<Tick> ts = ticks(spec, f);
+    const std::vector<Tick> ts = ticks(dial, f);
     p.setPen(QPen(Qt::black, 1));
     for (const Tick& t : ts)
         p.drawLine(t.outer, t.inner);
@@ -51,23 +51,23 @@ QPixmap drawGaugeFace(const Spec& spec, QSize size, const QPalette& palette,
     const QFontMetrics fm(font);
     p.setFont(font);
     p.setPen(Qt::black);
-    for (const Label& l : labels(spec, f))
+    for (const Label& l : labels(dial, f))
         p.drawText(labelOrigin(l, fm.horizontalAdvance(l.text), fm.ascent(), fm.descent()), l.text);
     return face;
 }
 
-void drawGaugeNeedle(QPainter& p, const Spec& spec, const Frame& frame, double value,
+void drawGaugeNeedle(QPainter& p, const Dial& dial, const Frame& frame, double value,
                      const QRegion& clip, const QPalette& palette)
 {
-    const Needle n = needle(spec, frame, value);
+    const Needle n = needle(dial, frame, value);
     const QPoint body[4] = {n.side1, n.tip, n.side2, n.tail};
 
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
     if (!clip.isEmpty())
         p.setClipRegion(clip);
-    p.setPen(QPen(spec.needleColour, 1));
-    p.setBrush(spec.needleColour);
+    p.setPen(QPen(dial.needleColour, 1));
+    p.setBrush(dial.needleColour);
     p.drawPolygon(body, 4);
     p.setClipping(false);
 
@@ -95,7 +95,7 @@ void drawGaugeNeedle(QPainter& p, const Spec& spec, const Frame& frame, double v
     p.restore();
 }
 
-CGauge::CGauge(const Spec& spec, QWidget* parent) : QWidget(parent), spec_(spec)
+CGauge::CGauge(const Dial& dial, QWidget* parent) : QWidget(parent), dial_(dial)
 {
     // Every pixel comes from the off-screen surface; no background erase.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -103,7 +103,7 @@ CGauge::CGauge(const Spec& spec, QWidget* parent) : QWidget(parent), spec_(spec)
 
 Frame CGauge::frame() const
 {
-    return frameFor(spec_, ClientRect{0, 0, width(), height()});
+    return frameFor(dial_, ClientRect{0, 0, width(), height()});
 }
 
 QSize CGauge::cachedFaceSize() const
@@ -115,7 +115,7 @@ void CGauge::paintEvent(QPaintEvent*)
 {
     const qreal dpr = devicePixelRatioF();
     if (face_.isNull() || cachedFaceSize() != size() || face_.devicePixelRatio() != dpr) {
-        face_ = drawGaugeFace(spec_, size(), palette(), dpr, &clip_);
+        face_ = drawGaugeFace(dial_, size(), palette(), dpr, &clip_);
         ++faceBuilds_;
     }
     if (back_.isNull() || back_.size() != face_.size() || back_.devicePixelRatio() != dpr) {
@@ -125,7 +125,7 @@ void CGauge::paintEvent(QPaintEvent*)
     {
         QPainter off(&back_);
         off.drawPixmap(0, 0, face_);
-        drawGaugeNeedle(off, spec_, frame(), value_, clip_, palette());
+        drawGaugeNeedle(off, dial_, frame(), value_, clip_, palette());
     }
     QPainter(this).drawPixmap(0, 0, back_);
 }
@@ -139,6 +139,6 @@ void CGauge::resizeEvent(QResizeEvent* e)
     update();
 }
 
-CMeter::CMeter(QWidget* parent) : CGauge(angleGaugeSpec(), parent) {}
+CMeter::CMeter(QWidget* parent) : CGauge(angleDial(), parent) {}
 
-CMeter_fprce::CMeter_fprce(QWidget* parent) : CGauge(forceGaugeSpec(), parent) {}
+CMeter_fprce::CMeter_fprce(QWidget* parent) : CGauge(forceDial(), parent) {}

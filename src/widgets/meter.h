@@ -2,7 +2,7 @@
 // The analog gauge: a round dial with a shaded rim, a scale of ticks, four
 // labels and a red needle. CMeter shows the decoded angle in the main window;
 // CMeter_fprce shows the live force in the force test. Both are drawn by the
-// same code and differ only in their constants (gauge::Spec).
+// same code and differ only in their constants (gauge::Dial).
 #include "widgets/gauge_geometry.h"
 
 #include <QPixmap>
@@ -15,10 +15,10 @@ class QPalette;
 // Dial face (everything but the needle and the hub) for a control of the
 // given logical size; `clip` receives the needle's clip region, the polygon
 // through the outer tick ends.
-QPixmap drawGaugeFace(const gauge::Spec& spec, QSize size, const QPalette& palette,
+QPixmap drawGaugeFace(const gauge::Dial& dial, QSize size, const QPalette& palette,
                       qreal devicePixelRatio, QRegion* clip);
 // Needle, clipped to the scale, then the hub.
-void drawGaugeNeedle(QPainter& p, const gauge::Spec& spec, const gauge::Frame& frame,
+void drawGaugeNeedle(QPainter& p, const gauge::Dial& dial, const gauge::Frame& frame,
                      double value, const QRegion& clip, const QPalette& palette);
 
 class CGauge : public QWidget {
@@ -28,7 +28,7 @@ public:
     void setValue(double v) { value_ = v; }
     double value() const { return value_; }
 
-    const gauge::Spec& spec() const { return spec_; }
+    const gauge::Dial& dial() const { return dial_; }
     gauge::Frame frame() const;
 
     // The face is drawn at the first repaint and dropped on resize.
@@ -41,12 +41,12 @@ public:
     QSize sizeHint() const override { return QSize(200, 200); }
 
 protected:
-    CGauge(const gauge::Spec& spec, QWidget* parent);
+    CGauge(const gauge::Dial& dial, QWidget* parent);
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    gauge::Spec spec_;
+    gauge::Dial dial_;
     double value_ = 0;
     QPixmap face_;
     QRegion clip_;  // held with the face: building it costs more than the needle

@@ -11,25 +11,25 @@ const ClientRect k400x400{0, 0, 400, 400};
 
 TEST(GaugeGeometry, RadiusAndCentreFromClientRect)
 {
-    const Frame f = frameFor(angleGaugeSpec(), k300x200);
+    const Frame f = frameFor(angleDial(), k300x200);
     EXPECT_EQ(f.radius, 95);  // 200 / 2.1
     EXPECT_EQ(f.centre, QPoint(150, 103));  // 3 px below the middle
 
     // Half the width wins when it is larger than the height.
-    EXPECT_EQ(frameFor(angleGaugeSpec(), ClientRect{0, 0, 500, 100}).radius, 119);  // 250 / 2.1
+    EXPECT_EQ(frameFor(angleDial(), ClientRect{0, 0, 500, 100}).radius, 119);  // 250 / 2.1
     // Offset rectangles keep the centre in the rectangle.
-    EXPECT_EQ(frameFor(angleGaugeSpec(), ClientRect{10, 20, 310, 220}).centre, QPoint(160, 123));
+    EXPECT_EQ(frameFor(angleDial(), ClientRect{10, 20, 310, 220}).centre, QPoint(160, 123));
 }
 
 TEST(GaugeGeometry, PerGaugeConstants)
 {
-    const Frame a = frameFor(angleGaugeSpec(), k400x400);
+    const Frame a = frameFor(angleDial(), k400x400);
     EXPECT_EQ(a.radius, 190);
     EXPECT_EQ(a.needleUnit, 9);  // R / 20
     EXPECT_EQ(a.rings, 1);       // R / 100
     EXPECT_EQ(a.fontHeight, 21); // R / 9
 
-    const Frame f = frameFor(forceGaugeSpec(), k400x400);
+    const Frame f = frameFor(forceDial(), k400x400);
     EXPECT_EQ(f.needleUnit, 4);  // R / 40
     EXPECT_EQ(f.rings, 1);       // R / 150
     EXPECT_EQ(f.fontHeight, 23); // R / 8
@@ -45,19 +45,19 @@ TEST(GaugeGeometry, RoundingIsHalfAwayFromZero)
 
 TEST(GaugeGeometry, RimRingColoursTruncateAndShadeOutward)
 {
-    const Spec a = angleGaugeSpec();
+    const Dial a = angleDial();
     // g = 3: ring 1 = 255 - 116/3 = 216.33 -> 216, 255 - 62 = 193, 255 - 78.67 -> 176
     EXPECT_EQ(rimColour(a, 1, 3), QColor(216, 193, 176));
     EXPECT_EQ(rimColour(a, 3, 3), QColor(139, 69, 19));  // outermost, darkest
 
-    const Spec f = forceGaugeSpec();
+    const Dial f = forceDial();
     EXPECT_EQ(rimColour(f, 1, 3), QColor(255, 212, 182));  // 255-42.67, 255-73
     EXPECT_EQ(rimColour(f, 3, 3), QColor(255, 127, 36));
 }
 
 TEST(GaugeGeometry, TicksOfTheFullCircleScale)
 {
-    const Spec s = angleGaugeSpec();
+    const Dial s = angleDial();
     const Frame f = frameFor(s, k400x400);
     EXPECT_EQ(tickStepHundredths(s), 200);
     const auto ts = ticks(s, f);
@@ -88,7 +88,7 @@ TEST(GaugeGeometry, TicksOfTheFullCircleScale)
 
 TEST(GaugeGeometry, LabelsStandInsideTheScaleAtTheFourQuarters)
 {
-    const Spec s = angleGaugeSpec();
+    const Dial s = angleDial();
     const Frame f = frameFor(s, k400x400);
     const auto ls = labels(s, f);
     ASSERT_EQ(ls.size(), 4u);
@@ -108,11 +108,11 @@ TEST(GaugeGeometry, LabelsStandInsideTheScaleAtTheFourQuarters)
     EXPECT_EQ(ls[3].anchor, QPoint(48, cy + half));
 
     QStringList force;
-    for (const Label& l : labels(forceGaugeSpec(), f))
+    for (const Label& l : labels(forceDial(), f))
         force << l.text;
     EXPECT_EQ(force, QStringList({"0", "150", "300", "450"}));
 
-    Spec decimals = s;
+    Dial decimals = s;
     decimals.labelDecimals = 2;
     EXPECT_EQ(labels(decimals, f)[1].text, "90.00");
 }
@@ -134,7 +134,7 @@ TEST(GaugeGeometry, LabelOriginFollowsAlignment)
 
 TEST(GaugeGeometry, NeedleAngleAndClamping)
 {
-    const Spec a = angleGaugeSpec(), f = forceGaugeSpec();
+    const Dial a = angleDial(), f = forceDial();
     EXPECT_DOUBLE_EQ(needleAngle(a, 90), 0.0);   // right
     EXPECT_DOUBLE_EQ(needleAngle(f, 150), 0.0);  // 150 N, right
     EXPECT_DOUBLE_EQ(needleAngle(a, 0), 90.0);
@@ -148,7 +148,7 @@ TEST(GaugeGeometry, NeedleAngleAndClamping)
 
 TEST(GaugeGeometry, NeedlePolygonPoints)
 {
-    const Spec s = angleGaugeSpec();
+    const Dial s = angleDial();
     const Frame f = frameFor(s, k400x400);  // R 190, w 9, L 90, centre (200, 206)
     const Needle right = needle(s, f, 90);
     EXPECT_EQ(right.side1, QPoint(200, 206 - 11));  // trunc(90 / 8) across the needle
