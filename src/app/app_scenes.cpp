@@ -1,8 +1,12 @@
 // Screenshot scenes of the application's windows.
 #include "app/about_dialog.h"
+#include "app/bench.h"
 #include "app/quillmark_dlg.h"
 #include "simbox/demo_bus.h"
 #include "widgets/screenshot_scenes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
 namespace {
 
@@ -12,7 +16,27 @@ QWidget* mainWindowScene()
     return new CQuillmarkDlg(makeDemoBus());
 }
 
+// The main window reading the simulated encoder: settings applied, values,
+// raw frame, angle and gauge live.
+QWidget* readingScene()
+{
+    auto* dlg = new CQuillmarkDlg(makeDemoBus());
+    dlg->setAttribute(Qt::WA_DontShowOnScreen);
+    dlg->show();
+    Bench& bench = dlg->bench();
+    dlg->setText(Control::GaugeField, "1");
+    bench.onGaugeFieldSpin(+1);
+    bench.sendConfiguration();
+    bench.readData();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 400)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return dlg;
+}
+
 const SceneRegistrar mainScene("main", mainWindowScene);
+const SceneRegistrar readingSceneRegistrar("main-reading", readingScene);
 const SceneRegistrar aboutScene("about", [] { return new CAboutDlg; });
 
 }  // namespace
