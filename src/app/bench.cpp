@@ -75,7 +75,7 @@ void Bench::startUp(std::shared_ptr<UsbBackend> backend,
     if (!notify)
         notify = [this](const DeviceChangeEvent& e) { onDeviceChange(e); };
     state_.link.usbDevice = std::make_unique<BoxUsbDevice>(std::move(backend), std::move(notify), true);
-    view_.setTitle(QString::fromStdString(findBox(state_.link)));
+    searchBox();
 
     view_.setChecked(Control::MenuClock4_8, true);
     view_.setChecked(Control::MenuBinary, true);
@@ -285,16 +285,23 @@ void Bench::onDeviceChange(const DeviceChangeEvent& e)
         if (!link.nodesChanged)
             return;
         link.nodesChanged = false;
-        view_.setTitle(QString::fromStdString(findBox(link)));
+        searchBox();
     }
     if (link.nodesChanged && link.arrivalSeen) {
-        view_.setTitle(QString::fromStdString(findBox(link)));
+        searchBox();
         link.arrivalSeen = false;
         link.nodesChanged = false;
         flags().lower(Flag::SaveActive);
         flags().lower(Flag::ReadActive);
         state_.absTestActive = false;
     }
+}
+
+void Bench::searchBox()
+{
+    view_.setTitle(QString::fromStdString(findBox(state_.link)));
+    if (!state_.link.accessError.empty())
+        view_.showMessage(QString::fromStdString(state_.link.accessError));
 }
 
 // ------------------------------------------------- forwarding to the parts

@@ -82,6 +82,9 @@ public:
     void stopAll();
     void powerControl();
     void onDeviceChange(const DeviceChangeEvent& event);
+    // Runs the box search, sets the title and tells the user when a device
+    // refused access (the udev rule is missing).
+    void searchBox();
 
     // --- Interface settings ---
     void onProtocolChanged();

@@ -79,9 +79,13 @@ std::string findBox(BoxLink& link)
     const int n = dev.deviceCount();
     link.sendLock.acquire();
     bool found = false;
+    std::string accessError;
     for (int i = 0; i < n; ++i) {
-        if (!dev.open(i))
+        if (!dev.open(i)) {
+            if (dev.lastOpenError().rfind(kAccessDeniedPrefix, 0) == 0)
+                accessError = dev.lastOpenError();
             continue;
+        }
         if (dev.deviceName() == kBoxDeviceName) {
             title = "Rotoscope";
             link.inEndpoint.set(dev.endpointOf(kBoxInAddress));
@@ -100,6 +104,7 @@ std::string findBox(BoxLink& link)
         // Do not keep some other device of the class open and claimed.
         dev.close();
     }
+    link.accessError = found ? std::string() : accessError;
     link.sendLock.release();
     return title;
 }

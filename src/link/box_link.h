@@ -62,6 +62,9 @@ struct BoxLink {
     WorkerHandle senderWorker;
     WorkerHandle drainWorker;
 
+    // Why the last search found no box, when a device refused access.
+    std::string accessError;
+
     LinkHooks hooks;
     WorkerSet workers;
 };

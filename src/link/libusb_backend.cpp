@@ -312,7 +312,7 @@ std::string usbAccessDeniedHelp(int bus, int address, std::uint16_t vendorId, st
     char where[64];
     std::snprintf(where, sizeof where, "bus %03d device %03d (%04x:%04x)", bus, address, vendorId,
                   productId);
-    return std::string("Access to the USB device on ") + where +
+    return std::string(kAccessDeniedPrefix) + " on " + where +
            " was denied. Install the udev rule that comes with Quillmark, "
            "data/60-quillmark-box.rules, into /etc/udev/rules.d/, run "
            "'sudo udevadm control --reload && sudo udevadm trigger', "

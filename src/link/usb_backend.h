@@ -101,6 +101,10 @@ struct DeviceChangeEvent {
     std::uintptr_t deviceId = 0;  // for RemovalComplete: the device that went away
 };
 
+// Open errors that start with this text mean the OS denied access to a
+// device (a missing udev rule); the box search reports them to the user.
+inline constexpr const char* kAccessDeniedPrefix = "Access to the USB device";
+
 class UsbBackend {
 public:
     using ChangeCallback = std::function<void(const DeviceChangeEvent&)>;

@@ -66,3 +66,32 @@ TEST(DeviceChange, StartUpWithoutABoxThenPlugIt)
     b.bus->waitForNotifications();
     EXPECT_EQ(b.view.title(), "Rotoscope");
 }
+
+namespace {
+
+// A bus whose one device refuses access, as a box without the udev rule does.
+class DeniedBus : public UsbBackend {
+public:
+    int deviceCount() override { return 1; }
+    std::unique_ptr<UsbDeviceHandle> open(int, std::string* error) override
+    {
+        if (error)
+            *error = std::string(kAccessDeniedPrefix) + " on bus 001 device 004 was denied. Install the udev rule.";
+        return nullptr;
+    }
+    void setChangeCallback(ChangeCallback) override {}
+};
+
+}  // namespace
+
+TEST(DeviceChange, AccessDeniedIsReportedWithTheFix)
+{
+    BenchState state;
+    RecordingView view;
+    Bench bench(state, view);
+    bench.startUp(std::make_shared<DeniedBus>());
+    EXPECT_EQ(view.title(), "");
+    ASSERT_FALSE(view.messages().isEmpty());
+    EXPECT_TRUE(view.messages().front().contains("udev rule"));
+    bench.shutdown();
+}
