@@ -23,6 +23,8 @@ void setSpeed(double factor)
 {
     if (factor <= 0.0)
         factor = 1.0;
+    if (factor == g_speed.load())
+        return;
     auto* next = new Base;
     next->benchOriginMicros = static_cast<double>(nowMicros());
     next->realOrigin = Clock::now();

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+inline constexpr double kSimBenchSpeed = 0.5;
+
 struct SimBenchOptions {
     bool withBox = true;
     bool boxSecond = false;     // another device before the box
