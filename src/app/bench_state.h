@@ -14,7 +14,6 @@
 #include <functional>
 #include <mutex>
 
-enum class DisplayBase;
 
 struct BenchState {
     BenchState() = default;
