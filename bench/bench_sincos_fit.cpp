@@ -4,6 +4,8 @@
 #include "sincos/sincos_ellipse_fit.h"
 
 #include <QApplication>
+#include "qt_bench_main.h"
+
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdlib>
@@ -54,13 +56,5 @@ BENCHMARK(BM_ChartPaint600x300)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv);
 }

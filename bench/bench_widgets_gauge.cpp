@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QPainter>
+#include "qt_bench_main.h"
+
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 
@@ -64,13 +66,5 @@ BENCHMARK(BM_GaugeFaceBuild)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv);
 }

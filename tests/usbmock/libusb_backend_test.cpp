@@ -96,6 +96,16 @@ protected:
         return *device_;
     }
 
+    // One emulated box, the backend started and the box open: its IN endpoint.
+    std::shared_ptr<CCyUSBEndPoint> openBoxIn(MockBox*& box)
+    {
+        box = &addBox();
+        startBackend();
+        auto in = openBox().endpointOf(kBoxInAddress);
+        EXPECT_TRUE(in);
+        return in;
+    }
+
     UMockdevTestbed* testbed_ = nullptr;
     std::vector<std::unique_ptr<MockBox>> boxes_;
     std::shared_ptr<LibusbBackend> backend_;
@@ -233,11 +243,10 @@ TEST_F(LibusbBackendTest, OutTransferDeliversTheCommandPacket)
 
 TEST_F(LibusbBackendTest, InTransferReturnsWhatTheBoxSendsWhenItSendsIt)
 {
-    MockBox& box = addBox();
-    startBackend();
-    BoxUsbDevice& device = openBox();
-    auto in = device.endpointOf(kBoxInAddress);
+    MockBox* boxp = nullptr;
+    auto in = openBoxIn(boxp);
     ASSERT_TRUE(in);
+    MockBox& box = *boxp;
 
     // Data already waiting in the box.
     box.supplyIn(pattern(2048, 1));
@@ -267,11 +276,10 @@ TEST_F(LibusbBackendTest, InTransferReturnsWhatTheBoxSendsWhenItSendsIt)
 
 TEST_F(LibusbBackendTest, TimedOutTransferIsCancelledAndTheEndpointStaysUsable)
 {
-    MockBox& box = addBox();
-    startBackend();
-    BoxUsbDevice& device = openBox();
-    auto in = device.endpointOf(kBoxInAddress);
+    MockBox* boxp = nullptr;
+    auto in = openBoxIn(boxp);
     ASSERT_TRUE(in);
+    MockBox& box = *boxp;
 
     std::vector<std::uint8_t> buf(2048);
     OverlappedRecord ov;
@@ -296,11 +304,10 @@ TEST_F(LibusbBackendTest, TimedOutTransferIsCancelledAndTheEndpointStaysUsable)
 
 TEST_F(LibusbBackendTest, StalledEndpointEndsTheTransferWithStall)
 {
-    MockBox& box = addBox();
-    startBackend();
-    BoxUsbDevice& device = openBox();
-    auto in = device.endpointOf(kBoxInAddress);
+    MockBox* boxp = nullptr;
+    auto in = openBoxIn(boxp);
     ASSERT_TRUE(in);
+    MockBox& box = *boxp;
     box.setStallIn(true);
 
     std::vector<std::uint8_t> buf(2048);
@@ -317,18 +324,17 @@ TEST_F(LibusbBackendTest, StalledEndpointEndsTheTransferWithStall)
 
 TEST_F(LibusbBackendTest, CloseCancelsPendingTransfersAndReleasesTheInterface)
 {
-    MockBox& box = addBox();
-    startBackend();
-    BoxUsbDevice& device = openBox();
-    auto in = device.endpointOf(kBoxInAddress);
+    MockBox* boxp = nullptr;
+    auto in = openBoxIn(boxp);
     ASSERT_TRUE(in);
+    MockBox& box = *boxp;
 
     std::vector<std::uint8_t> buf(40960);
     OverlappedRecord ov;
     auto ctx = in->beginTransfer(buf.data(), 40960, ov);
     // usbfs takes a transfer this long as three URBs of at most 16 KiB.
     ASSERT_TRUE(eventually([&] { return box.withheldInCount() == 3; }));
-    device.close();
+    device_->close();
     // close() returns only after libusb gave every URB back.
     ASSERT_TRUE(ctx->isDone());
     EXPECT_EQ(ctx->status(), TransferStatus::Cancelled);
