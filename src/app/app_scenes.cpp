@@ -1,6 +1,6 @@
 // Screenshot scenes of the application's windows.
 #include "app/about_dialog.h"
-#include "app/bench.h"
+#include "bench/bench.h"
 #include "app/quillmark_dlg.h"
 #include "simbox/demo_bus.h"
 #include "widgets/screenshot_scenes.h"
@@ -25,9 +25,10 @@ QWidget* readingScene()
     dlg->show();
     Bench& bench = dlg->bench();
     dlg->setText(Control::GaugeField, "1");
-    bench.onGaugeFieldSpin(+1);
-    bench.sendConfiguration();
-    bench.readData();
+    bench.onEdited(Control::GaugeField, "1");
+    bench.onSpin(Control::GaugeField, +1);
+    bench.onCommand(Command::ClickingSetting);
+    bench.onCommand(Command::ReadData);
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 400)

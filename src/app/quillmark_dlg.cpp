@@ -1,7 +1,7 @@
 #include "app/quillmark_dlg.h"
 
-#include "app/bench.h"
-#include "app/bench_state.h"
+#include "bench/bench.h"
+#include "bench/bench_state.h"
 #include "app/global_hot_key.h"
 #include "app/about_dialog.h"
 #include "app/quillmark_app.h"
@@ -244,58 +244,61 @@ void CQuillmarkDlg::connectControls()
     Bench* b = bench_.get();
 
     // Lists fire on the user's choice only, not when the bench selects an item.
-    connect(u.protocolsList, &QComboBox::activated, this, [b] { b->onProtocolChanged(); });
-    connect(u.crcList, &QComboBox::activated, this, [b] { b->onCrcChanged(); });
-    connect(u.turnList, &QComboBox::activated, this, [b] { b->onTurnChanged(); });
-    connect(u.displayBaseList, &QComboBox::activated, this, [b] { b->onDisplayBaseChanged(); });
-
-    // Width edits 1..7 watch the user's typing; 8..10 have no handler.
-    for (int k = 1; k <= 7; ++k)
-        connect(fieldWidthEdit(k), &QLineEdit::textEdited, this, [b, k] { b->onWidthEdited(k); });
-
-    auto spin = [this](QToolButton* down, QToolButton* up, void (Bench::*handler)(int)) {
-        connect(down, &QToolButton::clicked, this, [this, handler] { (bench_.get()->*handler)(-1); });
-        connect(up, &QToolButton::clicked, this, [this, handler] { (bench_.get()->*handler)(+1); });
+    auto list = [this, b](QComboBox* w, Control c) {
+        connect(w, &QComboBox::activated, this, [b, c](int index) { b->onChosen(c, index); });
     };
-    spin(u.contentCountSpinDown, u.contentCountSpinUp, &Bench::onCountSpin);
-    spin(u.truncateBitsSpinDown, u.truncateBitsSpinUp, &Bench::onTruncateSpin);
-    spin(u.gaugeFieldSpinDown, u.gaugeFieldSpinUp, &Bench::onGaugeFieldSpin);
-    spin(u.errorIndexSpinDown, u.errorIndexSpinUp, &Bench::onErrorIndexSpin);
+    list(u.protocolsList, Control::Protocols);
+    list(u.crcList, Control::CrcList);
+    list(u.turnList, Control::TurnList);
+    list(u.displayBaseList, Control::DisplayBase);
 
-    auto button = [this](QAbstractButton* w, void (Bench::*handler)()) {
-        connect(w, &QAbstractButton::clicked, this, [this, handler] { (bench_.get()->*handler)(); });
+    // Edits go to the bench as they are typed (not when the bench writes them).
+    auto edit = [this, b](Control c) {
+        if (auto* e = qobject_cast<QLineEdit*>(controlObject(c)))
+            connect(e, &QLineEdit::textEdited, this, [b, c](const QString& text) { b->onEdited(c, text); });
     };
-    button(u.clickingSettingButton, &Bench::sendConfiguration);
-    button(u.readDataButton, &Bench::readData);
-    button(u.sincosTestButton, &Bench::sincosTest);
-    button(u.resetAngleButton, &Bench::resetAngle);
-    button(u.resetMultiTurnButton, &Bench::resetMultiTurn);
-    button(u.saveFileButton, &Bench::saveFile);
-    button(u.writeEepromButton, &Bench::writeEeprom);
-    button(u.absTestButton, &Bench::absTest);
-    button(u.resolutionButton, &Bench::resolutionTest);
-    button(u.powerControlButton, &Bench::powerControl);
-    // The capture row's check boxes and the abs-test row's check box are
-    // read by their operations; their own commands connect here.
+    for (int k = 1; k <= 10; ++k) {
+        edit(fieldWidthControl(k));
+        edit(fieldLabelControl(k));
+    }
+    for (Control c : {Control::ContentCount, Control::TruncateBits, Control::GaugeField, Control::CaptureSeconds,
+                      Control::Description})
+        edit(c);
 
-    connect(u.actionLoadConfig, &QAction::triggered, this, [b] { b->loadConfigFile(); });
-    connect(u.actionSaveConfig, &QAction::triggered, this, [b] { b->saveConfigFile(); });
+    auto spin = [this, b](QToolButton* down, QToolButton* up, Control c) {
+        connect(down, &QToolButton::clicked, this, [b, c] { b->onSpin(c, -1); });
+        connect(up, &QToolButton::clicked, this, [b, c] { b->onSpin(c, +1); });
+    };
+    spin(u.contentCountSpinDown, u.contentCountSpinUp, Control::ContentCount);
+    spin(u.truncateBitsSpinDown, u.truncateBitsSpinUp, Control::TruncateBits);
+    spin(u.gaugeFieldSpinDown, u.gaugeFieldSpinUp, Control::GaugeField);
+
+    auto button = [this, b](QAbstractButton* w, Command command) {
+        connect(w, &QAbstractButton::clicked, this, [b, command] { b->onCommand(command); });
+    };
+    button(u.clickingSettingButton, Command::ClickingSetting);
+    button(u.readDataButton, Command::ReadData);
+    button(u.resetAngleButton, Command::ResetAngle);
+    button(u.resetMultiTurnButton, Command::ResetMultiTurn);
+    button(u.powerControlButton, Command::PowerControl);
+    connect(u.absRowCheck, &QAbstractButton::clicked, this, [b](bool on) { b->onToggled(Control::AbsRowCheck, on); });
+
+    connect(u.actionLoadConfig, &QAction::triggered, this, [b] { b->onCommand(Command::LoadConfigFile); });
+    connect(u.actionSaveConfig, &QAction::triggered, this, [b] { b->onCommand(Command::SaveConfigFile); });
     // Check marks belong to the bench: undo the toggle Qt makes on a click
     // and let the handler set the marks.
-    auto marked = [this](QAction* a, std::function<void()> handler) {
-        connect(a, &QAction::triggered, this, [a, handler = std::move(handler)](bool checked) {
+    auto marked = [this, b](QAction* a, Control item) {
+        connect(a, &QAction::triggered, this, [a, b, item](bool checked) {
             a->setChecked(!checked);
-            handler();
+            b->onMenuItem(item);
         });
     };
-    marked(u.actionClock9_6, [b] { b->onClockItem(ClockItem::MHz9_6); });
-    marked(u.actionClock4_8, [b] { b->onClockItem(ClockItem::MHz4_8); });
-    marked(u.actionClock2_4, [b] { b->onClockItem(ClockItem::MHz2_4); });
-    marked(u.actionClock1_2, [b] { b->onClockItem(ClockItem::MHz1_2); });
-    marked(u.actionBinary, [b] { b->onCodeModeItem(0); });
-    marked(u.actionGray, [b] { b->onCodeModeItem(128); });
-    connect(u.actionCalibration, &QAction::triggered, this, [b] { b->openCalibration(); });
-    connect(u.actionForce, &QAction::triggered, this, [b] { b->openForceTest(); });
+    marked(u.actionClock9_6, Control::MenuClock9_6);
+    marked(u.actionClock4_8, Control::MenuClock4_8);
+    marked(u.actionClock2_4, Control::MenuClock2_4);
+    marked(u.actionClock1_2, Control::MenuClock1_2);
+    marked(u.actionBinary, Control::MenuBinary);
+    marked(u.actionGray, Control::MenuGray);
     connect(u.actionAbout, &QAction::triggered, this, [this] {
         CAboutDlg about(this);
         about.exec();

@@ -2,7 +2,7 @@
 // The main window: builds its controls from quillmark_dlg.ui, maps them to
 // Control values, forwards every click, menu command, timer tick and device
 // change to the bench, and owns the bench state for the life of the window.
-#include "app/bench_view.h"
+#include "bench/bench_view.h"
 
 #include <QDialog>
 #include <array>

@@ -1,10 +1,14 @@
 #include "link/box_link.h"
 
+#include "common/logging.h"
+#include "link/bounded_read.h"
+
 #include <vector>
 
 namespace {
 constexpr double kSendCompletionWaitMs = 10;
 constexpr double kDrainFirstWaitMs = 100;
+constexpr double kDrainLimitMs = 1000;
 constexpr int kDrainLength = 2048;
 }  // namespace
 
@@ -25,6 +29,8 @@ void runSender(BoxLink& link, const CommandPacket& packet)
     const bool ok = out->finishTransfer(buf.data(), len, ov, ctx);
     link.sendLock.release();
     link.lastSendOk = ok;
+    qCDebug(lcLink, "OUT %02X %02X %02X %02X %02X %02X … %s", buf[0], buf[1], buf[2], buf[3], buf[4], buf[5],
+            ok ? "ok" : "failed");
 }
 
 WorkerHandle requestSend(BoxLink& link, const PacketParams& params)
@@ -33,30 +39,36 @@ WorkerHandle requestSend(BoxLink& link, const PacketParams& params)
     return link.workers.start([&link, packet] { runSender(link, packet); });
 }
 
-void runDrainRead(BoxLink& link)
+void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed)
 {
-    auto ov = OverlappedRecord{std::make_shared<CompletionEvent>("Velt_USB_IN"), false};
     std::vector<std::uint8_t> buf(kDrainLength, 0);
-    std::shared_ptr<CCyUSBEndPoint> in = link.inEndpoint.get();
-    if (!in)
+    BoundedRead request;
+    request.length = kDrainLength;
+    request.firstWaitMs = kDrainFirstWaitMs;
+    request.limitMs = stillArmed ? kDrainLimitMs : kDrainFirstWaitMs;
+    request.keepWaiting = stillArmed;
+    const ReadOutcome r = readBounded(link, buf.data(), request);
+    switch (r.status) {
+    case ReadStatus::NoEndpoint:
+    case ReadStatus::TimedOut:
+    case ReadStatus::Stopped:
+    case ReadStatus::Cancelled:
+        // No answer while it mattered: lastReadOk keeps its value.
         return;
-    auto ctx = in->beginTransfer(buf.data(), kDrainLength, ov);
-    if (!in->waitForTransfer(ov, kDrainFirstWaitMs)) {
-        // Nothing yet: the box answers later (or is unplugged, which ends
-        // the transfer). Take that transfer and drop it unseen.
-        if (!ov.startFailed)
-            in->waitForTransfer(ov, -1);
-        int len = 0;
-        in->finishTransfer(buf.data(), len, ov, ctx);
-        return;
+    case ReadStatus::Ok:
+    case ReadStatus::Failed:
+        // An answer after the first 100 ms is taken and dropped unseen.
+        if (r.waitedMs > kDrainFirstWaitMs)
+            return;
+        break;
     }
     if (link.removalSeen.load()) {
         if (link.hooks.stopAll)
             link.hooks.stopAll();
         return;
     }
-    int len = 0;
-    if (in->finishTransfer(buf.data(), len, ov, ctx)) {
+    // The bytes themselves are not looked at.
+    if (r.ok()) {
         link.lastReadOk = true;
     } else {
         link.lastReadOk = false;
@@ -65,9 +77,9 @@ void runDrainRead(BoxLink& link)
     }
 }
 
-WorkerHandle requestDrainRead(BoxLink& link)
+WorkerHandle requestDrainRead(BoxLink& link, std::function<bool()> stillArmed)
 {
-    WorkerHandle h = link.workers.start([&link] { runDrainRead(link); });
+    WorkerHandle h = link.workers.start([&link, stillArmed = std::move(stillArmed)] { runDrainRead(link, stillArmed); });
     link.drainWorker = h;
     return h;
 }

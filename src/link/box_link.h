@@ -5,6 +5,7 @@
 #include "link/box_usb_device.h"
 #include "link/command_flags.h"
 #include "link/command_packet.h"
+#include "link/inbound_gate.h"
 #include "link/send_lock.h"
 #include "link/worker_set.h"
 
@@ -65,6 +66,9 @@ struct BoxLink {
     // Why the last search found no box, when a device refused access.
     std::string accessError;
 
+    // One reader at a time on the IN endpoint; stop-all cancels them all.
+    InboundGate inGate;
+
     LinkHooks hooks;
     WorkerSet workers;
 };
@@ -73,8 +77,10 @@ struct BoxLink {
 // parameters (both captured at the request). Does not wait for the worker.
 WorkerHandle requestSend(BoxLink& link, const PacketParams& params);
 
-// Starts the one-shot 2048-byte drain read.
-WorkerHandle requestDrainRead(BoxLink& link);
+// Starts the one-shot 2048-byte drain read. After its first 100 ms it keeps
+// waiting only while `stillArmed` says the operation that armed it runs (at
+// most a second); then the transfer is cancelled.
+WorkerHandle requestDrainRead(BoxLink& link, std::function<bool()> stillArmed = {});
 
 // Searches the bus for the box, opens it and sets the endpoints; returns the
 // window title ("Rotoscope", plus "错误!" per missing endpoint, or empty).
@@ -82,4 +88,4 @@ std::string findBox(BoxLink& link);
 
 // The sender's and the drain read's bodies, run on the calling thread.
 void runSender(BoxLink& link, const CommandPacket& packet);
-void runDrainRead(BoxLink& link);
+void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed = {});

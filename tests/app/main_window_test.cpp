@@ -1,8 +1,8 @@
 // The main window on a bus without devices: its controls, captions, lists,
 // colours, keys, and the view's marshalling between worker threads and the
 // GUI thread.
-#include "app/bench.h"
-#include "app/bench_state.h"
+#include "bench/bench.h"
+#include "bench/bench_state.h"
 #include "app/global_hot_key.h"
 #include "app/quillmark_dlg.h"
 
@@ -311,11 +311,11 @@ TEST_F(MainWindowTest, WorkerCallsLandOnTheGuiThread)
     EXPECT_EQ(answer.get(), "from a worker");
 
     // A device change reported on a backend thread is handled on the GUI thread.
-    EXPECT_FALSE(dlg->bench().state().link.nodesChanged);
+    EXPECT_FALSE(dlg->bench().context().link.nodesChanged);
     std::thread([&] { backend->fire({DeviceChangeEvent::Kind::NodesChanged, 0}); }).join();
-    EXPECT_FALSE(dlg->bench().state().link.nodesChanged);
+    EXPECT_FALSE(dlg->bench().context().link.nodesChanged);
     pumpEvents(30);
-    EXPECT_TRUE(dlg->bench().state().link.nodesChanged);
+    EXPECT_TRUE(dlg->bench().context().link.nodesChanged);
 }
 
 TEST_F(MainWindowTest, BlockingCallsFromWorkersDoNotDeadlockTheClose)

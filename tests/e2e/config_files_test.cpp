@@ -1,6 +1,6 @@
 // Configuration files through the bench: save and load dialogs, the record
 // on disk, the default file at close and start-up, and bad files.
-#include "measure/config_file_ops.h"
+#include "bench/config_files.h"
 #include "measure/config_record.h"
 #include "support/bench/sim_bench.h"
 
@@ -30,7 +30,7 @@ TEST(ConfigFiles, DefaultBissRecordBytes)
     SimBench b;
     const QString path = b.dataRoot.filePath("a.cfg");
     b.view.queueFileAnswer(path);
-    b.bench->saveConfigFile();
+    b.bench->onCommand(Command::SaveConfigFile);
     const QByteArray bytes = readAll(path);
     ASSERT_EQ(bytes.size(), 512);
     QByteArray expected = QByteArray::fromHex("00000F1102000000000312000000 00");
@@ -54,16 +54,16 @@ TEST(ConfigFiles, RoundTripOfEveryProtocol)
         SCOPED_TRACE(name.toStdString());
         SimBench save;
         save.chooseProtocol(name);
-        save.view.setText(Control::FieldWidth1, "26");
-        save.view.setText(Control::FieldLabel1, "Pos\n13 bytes..");
-        save.view.setText(Control::Description, "Bench 4 — 编码器");
+        save.type(Control::FieldWidth1, "26");
+        save.type(Control::FieldLabel1, "Pos\n13 bytes..");
+        save.type(Control::Description, "Bench 4 — 编码器");
         const QString path = save.dataRoot.filePath("p.cfg");
         save.view.queueFileAnswer(path);
-        save.bench->saveConfigFile();
+        save.bench->onCommand(Command::SaveConfigFile);
 
         SimBench load;
         load.view.queueFileAnswer(path);
-        load.bench->loadConfigFile();
+        load.bench->onCommand(Command::LoadConfigFile);
         const QString expectedName = name == "SPI_CRC" ? "SPI" : name;
         EXPECT_EQ(load.view.text(Control::Protocols), expectedName);
         EXPECT_EQ(load.state.settings().protocolCode, save.state.settings().protocolCode);
@@ -81,15 +81,15 @@ TEST(ConfigFiles, MultiturnAndClockByte)
     SimBench b;
     b.chooseProtocol("SSI");
     b.view.setCurrentIndex(Control::TurnList, 1);
-    b.bench->onTurnChanged();
+    b.bench->onChosen(Control::TurnList, 1);
     const QString path = b.dataRoot.filePath("m.cfg");
     b.view.queueFileAnswer(path);
-    b.bench->saveConfigFile();
+    b.bench->onCommand(Command::SaveConfigFile);
     EXPECT_EQ(static_cast<unsigned char>(readAll(path)[10]), 35);
 
     SimBench load;
     load.view.queueFileAnswer(path);
-    load.bench->loadConfigFile();
+    load.bench->onCommand(Command::LoadConfigFile);
     EXPECT_EQ(load.state.settings().turnMode, 1);
     EXPECT_EQ(load.state.settings().clockCode, 34);
     EXPECT_TRUE(load.view.isChecked(Control::MenuClock2_4));
@@ -101,7 +101,7 @@ TEST(ConfigFiles, CodeByteOtherThanGrayLoadsAsBinary)
     SimBench b;
     const QString path = b.dataRoot.filePath("c.cfg");
     b.view.queueFileAnswer(path);
-    b.bench->saveConfigFile();
+    b.bench->onCommand(Command::SaveConfigFile);
     QByteArray bytes = readAll(path);
     // No labels but the three defaults: the code byte follows them.
     const int codeAt = 15 + 3 + 6 + 8 + 8;
@@ -109,9 +109,9 @@ TEST(ConfigFiles, CodeByteOtherThanGrayLoadsAsBinary)
     writeAll(path, bytes);
 
     SimBench load;
-    load.bench->onCodeModeItem(128);
+    load.bench->onMenuItem(Control::MenuGray);
     load.view.queueFileAnswer(path);
-    load.bench->loadConfigFile();
+    load.bench->onCommand(Command::LoadConfigFile);
     EXPECT_EQ(load.state.settings().codeMode, 0);
     EXPECT_TRUE(load.view.isChecked(Control::MenuBinary));
     EXPECT_EQ(load.view.text(Control::GrayBinaryText), "Binary");
@@ -133,28 +133,35 @@ TEST(ConfigFiles, ShortOrCorruptFilesLoadNothing)
     for (const QString& path : {shortFile, corruptFile, b.dataRoot.filePath("missing.cfg")}) {
         b.view.clearMessages();
         b.view.queueFileAnswer(path);
-        b.bench->loadConfigFile();
+        b.bench->onCommand(Command::LoadConfigFile);
         EXPECT_EQ(b.view.text(Control::Protocols), "SSI");
         EXPECT_EQ(b.view.messages().size(), 1);
     }
 }
 
-TEST(ConfigFiles, TextsThatDoNotFitAreRefused)
+TEST(ConfigFiles, EditsThatWouldNotFitTheRecordAreRefusedAsTyped)
 {
+    // The edit keeps what fits, so the record can always be written and
+    // closing never loses the session's settings.
     SimBench b;
-    b.view.setText(Control::Description, QString(300, 'x'));
+    b.type(Control::Description, "kept");
+    b.type(Control::Description, QString(300, 'x'));
+    EXPECT_EQ(b.view.text(Control::Description), "kept");
+    b.type(Control::FieldLabel2, QString(250, 'y'));
+    b.type(Control::FieldLabel3, QString(250, 'z'));
+    EXPECT_EQ(b.view.text(Control::FieldLabel3), "Warning");
     const QString path = b.dataRoot.filePath("big.cfg");
     b.view.queueFileAnswer(path);
-    b.bench->saveConfigFile();
-    EXPECT_FALSE(QFile::exists(path));
-    EXPECT_EQ(b.view.messages().size(), 1);
+    b.bench->onCommand(Command::SaveConfigFile);
+    EXPECT_EQ(readAll(path).size(), 512);
+    EXPECT_TRUE(b.view.messages().isEmpty());
 }
 
 TEST(ConfigFiles, CancelWritesNothing)
 {
     SimBench b;
     b.view.queueFileAnswer("");
-    b.bench->saveConfigFile();
+    b.bench->onCommand(Command::SaveConfigFile);
     EXPECT_TRUE(QDir(b.dataRoot.path()).entryList(QStringList{"*.cfg"}).isEmpty());
 }
 
@@ -166,7 +173,7 @@ TEST(ConfigFiles, CloseWritesTheDefaultAndStartUpReadsIt)
         root = b.dataRoot.path();
         b.dataRoot.setAutoRemove(false);
         b.chooseProtocol("RS485");
-        b.view.setText(Control::FieldLabel4, "Turns");
+        b.type(Control::FieldLabel4, "Turns");
         b.bench->closeWindow();
         EXPECT_TRUE(QFile::exists(b.bench->defaultConfigPath()));
         // The close stops the box.

@@ -1,6 +1,6 @@
 // "Clicking setting" against the simulated box: the packets in order, the
 // button colour and the failure paths.
-#include "interface/settings_ops.h"
+#include "bench/settings_editor.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +9,14 @@ using Log = std::vector<std::string>;
 
 namespace {
 
-void setWidths(RecordingView& v, std::initializer_list<int> widths, int count)
+void setWidths(SimBench& b, std::initializer_list<int> widths, int count)
 {
     int k = 1;
     for (int w : widths)
-        v.setText(fieldWidthControl(k++), QString::number(w));
+        b.type(fieldWidthControl(k++), QString::number(w));
     for (; k <= 10; ++k)
-        v.setText(fieldWidthControl(k), "0");
-    v.setText(Control::ContentCount, QString::number(count));
+        b.type(fieldWidthControl(k), "0");
+    b.type(Control::ContentCount, QString::number(count));
 }
 
 // The packets from the configuration begin on.
@@ -32,7 +32,7 @@ TEST(ClickingSetting, BissSendsProtocolOneFirst)
 {
     SimBench b;
     b.chooseProtocol("BISS");
-    setWidths(b.view, {15, 17, 2}, 3);
+    setWidths(b, {15, 17, 2}, 3);
     b.clearPackets();
     ASSERT_TRUE(b.configure());
     EXPECT_EQ(fromConfigBegin(b.packetLog()),
@@ -57,11 +57,11 @@ TEST(ClickingSetting, SsiMultiturnGray)
     SimBench b;
     b.chooseProtocol("SSI");
     b.view.setCurrentIndex(Control::TurnList, 1);
-    b.bench->onTurnChanged();
+    b.bench->onChosen(Control::TurnList, 1);
     b.view.setCurrentIndex(Control::CrcList, 1);
-    b.bench->onCrcChanged();
-    b.bench->onCodeModeItem(128);
-    setWidths(b.view, {12, 13}, 2);
+    b.bench->onChosen(Control::CrcList, 1);
+    b.bench->onMenuItem(Control::MenuGray);
+    setWidths(b, {12, 13}, 2);
     b.clearPackets();
     ASSERT_TRUE(b.configure());
     EXPECT_EQ(fromConfigBegin(b.packetLog()), (Log{"4D", "4A", "3A3A23" "010098", "9A", "4A"}));
@@ -71,7 +71,7 @@ TEST(ClickingSetting, TtlUsesClock34AndSendsTheInversionBit)
 {
     SimBench b;
     b.chooseProtocol("TTL");
-    setWidths(b.view, {12}, 1);
+    setWidths(b, {12}, 1);
     b.clearPackets();
     ASSERT_TRUE(b.configure());
     EXPECT_EQ(fromConfigBegin(b.packetLog()), (Log{"4D", "4A", "3A3A22" "03004B", "9A", "4A"}));
@@ -108,7 +108,7 @@ TEST(ClickingSetting, WriteFailureAsksToReconnect)
 TEST(ClickingSetting, ZeroCaptureSecondsStopsAfterTheStop)
 {
     SimBench b;
-    b.view.setText(Control::CaptureSeconds, "0");
+    b.type(Control::CaptureSeconds, "0");
     EXPECT_FALSE(b.configure());
     EXPECT_EQ(b.packetLog(), (Log{"6A"}));
     EXPECT_TRUE(b.view.messages().isEmpty());
@@ -117,7 +117,7 @@ TEST(ClickingSetting, ZeroCaptureSecondsStopsAfterTheStop)
 TEST(ClickingSetting, EmptyWidthEdit)
 {
     SimBench b;
-    b.view.setText(Control::FieldWidth2, "");
+    b.type(Control::FieldWidth2, "");
     EXPECT_FALSE(b.configure());
     EXPECT_EQ(b.view.messages(), QStringList{kMsgPositiveInteger});
     EXPECT_EQ(b.packetLog(), (Log{"6A"}));
@@ -125,8 +125,8 @@ TEST(ClickingSetting, EmptyWidthEdit)
     // An empty edit among 8..10 of a used field is reported by the layout
     // refresh, and the configuration still goes out.
     SimBench c;
-    setWidths(c.view, {4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 10);
-    c.view.setText(Control::FieldWidth9, "");
+    setWidths(c, {4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 10);
+    c.type(Control::FieldWidth9, "");
     EXPECT_TRUE(c.configure());
     EXPECT_EQ(c.view.messages(), QStringList{kMsgPositiveInteger});
 }
@@ -134,7 +134,7 @@ TEST(ClickingSetting, EmptyWidthEdit)
 TEST(ClickingSetting, ZeroWidthGivesZeroMask)
 {
     SimBench b;
-    setWidths(b.view, {15, 0, 2}, 3);
+    setWidths(b, {15, 0, 2}, 3);
     ASSERT_TRUE(b.configure());
     EXPECT_EQ(b.state.settings().fieldMask[1], 0u);
     EXPECT_EQ(b.state.settings().frameBits, 17);

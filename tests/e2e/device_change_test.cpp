@@ -59,7 +59,7 @@ TEST(DeviceChange, StartUpWithoutABoxThenPlugIt)
 {
     SimBench b({.withBox = false});
     EXPECT_EQ(b.view.title(), "");
-    b.bench->powerControl();
+    b.bench->onCommand(Command::PowerControl);
     EXPECT_EQ(b.view.messages(), QStringList{kMsgReconnectUsb});
     auto box = std::make_shared<SimBox>();
     b.bus->plug(box);

@@ -1,5 +1,6 @@
 // "Power control", the read guard while the power is off, and stop-all, as
 // the box sees them.
+#include "common/bench_clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@ using Log = std::vector<std::string>;
 TEST(PowerControl, TwoPressesSwitchOffAndOn)
 {
     SimBench b;
-    b.bench->powerControl();
+    b.bench->onCommand(Command::PowerControl);
     b.settle();
     EXPECT_TRUE(b.state.link.flags.isUp(Flag::PowerOffCmd));
     EXPECT_EQ(b.view.normalColour(Control::PowerControl), kColourNotApplied);
@@ -18,10 +19,10 @@ TEST(PowerControl, TwoPressesSwitchOffAndOn)
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::StopCmd));
 
     // Reading is refused while the encoder has no power.
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
     EXPECT_EQ(b.view.messages(), QStringList{kMsgPowerOn});
 
-    b.bench->powerControl();
+    b.bench->onCommand(Command::PowerControl);
     b.settle();
     // The stop pulse of the second press is overridden by the held 2C.
     EXPECT_EQ(b.packetLog(), (Log{"6A", "2C", "2C", "4A"}));
@@ -34,19 +35,26 @@ TEST(PowerControl, TwoPressesSwitchOffAndOn)
 TEST(PowerControl, FreezesTheFirstThreeValuesWhenSwitchingOff)
 {
     SimBench b;
-    b.view.setText(Control::FieldValue1, "12");
-    b.view.setText(Control::FieldValue2, "-3");
-    b.view.setText(Control::FieldValue3, "7");
-    b.bench->powerControl();
-    EXPECT_EQ(b.view.text(Control::Frozen1), "12");
-    EXPECT_EQ(b.view.text(Control::Frozen2), "-3");
-    EXPECT_EQ(b.view.text(Control::Frozen3), "7");
+    b.box->encoder().setSpeedRpm(30);
+    ASSERT_TRUE(b.configure());
+    b.bench->onCommand(Command::ReadData);
+    for (int i = 0; i < 100 && b.view.text(Control::FieldValue2).toLongLong() == 0; ++i)
+        benchSleep(20);
+    b.bench->onCommand(Command::ReadData);
+    b.settle();
+    const QString shown[] = {b.view.text(Control::FieldValue1), b.view.text(Control::FieldValue2),
+                             b.view.text(Control::FieldValue3)};
+    ASSERT_NE(shown[1].toLongLong(), 0) << "the encoder turned while it was read";
+    b.bench->onCommand(Command::PowerControl);
+    EXPECT_EQ(b.view.text(Control::Frozen1), shown[0]);
+    EXPECT_EQ(b.view.text(Control::Frozen2), shown[1]);
+    EXPECT_EQ(b.view.text(Control::Frozen3), shown[2]);
 }
 
 TEST(PowerControl, StopAllWhilePoweredOffSendsNothing)
 {
     SimBench b;
-    b.bench->powerControl();
+    b.bench->onCommand(Command::PowerControl);
     b.settle();
     b.clearPackets();
     b.bench->stopAll();
@@ -56,7 +64,7 @@ TEST(PowerControl, StopAllWhilePoweredOffSendsNothing)
     // The colours stay as the switch-off left them.
     EXPECT_EQ(b.view.normalColour(Control::PowerControl), kColourNotApplied);
     // The next press switches off again.
-    b.bench->powerControl();
+    b.bench->onCommand(Command::PowerControl);
     b.settle();
     EXPECT_EQ(b.packetLog(), (Log{"6A", "2C"}));
 }
@@ -64,12 +72,12 @@ TEST(PowerControl, StopAllWhilePoweredOffSendsNothing)
 TEST(PowerControl, Guards)
 {
     SimBench noBox({.withBox = false});
-    noBox.bench->powerControl();
+    noBox.bench->onCommand(Command::PowerControl);
     EXPECT_EQ(noBox.view.messages(), QStringList{kMsgReconnectUsb});
 
     SimBench b;
     b.state.link.flags.raise(Flag::ReadActive);
-    b.bench->powerControl();
+    b.bench->onCommand(Command::PowerControl);
     b.settle();
     EXPECT_TRUE(b.packetLog().empty());
     EXPECT_TRUE(b.view.messages().isEmpty());

@@ -1,6 +1,6 @@
 // Choosing protocols and the other settings controls: mode flags, codes,
 // clock menu, visibility and the field layout.
-#include "interface/settings_ops.h"
+#include "bench/settings_editor.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -117,7 +117,7 @@ TEST(ProtocolSettings, TurnAndCrcLists)
     SimBench b;
     b.chooseProtocol("SSI");
     b.view.setCurrentIndex(Control::TurnList, 1);
-    b.bench->onTurnChanged();
+    b.bench->onChosen(Control::TurnList, 1);
     EXPECT_EQ(b.state.settings().turnMode, 1);
     // A protocol whose list is disabled forces "Single turn".
     b.chooseProtocol("RS485+AB");
@@ -126,7 +126,7 @@ TEST(ProtocolSettings, TurnAndCrcLists)
 
     b.chooseProtocol("SSI");
     b.view.setCurrentIndex(Control::CrcList, 1);
-    b.bench->onCrcChanged();
+    b.bench->onChosen(Control::CrcList, 1);
     EXPECT_EQ(b.state.settings().crcInvertBits, 0);
     EXPECT_EQ(b.state.settings().crcConfig, 0);
     b.chooseProtocol("BISS");
@@ -146,20 +146,20 @@ TEST(ProtocolSettings, ClockMenu)
 {
     SimBench b;
     // Clicking the marked item twice: unmarked with an empty text, then marked again.
-    b.bench->onClockItem(ClockItem::MHz4_8);
+    b.bench->onMenuItem(Control::MenuClock4_8);
     EXPECT_FALSE(b.view.isChecked(Control::MenuClock4_8));
     EXPECT_EQ(b.view.text(Control::FrequencyText), "");
     EXPECT_EQ(b.state.settings().clockCode, 18);
-    b.bench->onClockItem(ClockItem::MHz4_8);
+    b.bench->onMenuItem(Control::MenuClock4_8);
     EXPECT_TRUE(b.view.isChecked(Control::MenuClock4_8));
     EXPECT_EQ(b.view.text(Control::FrequencyText), "4.8MHZ");
 
-    b.bench->onClockItem(ClockItem::MHz9_6);
+    b.bench->onMenuItem(Control::MenuClock9_6);
     EXPECT_EQ(b.state.settings().clockCode, 8);
     EXPECT_TRUE(b.view.isChecked(Control::MenuClock9_6));
     EXPECT_FALSE(b.view.isChecked(Control::MenuClock4_8));
 
-    b.bench->onCodeModeItem(128);
+    b.bench->onMenuItem(Control::MenuGray);
     EXPECT_TRUE(b.view.isChecked(Control::MenuGray));
     EXPECT_FALSE(b.view.isChecked(Control::MenuBinary));
     EXPECT_EQ(b.view.text(Control::GrayBinaryText), "Gray");
@@ -169,8 +169,8 @@ TEST(ProtocolSettings, FieldLayoutFollowsTheCount)
 {
     SimBench b;
     EXPECT_EQ(b.state.settings().frameBits, 34);
-    b.bench->onCountSpin(-1);
-    b.bench->onCountSpin(-1);
+    b.bench->onSpin(Control::ContentCount, -1);
+    b.bench->onSpin(Control::ContentCount, -1);
     EXPECT_EQ(b.view.text(Control::ContentCount), "1");
     EXPECT_EQ(b.state.settings().frameBits, 15);
     for (int k = 2; k <= 10; ++k) {
@@ -180,16 +180,16 @@ TEST(ProtocolSettings, FieldLayoutFollowsTheCount)
     }
     EXPECT_TRUE(b.view.isEnabled(fieldWidthControl(1)));
 
-    b.bench->onCountSpin(-1);
+    b.bench->onSpin(Control::ContentCount, -1);
     EXPECT_EQ(b.state.settings().frameBits, 0);
     EXPECT_EQ(b.view.text(fieldValueControl(1)), "0");
     EXPECT_EQ(b.view.text(fieldWidthControl(1)), "15");
 
     // Below 0 the count is refused when read back, with the range message.
     b.view.clearMessages();
-    b.bench->onCountSpin(-1);
+    b.bench->onSpin(Control::ContentCount, -1);
     EXPECT_EQ(b.view.messages(), QStringList{"请输入一个 0 至 10 之间的整数。"});
-    b.bench->onCountSpin(+1);
+    b.bench->onSpin(Control::ContentCount, +1);
     EXPECT_EQ(b.state.settings().fieldCount, 0u);
 }
 
@@ -197,34 +197,45 @@ TEST(ProtocolSettings, TruncateSpinStopsAtTheEnds)
 {
     SimBench b;
     for (int i = 0; i < 5; ++i)
-        b.bench->onTruncateSpin(-1);
+        b.bench->onSpin(Control::TruncateBits, -1);
     EXPECT_EQ(b.view.text(Control::TruncateBits), "0");
     for (int i = 0; i < 70; ++i)
-        b.bench->onTruncateSpin(+1);
+        b.bench->onSpin(Control::TruncateBits, +1);
     EXPECT_EQ(b.view.text(Control::TruncateBits), "64");
-    EXPECT_EQ(b.state.resolutionTruncateBits.load(), 64);
+    EXPECT_EQ(b.state.settings().truncateBits, 64);
 }
 
 TEST(ProtocolSettings, NumericEditsAreValidated)
 {
-    SimBench b;
-    b.view.setText(Control::TruncateBits, "x");
-    EXPECT_FALSE(b.bench->settingsOps().readFromControls());
-    EXPECT_EQ(b.view.messages(), QStringList{"请输入一个整数。"});
-    b.view.clearMessages();
-    b.view.setText(Control::TruncateBits, "65");
-    EXPECT_FALSE(b.bench->settingsOps().readFromControls());
-    EXPECT_EQ(b.view.messages(), QStringList{"请输入一个 0 至 64 之间的整数。"});
+    // A value that does not parse waits in its edit; the next command that
+    // takes the settings says so and changes nothing.
+    const struct {
+        Control edit;
+        QString typed;
+        QString message;
+    } cases[] = {
+        {Control::TruncateBits, "x", "请输入一个整数。"},
+        {Control::TruncateBits, "65", "请输入一个 0 至 64 之间的整数。"},
+        {Control::FieldWidth2, "65", "请输入一个 0 至 64 之间的整数。"},
+        {Control::FieldWidth1, "2147483647", "请输入一个 0 至 64 之间的整数。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        SimBench b;
+        b.type(c.edit, c.typed);
+        b.bench->onSpin(Control::TruncateBits, +1);
+        EXPECT_EQ(b.view.messages(), QStringList{c.message});
+        EXPECT_EQ(b.state.settings().truncateBits, 2);
+        EXPECT_EQ(b.state.settings().fieldWidth[0], 15);
+    }
 }
 
 TEST(ProtocolSettings, EditingAWidthStopsTheBench)
 {
     SimBench b;
     b.state.link.flags.raise(Flag::ReadActive);
-    b.view.setText(Control::FieldWidth1, "15");
-    b.bench->onWidthEdited(1);
+    b.type(Control::FieldWidth1, "15");
     EXPECT_TRUE(b.state.link.flags.isUp(Flag::ReadActive)) << "the same width changes nothing";
-    b.view.setText(Control::FieldWidth1, "16");
-    b.bench->onWidthEdited(1);
+    b.type(Control::FieldWidth1, "16");
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ReadActive));
 }

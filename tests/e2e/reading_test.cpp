@@ -1,7 +1,7 @@
 // "Read data" on the simulated box: what the screen shows for each record
 // format, and how a reading ends.
 #include "common/bench_clock.h"
-#include "interface/continuous_reading.h"
+#include "bench/reading.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -36,8 +36,8 @@ bool waitFor(const std::function<bool()>& done, double benchMs = 3000)
 void setLayout(SimBench& b, const std::vector<int>& widths)
 {
     for (int k = 1; k <= 10; ++k)
-        b.view.setText(fieldWidthControl(k), k <= int(widths.size()) ? QString::number(widths[k - 1]) : "0");
-    b.view.setText(Control::ContentCount, QString::number(widths.size()));
+        b.type(fieldWidthControl(k), k <= int(widths.size()) ? QString::number(widths[k - 1]) : "0");
+    b.type(Control::ContentCount, QString::number(widths.size()));
 }
 
 // Sets up a stationary encoder and starts reading it.
@@ -51,7 +51,7 @@ void startReading(SimBench& b, const Case& c, std::int64_t counts)
     b.chooseProtocol(c.protocol);
     setLayout(b, c.widths);
     ASSERT_TRUE(b.configure());
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
     ASSERT_EQ(b.view.text(Control::ReadData), "Stop display");
 }
 
@@ -87,7 +87,7 @@ TEST_P(ReadingEveryFormat, ShowsTheEncodersFields)
         << expected.join(",").toStdString();
     EXPECT_FALSE(b.view.text(Control::RawFrame).isEmpty());
     // A second press stops the reading and the box's stream.
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
     b.settle();
     EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
     EXPECT_EQ(b.packetLog().back(), "6A");
@@ -118,15 +118,15 @@ TEST(Reading, FollowsTheTurningShaftAndTheGauge)
     const Case c{"BISS", RecordGroup::SyncSerial, {15, 17, 2}, 17, 15, 2, 0};
     startReading(b, c, 1000);
     b.box->encoder().setSpeedRpm(60);
-    b.view.setText(Control::GaugeField, "2");
-    b.bench->onGaugeFieldSpin(-1);
-    b.bench->onGaugeFieldSpin(+1);
+    b.type(Control::GaugeField, "2");
+    b.bench->onSpin(Control::GaugeField, -1);
+    b.bench->onSpin(Control::GaugeField, +1);
     EXPECT_EQ(b.view.gaugeHighlight(), 2);
     const QString first = b.view.text(Control::FieldValue2);
     EXPECT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) != first; }));
     EXPECT_TRUE(waitFor([&] { return b.view.gaugeValue() > 0.0; }));
     EXPECT_FALSE(b.view.text(Control::Angle).isEmpty());
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
 }
 
 TEST(Reading, StationaryEncoderIsDrawnOnce)
@@ -137,7 +137,7 @@ TEST(Reading, StationaryEncoderIsDrawnOnce)
     const int redraws = b.view.gaugeRedraws();
     benchSleep(400);
     EXPECT_EQ(b.view.gaugeRedraws(), redraws);
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
 }
 
 TEST(Reading, BoxThatStopsStreamingEndsTheReading)
@@ -149,9 +149,9 @@ TEST(Reading, BoxThatStopsStreamingEndsTheReading)
     b.bench->stopAll();  // as if the box had been told to stop, without the workbench's knowledge
     b.state.link.flags.raise(Flag::ReadActive);
     b.state.configApplied = true;
-    b.bench->readData();  // toggles off: restart it so the reader faces a silent box
+    b.bench->onCommand(Command::ReadData);  // toggles off: restart it so the reader faces a silent box
     b.box->setNoAnswer(true);
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
     EXPECT_TRUE(waitFor([&] { return b.view.text(Control::ReadData) == "Read data"; }, 1000));
     EXPECT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 1000));
     EXPECT_EQ(b.view.text(Control::FieldValue2), "0");
@@ -171,7 +171,7 @@ TEST(Reading, SyncLessBlocksShowNothing)
     EXPECT_EQ(b.view.text(Control::ReadData), "Stop display") << "ignored transfers do not end the reading";
     b.box->dropBlockSync(0);
     EXPECT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "4321"; }));
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
 }
 
 TEST(Reading, UnplugEndsTheReading)
@@ -208,7 +208,7 @@ TEST(Reading, SpiCrcMismatchStopsSpiCrcButNotSpi)
             const QString shown = b.view.text(Control::FieldValue2);
             EXPECT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) != shown; }));
             EXPECT_TRUE(b.view.messages().isEmpty());
-            b.bench->readData();
+            b.bench->onCommand(Command::ReadData);
         }
     }
 }
@@ -224,17 +224,17 @@ TEST(Reading, FiftySixBitRs485ValueIsExact)
     EXPECT_TRUE(waitFor([&] { return b.state.lastRawFrame.load() == expected; }));
     EXPECT_EQ(b.view.text(Control::FieldValue1), QString::number(turns));
     EXPECT_EQ(b.view.text(Control::FieldValue3), QString::number(0x81));
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
 }
 
 TEST(Reading, Guards)
 {
     SimBench b;
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
     EXPECT_EQ(b.view.messages(), QStringList{kMsgSetConfiguration});
     b.view.clearMessages();
     b.chooseProtocol("sin_cosine");
-    b.bench->readData();
+    b.bench->onCommand(Command::ReadData);
     EXPECT_TRUE(b.view.messages().isEmpty());
 }
 
@@ -243,7 +243,7 @@ TEST(Reading, ResetOfAngleStopsTheReadingAndResetsTheEncoder)
     SimBench b;
     startReading(b, {"RS485", RecordGroup::Rs485, {16, 17, 8}, 17, 16, 8, 0}, (2 << 17) + 500);
     ASSERT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "500"; }));
-    b.bench->resetAngle();
+    b.bench->onCommand(Command::ResetAngle);
     b.settle();
     EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
     EXPECT_TRUE(b.view.isEnabled(Control::ResetAngle));
@@ -257,7 +257,7 @@ TEST(Reading, ResetOfAngleStopsTheReadingAndResetsTheEncoder)
     b.chooseProtocol("RS485+AB");
     ASSERT_TRUE(b.configure());
     b.view.clearMessages();
-    b.bench->resetMultiTurn();
+    b.bench->onCommand(Command::ResetMultiTurn);
     EXPECT_EQ(b.view.messages(), QStringList{kMsgOnly485});
 }
 

@@ -1,12 +1,15 @@
 // The box link against the simulated bus: finding the box, sending, the
 // drain read and device changes.
 #include "common/bench_clock.h"
+#include "link/bounded_read.h"
 #include "link/box_link.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -125,8 +128,8 @@ TEST(BoxLink, UnplugWhileADrainReadIsPendingEndsIt)
     findBox(l.link);
     l.box->setNoAnswer(true);
     l.link.lastReadOk = true;
-    requestDrainRead(l.link);
-    benchSleep(150);  // past the first 100 ms: now waiting without limit
+    requestDrainRead(l.link, [] { return true; });
+    benchSleep(150);  // past the first 100 ms: still armed, so still waiting
     EXPECT_EQ(l.link.workers.runningCount(), 1u);
     ASSERT_TRUE(l.bus->unplug(l.box));
     for (int i = 0; i < 200 && l.link.workers.runningCount() > 0; ++i)
@@ -163,4 +166,79 @@ TEST(WorkerSet, JoinsEveryWorker)
     set.joinAll();
     EXPECT_EQ(done.load(), 20);
     EXPECT_EQ(set.runningCount(), 0u);
+}
+
+// --- Bounded inbound reads ------------------------------------------------
+
+TEST(BoundedRead, NeverCompletingTransferIsCancelledAndItsLateDataReachesNobody)
+{
+    Link l;
+    findBox(l.link);
+    l.box->setAnswerDelayMs(300);
+    sendAndWait(l.link, Flag::ConfigQueryCmd);  // the answer comes 300 ms late
+
+    std::vector<std::uint8_t> buf(2048, 0xEE);
+    const std::int64_t t0 = benchclock::nowMicros();
+    const ReadOutcome first = readBounded(l.link, buf.data(), BoundedRead{2048, 100, 0, {}, 10});
+    const double tookMs = double(benchclock::nowMicros() - t0) / 1000.0;
+    EXPECT_EQ(first.status, ReadStatus::TimedOut);
+    EXPECT_GE(tookMs, 100.0);
+    EXPECT_LT(tookMs, 200.0);
+    EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_FALSE(l.link.inGate.owned());
+
+    // The answer, when it comes, goes to the next reader, whole.
+    const ReadOutcome second = readBounded(l.link, buf.data(), BoundedRead{2048, 1000, 0, {}, 10});
+    EXPECT_EQ(second.status, ReadStatus::Ok);
+    EXPECT_GT(second.bytes, 0);
+}
+
+TEST(BoundedRead, StopAllCancelsAPendingReaderAndTheOperationsFlagStopsIt)
+{
+    Link l;
+    findBox(l.link);
+    std::vector<std::uint8_t> buf(2048);
+    ReadOutcome cancelled;
+    std::thread reader([&] { cancelled = readBounded(l.link, buf.data(), BoundedRead{2048, 5000, 0, {}, 10}); });
+    benchSleep(50);
+    EXPECT_TRUE(l.link.inGate.owned());
+    l.link.inGate.cancelAll();
+    reader.join();
+    EXPECT_EQ(cancelled.status, ReadStatus::Cancelled);
+
+    std::atomic<bool> running{true};
+    BoundedRead r{2048, 5000, 0, {}, 10};
+    r.keepWaiting = [&] { return running.load(); };
+    ReadOutcome stopped;
+    std::thread second([&] { stopped = readBounded(l.link, buf.data(), r); });
+    benchSleep(50);
+    running = false;
+    second.join();
+    EXPECT_EQ(stopped.status, ReadStatus::Stopped);
+}
+
+TEST(BoundedRead, OneReaderHoldsTheEndpointAtATime)
+{
+    Link l;
+    findBox(l.link);
+    std::atomic<int> holding{0};
+    std::atomic<int> most{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.emplace_back([&] {
+            std::vector<std::uint8_t> buf(512);
+            BoundedRead r{512, 400, 0, {}, 10};
+            r.keepWaiting = [&] {
+                const int now = holding.fetch_add(1) + 1;
+                most = std::max(most.load(), now);
+                holding.fetch_sub(1);
+                return true;
+            };
+            readBounded(l.link, buf.data(), r);
+        });
+    }
+    for (auto& t : readers)
+        t.join();
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_FALSE(l.link.inGate.owned());
 }

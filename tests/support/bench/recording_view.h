@@ -2,7 +2,7 @@
 // A BenchView for tests: remembers every control's state, records messages
 // and timer calls, and answers file dialogs from a queue. Thread-safe, so
 // workers may call it like they call the window.
-#include "app/bench_view.h"
+#include "bench/bench_view.h"
 
 #include <QStringList>
 #include <deque>

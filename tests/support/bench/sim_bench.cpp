@@ -87,12 +87,18 @@ std::vector<std::string> SimBench::packetLog() const
 void SimBench::chooseProtocol(const QString& name)
 {
     view.choose(Control::Protocols, name);
-    bench->onProtocolChanged();
+    bench->onChosen(Control::Protocols, view.currentIndex(Control::Protocols));
+}
+
+void SimBench::type(Control edit, const QString& text)
+{
+    view.setText(edit, text);
+    bench->onEdited(edit, text);
 }
 
 bool SimBench::configure()
 {
-    bench->sendConfiguration();
+    bench->onCommand(Command::ClickingSetting);
     settle();
     return state.configApplied.load();
 }

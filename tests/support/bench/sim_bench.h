@@ -1,7 +1,9 @@
 #pragma once
 // A whole bench on the simulated bus, with a recording view: the fixture of
 // the end-to-end tests. Files go to a temporary data root.
-#include "app/bench.h"
+#include "bench/bench.h"
+#include "bench/guards.h"
+#include "bench/settings_editor.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 #include "support/bench/recording_view.h"
@@ -39,6 +41,8 @@ public:
 
     // Chooses a protocol in the list as the user does.
     void chooseProtocol(const QString& name);
+    // Types `text` into an edit, as the user does.
+    void type(Control edit, const QString& text);
     // Presses "Clicking setting" and reports whether the settings took.
     bool configure();
 

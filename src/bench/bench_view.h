@@ -3,11 +3,16 @@
 // it with widgets; tests implement it with a recorder. Every call may come
 // from any thread: implementations apply it on the GUI thread (queued, or
 // blocking where the caller needs an answer, such as a message box).
-#include "app/control.h"
+#include "bench/control.h"
 
 #include <QColor>
 #include <QString>
 #include <QStringList>
+
+// Colours of the owner-drawn buttons.
+inline const QColor kColourPressed{205, 205, 180};
+inline const QColor kColourApplied{127, 255, 0};
+inline const QColor kColourNotApplied{210, 105, 30};
 
 struct FileDialogRequest {
     QString defaultName;       // "FileName" + counter

@@ -4,7 +4,7 @@
 //  2. latency from the moment the simulated box produced a record to the
 //     decode of that record's value (median and 99th percentile).
 // A program rather than a timed test: run it by hand and read the figures.
-#include "app/bench.h"
+#include "bench/bench.h"
 #include "app/quillmark_dlg.h"
 #include "common/bench_clock.h"
 #include "simbox/sim_box.h"
@@ -50,8 +50,8 @@ void measureCpu(double seconds)
     CQuillmarkDlg dlg(bus);
     dlg.show();
     QApplication::processEvents();
-    dlg.bench().sendConfiguration();
-    dlg.bench().readData();
+    dlg.bench().onCommand(Command::ClickingSetting);
+    dlg.bench().onCommand(Command::ReadData);
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -63,7 +63,7 @@ void measureCpu(double seconds)
     std::printf("reading, whole workbench (window offscreen + simulated box): %.2f s CPU in %.2f s = %.1f %% of one core\n",
                 cpu, elapsed, 100.0 * cpu / elapsed);
     std::printf("  last value shown: field 2 = %s\n", qPrintable(dlg.text(Control::FieldValue2)));
-    dlg.bench().readData();
+    dlg.bench().onCommand(Command::ReadData);
 }
 
 // Stamps the bench time of each field-2 write made while decoding.
@@ -98,7 +98,7 @@ void measureLatency(double seconds)
     StampingView view;
     Bench bench(state, view);
     bench.startUp(bus);
-    bench.sendConfiguration();
+    bench.onCommand(Command::ClickingSetting);
     EncoderModel& e = box->encoder();
     e.setSpeedRpm(0);
     e.setPositionCounts(0);
@@ -106,9 +106,9 @@ void measureLatency(double seconds)
     e.setSpeedRpm(kRpm);
     const double countsPerMicro = kRpm / 60.0 / 1e6 * double(1 << kSingleTurnBits);
     view.recording = true;
-    bench.readData();
+    bench.onCommand(Command::ReadData);
     benchSleep(seconds * 1000);
-    bench.readData();
+    bench.onCommand(Command::ReadData);
     view.recording = false;
 
     std::vector<double> latencyMs;

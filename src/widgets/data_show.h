@@ -3,7 +3,7 @@
 // series of (x, y) points over fixed axes inside a framed plot area, painted
 // into an off-screen image first and copied in one piece, so a host that
 // repaints every millisecond causes no flicker.
-#include "sincos/data_show_geometry.h"
+#include "widgets/data_show_geometry.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,10 +1,12 @@
-#include "interface/continuous_reading.h"
+#include "bench/reading.h"
 
-#include "app/bench.h"
+#include "bench/frame_display.h"
+#include "bench/guards.h"
+#include "bench/settings_editor.h"
 #include "common/bench_clock.h"
 #include "interface/frame_decoder.h"
-#include "interface/settings_ops.h"
 #include "interface/stream_parser.h"
+#include "link/stream_reader.h"
 
 #include <vector>
 
@@ -25,67 +27,60 @@ std::int64_t readFrameMaskOf(int totalBits)
     return static_cast<std::int64_t>((std::uint64_t{1} << totalBits) - 1);
 }
 
-void ContinuousReading::readData()
+void Reading::readData()
 {
-    Bench& b = bench_;
-    BenchView& view = b.view();
-    BenchState& st = b.state();
-    CommandFlags& f = b.flags();
+    BenchView& view = ctx_.view;
+    BenchState& st = ctx_.state;
+    CommandFlags& f = ctx_.flags();
 
     view.setLamp(Control::EepromLamp, LampImage::Unlit);
-    if (f.isUp(Flag::PowerOffCmd)) {
-        view.showMessage(kMsgPowerOn);
-        return;
-    }
-    if (st.settings().modes.sinCosMode || f.isUp(Flag::SaveActive) || st.absTestActive ||
-        f.isUp(Flag::ConfigCmd) || f.isUp(Flag::ResolutionActive))
-        return;
-    if (!st.configApplied) {
-        view.showMessage(kMsgSetConfiguration);
-        return;
-    }
-    if (f.isUp(Flag::SincosActive))
+    if (!Guards(ctx_)
+             .powerOn(true)
+             .refuseIf(ctx_.settings().modes.sinCosMode)
+             .idle({Busy::Capture, Busy::AbsTest, Busy::Configuring, Busy::Resolution})
+             .configured()
+             .idle({Busy::SinCos}))
         return;
 
     auto takeSettings = [&] {
-        b.settingsOps().readFromControls();
+        editor_.takeEdits();
         st.updateSettings([](InterfaceSettings& s) { s.computeFieldMasks(); });
     };
 
-    if (view.isChecked(Control::AbsRowCheck)) {
+    if (st.restartOnRead) {
         // Restart: stop the box, power-cycle the stream, start afresh.
-        b.haltStream(50);
+        ctx_.haltStream(50);
         f.raise(Flag::PowerOnCmd);
-        b.send();
+        ctx_.box.send();
         benchSleep(30);
         st.link.lastSendOk = false;
         f.lower(Flag::PowerOnCmd);
         f.raise(Flag::StopCmd);
-        b.send();
+        ctx_.box.send();
         benchSleep(15);
         benchSleep(1000);
         f.lower(Flag::StopCmd);
         f.raise(Flag::ReadActive);
         takeSettings();
         st.lastRawFrame = 0;
-        b.decodeFrame(0);
+        display_.decodeFrame(0);
     } else {
         f.set(Flag::ReadActive, !f.isUp(Flag::ReadActive));
         if (!f.isUp(Flag::ReadActive)) {
             benchSleep(100);
-            b.pulse(Flag::StopCmd, 10);
+            ctx_.box.stop(10);
             view.setText(Control::ReadData, "Read data");
             for (Control c : kStreamButtons)
                 view.setEnabled(c, true);
             return;
         }
         f.lower(Flag::ReadActive);
-        b.pulse(Flag::StopCmd, 100);
+        ctx_.box.stop(100);
         f.raise(Flag::ReadActive);
         takeSettings();
     }
 
-    const WorkerHandle sender = b.send();
+    const WorkerHandle sender = ctx_.box.send();
     benchSleep(20);
     if (!sender)
         return;
@@ -98,19 +93,18 @@ void ContinuousReading::readData()
         view.setEnabled(c, false);
 }
 
-bool ContinuousReading::startReader()
+bool Reading::startReader()
 {
-    BenchState& st = bench_.state();
+    BenchState& st = ctx_.state;
     st.readerWorker = st.link.workers.start([this] { runReader(); });
     return static_cast<bool>(st.readerWorker);
 }
 
-void ContinuousReading::runReader()
+void Reading::runReader()
 {
-    Bench& b = bench_;
-    BenchState& st = b.state();
+    BenchState& st = ctx_.state;
     BoxLink& link = st.link;
-    CommandFlags& f = b.flags();
+    CommandFlags& f = ctx_.flags();
 
     link.sendLock.release();
     const InterfaceSettings start = st.settingsSnapshot();
@@ -119,11 +113,9 @@ void ContinuousReading::runReader()
         totalBits += w;
     const std::int64_t frameMask = readFrameMaskOf(totalBits);
     const RecordFormat format = recordFormatFor(start.modes);
-    const double waitMs = start.modes.rxOnlyMode ? kRxOnlyReadWaitMs : kReadWaitMs;
+    StreamReader reader(link, {kFirstReadLength, start.modes.rxOnlyMode ? kRxOnlyReadWaitMs : kReadWaitMs, true});
     std::int64_t previousShownValue = 0;
-    int length = kFirstReadLength;
     bool readButtonShown = false;
-    std::vector<std::uint8_t> buf(kFirstReadLength);
 
     auto running = [&] {
         return f.isUp(Flag::ReadActive) || f.isUp(Flag::ForceActive) || st.absTestActive ||
@@ -131,42 +123,23 @@ void ContinuousReading::runReader()
     };
 
     while (running()) {
-        std::shared_ptr<CCyUSBEndPoint> in = link.inEndpoint.get();
-        if (link.removalSeen || !in || !link.usbDevice || !link.usbDevice->isOpen()) {
-            b.stopAll();
+        if (link.removalSeen || !link.inEndpoint.present() || !link.usbDevice || !link.usbDevice->isOpen()) {
+            ctx_.stopAll();
             return;
         }
-
-        link.sendLock.acquire();
-        OverlappedRecord ov;
-        ov.event = std::make_shared<CompletionEvent>("Velt_USB_IN");
-        auto ctx = in->beginTransfer(buf.data(), length, ov);
-        if (!in->waitForTransfer(ov, waitMs)) {
-            if (link.removalSeen) {
-                link.sendLock.release();
-                b.stopAll();
-                return;
+        const ReadOutcome r = reader.next(running);
+        if (r.status == ReadStatus::TimedOut) {
+            // The box has stopped streaming; the read was cancelled rather
+            // than left to wait while holding SendLock.
+            ctx_.stopAll();
+            if (!link.removalSeen) {
+                display_.decodeFrame(0);
+                ctx_.view.setGaugeValue(st.gaugeAngle.load());
             }
-            b.stopAll();
-            b.decodeFrame(0);
-            b.view().setGaugeValue(st.gaugeAngle.load());
-            // The box has stopped streaming. Cancel the read rather than wait
-            // for data that may never come while holding SendLock: that would
-            // block every later command.
-            int ignored = 0;
-            in->finishTransfer(buf.data(), ignored, ov, ctx);
-            link.sendLock.release();
             continue;
         }
-        int got = 0;
-        const bool ok = in->finishTransfer(buf.data(), got, ov, ctx);
-        link.sendLock.release();
-        if (!ok)
+        if (!r.ok())
             continue;
-        // Later reads ask for what this one returned; an empty read keeps
-        // the length so the reader does not shrink to nothing.
-        if (got > 0)
-            length = got;
 
         if (!(f.isUp(Flag::ReadActive) || f.isUp(Flag::ForceActive) || st.absTestActive ||
               f.isUp(Flag::PowerOnCmd)))
@@ -176,19 +149,18 @@ void ContinuousReading::runReader()
         auto crcMismatch = [&](std::uint8_t crcByte) {
             return start.modes.spiCrcMode && st.spiCrcField.load() != crcByte;
         };
-        const RecordWalk walk =
-            walkRecords(buf.data(), got, format, previousShownValue, [&](const ParsedRecord& r) {
-                st.lastRawFrame = r.value;
-                if (crcMismatch(r.spiCrcByte)) {
-                    crcFailed = true;
-                    return false;
-                }
-                return true;
-            });
+        const RecordWalk walk = reader.walk(format, previousShownValue, [&](const ParsedRecord& rec) {
+            st.lastRawFrame = rec.value;
+            if (crcMismatch(rec.spiCrcByte)) {
+                crcFailed = true;
+                return false;
+            }
+            return true;
+        });
         if (!walk.synced || crcFailed) {
             if (crcFailed) {
-                b.stopAll();
-                b.view().showMessage(kMsgSpiCrcError);
+                ctx_.stopAll();
+                ctx_.view.showMessage(kMsgSpiCrcError);
             }
             continue;
         }
@@ -196,23 +168,21 @@ void ContinuousReading::runReader()
             st.lastRawFrame = *walk.lastValue;
         if (walk.changedValue) {
             const std::int64_t v = *walk.changedValue;
-            if (f.isUp(Flag::ForceActive)) {
-                // The force test takes the value here once it is on the bench.
-            } else {
+            if (!f.isUp(Flag::ForceActive)) {
                 const std::int64_t d = start.modes.spiMode ? frameShift(v, 48 - totalBits) : (v & frameMask);
-                b.decodeFrame(v);
-                b.showRawFrame(d);
-                b.view().setGaugeValue(st.gaugeAngle.load());
+                display_.decodeFrame(v);
+                display_.showRawFrame(d);
+                ctx_.view.setGaugeValue(st.gaugeAngle.load());
             }
             if (crcMismatch(walk.spiCrcByte)) {
-                b.stopAll();
-                b.view().showMessage(kMsgSpiCrcError);
+                ctx_.stopAll();
+                ctx_.view.showMessage(kMsgSpiCrcError);
                 continue;
             }
         }
         if (walk.recordsParsed > 0) {
             if (!readButtonShown) {
-                b.view().setEnabled(Control::ReadData, true);
+                ctx_.view.setEnabled(Control::ReadData, true);
                 readButtonShown = true;
             }
             f.lower(Flag::PowerOnCmd);
@@ -222,25 +192,17 @@ void ContinuousReading::runReader()
     }
 }
 
-void ContinuousReading::reset(Flag flag, Control button)
+void Reading::reset(Flag flag, Control button)
 {
-    Bench& b = bench_;
-    BenchView& view = b.view();
-    BenchState& st = b.state();
-    CommandFlags& f = b.flags();
+    BenchView& view = ctx_.view;
+    CommandFlags& f = ctx_.flags();
 
-    if (f.isUp(Flag::PowerOffCmd))
-        return;
-    if (!st.configApplied) {
-        view.showMessage(kMsgSetConfiguration);
-        return;
-    }
-    if (!st.settings().modes.rs485Mode) {
-        view.showMessage(kMsgOnly485);
-        return;
-    }
-    if (f.isUp(Flag::SaveActive) || st.absTestActive || f.isUp(Flag::ResolutionActive) ||
-        f.isUp(Flag::PowerOnCmd) || f.isUp(flag))
+    if (!Guards(ctx_)
+             .powerOn(false)
+             .configured()
+             .rs485()
+             .idle({Busy::Capture, Busy::AbsTest, Busy::Resolution, Busy::PoweringOn})
+             .refuseIf(f.isUp(flag)))
         return;
 
     view.setEnabled(button, false);
@@ -248,9 +210,9 @@ void ContinuousReading::reset(Flag flag, Control button)
         readData();
     benchSleep(50);
     f.raise(flag);
-    b.send();
+    ctx_.box.send();
     benchSleep(20);
-    st.link.lastSendOk = false;
+    ctx_.state.link.lastSendOk = false;
     benchSleep(200);
     f.lower(flag);
     view.setEnabled(button, true);

@@ -1,6 +1,6 @@
 // Ellipse fit of 1600 pairs, and one paint of the waveform chart with two
 // 1600-point series at 600×300 (the analysis dialog repaints every 1 ms).
-#include "sincos/data_show.h"
+#include "widgets/data_show.h"
 #include "sincos/sincos_ellipse_fit.h"
 
 #include <QApplication>

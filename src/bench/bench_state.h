@@ -1,8 +1,9 @@
 #pragma once
-// The main window's state record: one per window, alive as long as it is.
+// The bench's state record: one per window, alive as long as it is.
 // Everything a worker reads or writes is atomic or guarded; the interface
-// settings are written on the GUI thread under a lock and read by workers as
-// a snapshot.
+// settings are written on the bench thread under a lock and read by workers
+// as a snapshot.
+#include "bench/typed_texts.h"
 #include "interface/frame_decoder.h"
 #include "interface/interface_settings.h"
 #include "link/box_link.h"
@@ -11,9 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
-
 
 struct BenchState {
     BenchState() = default;
@@ -27,13 +26,15 @@ struct BenchState {
     std::atomic<bool> configApplied{false};
     std::atomic<bool> drainArmed{false};
     std::atomic<bool> absTestActive{false};
-    std::atomic<bool> hotKeyCapture{false};
-    std::atomic<bool> eepromRunning{false};
-    std::atomic<bool> samplingAlive{false};
-    std::array<QString, 3> frozenValueTexts;  // value fields 1..3 when power went off
-    int fileCounter = 0;
+    int fileCounter = 0;  // default names of the file dialogs
+
+    // What the user typed and ticked, as the bench last took it (bench thread).
+    TypedTexts typed;
+    QString description;
     std::atomic<int> captureSeconds{3};
-    std::atomic<int> resolutionTruncateBits{2};  // the resolution test's working value
+    std::atomic<bool> restartOnRead{false};  // the check box of the "Abs test" row
+
+    // Packet parameters that are not interface settings.
     std::atomic<int> eepromValue{0};
     std::atomic<int> calibParam{4};
 
@@ -47,7 +48,7 @@ struct BenchState {
     // Workers of operations.
     WorkerHandle readerWorker;
 
-    // Interface settings: the GUI thread reads `settings` freely and changes
+    // Interface settings: the bench thread reads `settings` freely and changes
     // it only through updateSettings; workers take settingsSnapshot().
     const InterfaceSettings& settings() const { return settings_; }
     InterfaceSettings settingsSnapshot() const

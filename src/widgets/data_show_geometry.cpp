@@ -1,4 +1,4 @@
-#include "sincos/data_show_geometry.h"
+#include "widgets/data_show_geometry.h"
 
 #include <cmath>
 #include <limits>

@@ -1,33 +1,32 @@
-#include "interface/configuration_command.h"
+#include "bench/configuration.h"
 
-#include "app/bench.h"
+#include "bench/frame_display.h"
+#include "bench/guards.h"
+#include "bench/settings_editor.h"
+#include "bench/timers.h"
 #include "common/bench_clock.h"
-#include "interface/frame_display.h"
-#include "interface/settings_ops.h"
 
 void ConfigurationCommand::run()
 {
-    Bench& b = bench_;
-    BenchView& view = b.view();
-    BenchState& st = b.state();
-    CommandFlags& f = b.flags();
-    InterfaceSettingsOps& ops = b.settingsOps();
+    BenchView& view = ctx_.view;
+    BenchState& st = ctx_.state;
+    CommandFlags& f = ctx_.flags();
 
-    b.haltStream(30);
+    ctx_.haltStream(30);
 
     view.killTimer(kTimerCalibration);
-    b.stopAll();
+    ctx_.stopAll();
 
     if (!st.link.usbDevice || !st.link.usbDevice->isOpen() || !st.link.inEndpoint.present()) {
         view.showMessage(kMsgReconnectUsb);
         return;
     }
-    if (!ops.readFromControls())
+    if (!editor_.takeEdits())
         return;
     if (st.captureSeconds.load() == 0)
         return;
     for (int k = 1; k <= 7; ++k) {
-        if (view.text(fieldWidthControl(k)).trimmed().isEmpty()) {
+        if (st.typed.text(fieldWidthControl(k)).trimmed().isEmpty()) {
             view.showMessage(kMsgPositiveInteger);
             return;
         }
@@ -37,32 +36,31 @@ void ConfigurationCommand::run()
         view.killTimer(id);
     view.setLamp(Control::EepromLamp, LampImage::Unlit);
 
-    ops.writeToControls();
-    ops.readWidthEdits();
-    ops.readFromControls();
+    editor_.writeToControls();
+    editor_.takeWidths();
+    editor_.takeEdits();
     st.updateSettings([](InterfaceSettings& s) { s.computeFieldMasks(); });
-    ops.refreshFieldLayout();
+    editor_.refreshFieldLayout();
 
     for (Control c : {Control::ReadData, Control::Resolution, Control::AbsTest, Control::SaveFile,
                       Control::PowerControl})
         view.setEnabled(c, true);
-    st.samplingAlive = true;
     f.lower(Flag::ResetAngleCmd);
     f.lower(Flag::ResetTurnsCmd);
-    b.decodeFrame(0);
+    display_.decodeFrame(0);
 
-    b.pulse(Flag::ConfigBeginCmd, 100);
-    b.pulse(Flag::PowerOnCmd, 100);
+    ctx_.box.configBegin(100);
+    ctx_.box.powerOn(100);
 
     f.raise(Flag::ConfigCmd);
-    if (st.settings().protocolCode == 0) {
+    if (ctx_.settings().protocolCode == 0) {
         // The box takes BISS only after a configuration with protocol 1.
         st.updateSettings([](InterfaceSettings& s) { s.protocolCode = 1; });
-        b.send();
+        ctx_.box.send();
         benchSleep(100);
         st.updateSettings([](InterfaceSettings& s) { s.protocolCode = 0; });
     }
-    b.send();
+    ctx_.box.send();
     benchSleep(50);
     f.lower(Flag::ConfigCmd);
 
@@ -73,33 +71,25 @@ void ConfigurationCommand::run()
     } else {
         st.link.lastSendOk = false;
         f.raise(Flag::ConfigQueryCmd);
-        b.send();
+        ctx_.box.send();
         benchSleep(50);
         if (st.link.lastSendOk) {
             // An earlier drain read's success must not stand in for this
             // answer: a box that stays silent leaves the settings unapplied.
             st.link.lastReadOk = false;
-            requestDrainRead(st.link);
+            // The drain read waits for the answer while this command runs.
+            requestDrainRead(st.link, [&f] { return f.isUp(Flag::ConfigQueryCmd); });
             benchSleep(50);
             if (st.link.lastReadOk) {
                 view.setButtonColours(Control::ClickingSetting, kColourPressed, kColourApplied);
                 view.setText(Control::ClickingSetting, "Clicking setting");
                 st.configApplied = true;
                 st.drainArmed = true;
-                if (st.settings().modes.sinCosMode) {
-                    benchSleep(10);
-                    startSinCosTest();
-                }
             }
         }
     }
 
     st.link.lastSendOk = false;
     f.lower(Flag::ConfigQueryCmd);
-    b.pulse(Flag::PowerOnCmd, 100);
-}
-
-void ConfigurationCommand::startSinCosTest()
-{
-    bench_.sincosTest();
+    ctx_.box.powerOn(100);
 }

@@ -1,22 +1,25 @@
 #pragma once
 // "Read data", the continuous reader worker and the two reset buttons of
 // RS485 encoders.
-#include "app/control.h"
-#include "link/command_flags.h"
+#include "bench/bench_context.h"
 
 #include <QString>
 #include <cstdint>
 
-class Bench;
+class FrameDisplay;
+class SettingsEditor;
 
 inline const QString kMsgSpiCrcError = QStringLiteral("spi crc error ");
 
 // The frame mask of the reader: 2^bits − 1, exact (all ones from 64 bits up).
 std::int64_t readFrameMaskOf(int totalBits);
 
-class ContinuousReading {
+class Reading {
 public:
-    explicit ContinuousReading(Bench& bench) : bench_(bench) {}
+    Reading(BenchContext& ctx, SettingsEditor& editor, FrameDisplay& display)
+        : ctx_(ctx), editor_(editor), display_(display)
+    {
+    }
 
     void readData();
     // "Reset of angle" (ResetAngleCmd) or "Reset of multi turn" (ResetTurnsCmd).
@@ -27,5 +30,7 @@ public:
 
 private:
     bool startReader();
-    Bench& bench_;
+    BenchContext& ctx_;
+    SettingsEditor& editor_;
+    FrameDisplay& display_;
 };

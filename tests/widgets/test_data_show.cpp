@@ -1,4 +1,4 @@
-#include "sincos/data_show.h"
+#include "widgets/data_show.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,0 +1,240 @@
+#include "bench/bench.h"
+
+#include "bench/box_setup.h"
+#include "bench/config_files.h"
+#include "bench/configuration.h"
+#include "bench/frame_display.h"
+#include "bench/reading.h"
+#include "bench/settings_editor.h"
+#include "common/bench_clock.h"
+#include "common/logging.h"
+
+#include <QStandardPaths>
+
+Bench::Bench(BenchState& state, BenchView& view)
+    : ctx_(state, view),
+      editor_(std::make_unique<SettingsEditor>(ctx_)),
+      display_(std::make_unique<FrameDisplay>(ctx_, *editor_)),
+      setup_(std::make_unique<BoxSetup>(ctx_, *editor_, *display_)),
+      configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
+      reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
+      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory()))
+{
+    ctx_.setStopAll([this] { stopAll(); });
+    state.link.hooks.stopAll = [this] { stopAll(); };
+    state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
+    state.displayBase = static_cast<int>(DisplayBase::Hex);
+}
+
+Bench::~Bench()
+{
+    shutdown();
+}
+
+// ------------------------------------------------------ start-up and close
+
+QString Bench::configDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/config";
+}
+
+QString Bench::defaultConfigPath()
+{
+    return configDirectory() + "/FileName.cfg";
+}
+
+void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(const DeviceChangeEvent&)> notify)
+{
+    BenchView& view = ctx_.view;
+    if (!notify)
+        notify = [this](const DeviceChangeEvent& e) { onDeviceChange(e); };
+    ctx_.link.usbDevice = std::make_unique<BoxUsbDevice>(std::move(backend), std::move(notify), true);
+    setup_->searchBox();
+
+    view.setChecked(Control::MenuClock4_8, true);
+    view.setChecked(Control::MenuBinary, true);
+
+    ctx_.flags().lower(Flag::ResolutionActive);
+    ctx_.flags().lower(Flag::StopCmd);
+    editor_->initialiseControls();
+    view.setChecked(Control::TimedCapture, true);
+    view.setLamp(Control::CaptureLamp, LampImage::Unlit);
+    view.setLamp(Control::EepromLamp, LampImage::Unlit);
+
+    view.setButtonColours(Control::PowerControl, kColourPressed, kColourApplied);
+    view.setButtonColours(Control::ClickingSetting, kColourPressed, kColourNotApplied);
+
+    view.setProgress(Control::AbsProgress, 0);
+    view.setProgress(Control::ResolutionProgress, 0);
+
+    view.setEnabled(Control::PowerControl, true);
+    configFiles_->loadAtStartUp();
+}
+
+void Bench::closeWindow()
+{
+    editor_->takeEdits();
+    configFiles_->writeAtClose();
+
+    ctx_.flags().lower(Flag::ReadActive);
+    benchSleep(100);
+    ctx_.box.stop(10);
+
+    ctx_.view.setText(Control::ReadData, "Read data");
+    for (Control c : kStreamButtons)
+        ctx_.view.setEnabled(c, true);
+}
+
+void Bench::shutdown()
+{
+    if (shutDown_.exchange(true))
+        return;
+    stopAll();
+    BoxLink& link = ctx_.link;
+    // Closing the device cancels every pending transfer, which wakes the
+    // workers that wait on one; then none is left to join.
+    link.inEndpoint.set(nullptr);
+    link.outEndpoint.set(nullptr);
+    link.inGate.cancelAll();
+    if (link.usbDevice)
+        link.usbDevice->close();
+    link.workers.joinAll();
+    link.usbDevice.reset();
+}
+
+// ------------------------------------------------------------ input
+
+void Bench::onCommand(Command command)
+{
+    qCDebug(lcBench) << "command" << static_cast<int>(command);
+    switch (command) {
+    case Command::ClickingSetting: configuration_->run(); break;
+    case Command::ReadData: reading_->readData(); break;
+    case Command::ResetAngle: reading_->reset(Flag::ResetAngleCmd, Control::ResetAngle); break;
+    case Command::ResetMultiTurn: reading_->reset(Flag::ResetTurnsCmd, Control::ResetMultiTurn); break;
+    case Command::PowerControl: setup_->powerControl(); break;
+    case Command::SaveConfigFile: configFiles_->save(); break;
+    case Command::LoadConfigFile: configFiles_->load(); break;
+    }
+}
+
+void Bench::onEdited(Control edit, const QString& text)
+{
+    editor_->onEdited(edit, text);
+}
+
+void Bench::onChosen(Control list, int index)
+{
+    switch (list) {
+    case Control::Protocols: editor_->onProtocolChosen(index); break;
+    case Control::TurnList: editor_->onTurnChosen(index); break;
+    case Control::CrcList: editor_->onCrcChosen(index); break;
+    case Control::DisplayBase: display_->onDisplayBaseChosen(index); break;
+    default: break;
+    }
+}
+
+void Bench::onToggled(Control box, bool on)
+{
+    switch (box) {
+    case Control::AbsRowCheck: ctx_.state.restartOnRead = on; break;
+    default: break;
+    }
+}
+
+void Bench::onSpin(Control edit, int direction)
+{
+    switch (edit) {
+    case Control::ContentCount: editor_->onCountSpin(direction); break;
+    case Control::TruncateBits: editor_->onTruncateSpin(direction); break;
+    case Control::GaugeField: display_->onGaugeFieldSpin(direction); break;
+    default: break;
+    }
+}
+
+void Bench::onMenuItem(Control item)
+{
+    switch (item) {
+    case Control::MenuClock9_6: editor_->onClockItem(ClockItem::MHz9_6); break;
+    case Control::MenuClock4_8: editor_->onClockItem(ClockItem::MHz4_8); break;
+    case Control::MenuClock2_4: editor_->onClockItem(ClockItem::MHz2_4); break;
+    case Control::MenuClock1_2: editor_->onClockItem(ClockItem::MHz1_2); break;
+    case Control::MenuBinary: editor_->onCodeModeItem(0); break;
+    case Control::MenuGray: editor_->onCodeModeItem(128); break;
+    default: break;
+    }
+}
+
+void Bench::onDeviceChange(const DeviceChangeEvent& event)
+{
+    setup_->onDeviceChange(event);
+}
+
+// ------------------------------------------------------------ sequencing
+
+void Bench::onTimer(int id)
+{
+    if (!timers_.dispatch(id))
+        ctx_.view.killTimer(id);
+}
+
+void Bench::stopAll()
+{
+    BenchView& view = ctx_.view;
+    BenchState& st = ctx_.state;
+    CommandFlags& f = ctx_.flags();
+    for (int id = kTimerCount - 1; id >= 0; --id)
+        view.killTimer(id);
+
+    const bool sincosWasRunning = f.isUp(Flag::SincosActive);
+    const bool captureWasRunning = f.isUp(Flag::SaveActive);
+
+    // The calibration engine lowers its own five flags (Cal0D, CalDash,
+    // CalI, CalP, CalInfo2); every other flag drops here.
+    for (Flag fl : {Flag::PowerOnCmd, Flag::ForceActive, Flag::SincosActive, Flag::ResetAngleCmd,
+                    Flag::ResetTurnsCmd, Flag::AbsStepActive, Flag::ResolutionActive, Flag::SaveActive,
+                    Flag::ReadActive, Flag::StopCmd, Flag::PowerOffCmd, Flag::ConfigCmd,
+                    Flag::ConfigQueryCmd, Flag::Cal1DCmd, Flag::CalParamCmd,
+                    Flag::CoarseEccentricityCmd, Flag::FineAdcCmd, Flag::CoarseAdcCmd,
+                    Flag::FineRadiusCmd, Flag::ZeroAlignCmd, Flag::CalInfoCmd, Flag::Cal16Cmd,
+                    Flag::CalEqualsCmd, Flag::EepromWriteCmd, Flag::EepromReadCmd})
+        f.lower(fl);
+    // No reader of an earlier operation may take what the box sends next.
+    ctx_.link.inGate.cancelAll();
+
+    view.setText(Control::WriteEeprom, "Write eepprom");
+    view.setText(Control::ReadData, "Read data");
+
+    if (sincosWasRunning)
+        benchSleep(200);
+    if (captureWasRunning)
+        view.setText(Control::SaveFile, "Save file");
+
+    for (Control c : {Control::WriteEeprom, Control::AbsTest, Control::Resolution, Control::PowerControl,
+                      Control::ReadData, Control::ResetAngle, Control::ResetMultiTurn})
+        view.setEnabled(c, true);
+
+    st.link.removalSeen = false;
+    f.lower(Flag::AbsStepActive);
+    st.link.lastSendOk = false;
+    f.lower(Flag::ConfigBeginCmd);
+    st.drainArmed = false;
+    st.configApplied = false;
+    st.absTestActive = false;
+    for (Flag fl : {Flag::ResolutionActive, Flag::ReadActive, Flag::PowerOnCmd, Flag::ConfigCmd})
+        f.lower(fl);
+
+    view.setText(Control::AbsTest, "Abs test");
+    view.setText(Control::SincosTest, "sincos test");
+    view.setLamp(Control::CaptureLamp, LampImage::Unlit);
+
+    view.setButtonColours(Control::ClickingSetting, kColourPressed, kColourNotApplied);
+
+    display_->decodeFrame(0);
+    view.setGaugeValue(st.gaugeAngle.load());
+
+    for (Control c : {Control::ReadData, Control::Resolution, Control::AbsTest, Control::SaveFile})
+        view.setEnabled(c, true);
+    view.setText(Control::ClickingSetting, "Clicking setting");
+    view.setLamp(Control::EepromLamp, LampImage::Unlit);
+}

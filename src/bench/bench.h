@@ -1,0 +1,76 @@
+#pragma once
+// The bench: owns the operations and hands every input of the window to the
+// one it belongs to. It runs on the bench thread (tests call it directly);
+// it never touches a widget and speaks to the screen only through the view.
+#include "bench/bench_context.h"
+#include "bench/commands.h"
+#include "bench/timers.h"
+#include "interface/interface_settings.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class BoxSetup;
+class ConfigFiles;
+class ConfigurationCommand;
+class FrameDisplay;
+class Reading;
+class SettingsEditor;
+
+class Bench {
+public:
+    Bench(BenchState& state, BenchView& view);
+    ~Bench();
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
+
+    BenchContext& context() { return ctx_; }
+
+    // --- Start-up, close and destruction of the window ---
+    // Opens the box on `backend`, sets the controls to their start-up state
+    // and loads the default configuration file. Device changes arrive on a
+    // backend thread; `notify` hands them to the bench thread (empty: handled
+    // on the backend thread, as tests do).
+    void startUp(std::shared_ptr<UsbBackend> backend,
+                 std::function<void(const DeviceChangeEvent&)> notify = {});
+    // Close command (Esc, close box): writes the default configuration file
+    // (telling the user when it cannot) and stops the box.
+    void closeWindow();
+    // Destruction: stop-all, then the box released; every worker joined and
+    // every pending transfer cancelled.
+    void shutdown();
+
+    // --- The user's input, as the window forwards it ---
+    void onCommand(Command command);
+    // An edit's text as typed (numbers, widths, labels, description).
+    void onEdited(Control edit, const QString& text);
+    // The user chose entry `index` of a list.
+    void onChosen(Control list, int index);
+    // A check box the user ticked or cleared.
+    void onToggled(Control box, bool on);
+    // A spin button next to `edit`: -1 down, +1 up.
+    void onSpin(Control edit, int direction);
+    // A clock or code item of the menus.
+    void onMenuItem(Control item);
+
+    void onTimer(int id);
+    void onDeviceChange(const DeviceChangeEvent& event);
+    // Returns the bench to idle. Callable from any thread.
+    void stopAll();
+
+    // Directory of configuration files (config/ under the data root).
+    static QString configDirectory();
+    static QString defaultConfigPath();
+
+private:
+    BenchContext ctx_;
+    TimerTable timers_;
+    std::unique_ptr<SettingsEditor> editor_;
+    std::unique_ptr<FrameDisplay> display_;
+    std::unique_ptr<BoxSetup> setup_;
+    std::unique_ptr<ConfigurationCommand> configuration_;
+    std::unique_ptr<Reading> reading_;
+    std::unique_ptr<ConfigFiles> configFiles_;
+    std::atomic<bool> shutDown_{false};
+};

@@ -1,0 +1,56 @@
+#pragma once
+// What an operation is given: the state, the view, the box link with its
+// named commands, and stop-all, the common recovery. Operations get this, not
+// the bench, and never reach another operation through it.
+#include "bench/bench_state.h"
+#include "bench/bench_view.h"
+#include "link/box_commands.h"
+
+#include <functional>
+
+class BenchContext {
+public:
+    BenchContext(BenchState& state, BenchView& view)
+        : state(state), view(view), link(state.link), box(state.link, [&state] { return state.packetParams(); })
+    {
+    }
+    BenchContext(const BenchContext&) = delete;
+    BenchContext& operator=(const BenchContext&) = delete;
+
+    BenchState& state;
+    BenchView& view;
+    BoxLink& link;
+    BoxCommands box;
+
+    CommandFlags& flags() { return link.flags; }
+    const InterfaceSettings& settings() const { return state.settings(); }
+
+    // Returns the bench to idle; callable from any thread. Set by the bench.
+    void stopAll() const
+    {
+        if (stopAll_)
+            stopAll_();
+    }
+    void setStopAll(std::function<void()> f) { stopAll_ = std::move(f); }
+
+    // Writes an edit's text on the screen and in the typed texts, so the two
+    // never disagree.
+    void showEditText(Control c, const QString& text)
+    {
+        state.typed.set(c, text);
+        view.setText(c, text);
+    }
+
+    // Ends a stream before a change: lower ReadActive, wait 100 ms, pulse
+    // StopCmd for `stopMs`, give "Read data" its caption back, enable the
+    // six stream buttons and wait 100 ms.
+    void haltStream(double stopMs);
+
+private:
+    std::function<void()> stopAll_;
+};
+
+// The six buttons that a stop gives back: "Read data", "Resolution", "Abs
+// test", "Save file", "Power control" and "Write eepprom".
+inline constexpr Control kStreamButtons[] = {Control::ReadData, Control::Resolution, Control::AbsTest,
+                                             Control::SaveFile, Control::PowerControl, Control::WriteEeprom};

@@ -1,0 +1,12 @@
+#pragma once
+// The commands of the main window's buttons and menus that start work on the
+// box or on files. Only commands whose operations exist are listed.
+enum class Command {
+    ClickingSetting,
+    ReadData,
+    ResetAngle,
+    ResetMultiTurn,
+    PowerControl,
+    SaveConfigFile,
+    LoadConfigFile,
+};

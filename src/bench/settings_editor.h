@@ -1,0 +1,71 @@
+#pragma once
+// The interface settings as the user edits them: the protocol list, the
+// clock and code menus, the turn and CRC lists, the field layout and the
+// numeric edits. Edits arrive as they are typed and go into the settings;
+// a value that does not parse is kept as a pending error and shown (with the
+// standard messages) when a command takes the settings.
+#include "bench/bench_context.h"
+#include "interface/interface_settings.h"
+
+#include <QString>
+#include <optional>
+
+inline const QString kMsgNotInteger = QStringLiteral("请输入一个整数。");
+inline const QString kMsgRangeTemplate = QStringLiteral("请输入一个 %1 至 %2 之间的整数。");
+inline const QString kMsgPositiveInteger = QStringLiteral("Please enter a positive integer");
+inline const QString kMsgHtl24V = QStringLiteral("Please confirm whether the encoder supports 24V power !!!! ");
+
+// The widest field the box can clock: its frame-length byte carries 64 bits.
+inline constexpr int kMaxFieldWidth = 64;
+
+// Parses a numeric edit the way the window validates it; on failure returns
+// the message to show.
+struct ParsedNumber {
+    std::optional<long long> value;
+    QString error;
+};
+ParsedNumber parseBoundedInteger(const QString& text, long long min, long long max);
+
+class SettingsEditor {
+public:
+    explicit SettingsEditor(BenchContext& ctx) : ctx_(ctx) {}
+
+    // Start-up texts, list selections, enable and visibility states.
+    void initialiseControls();
+
+    // Takes the numeric edits into the settings. On a value that does not
+    // parse or is out of range it shows the message and changes nothing.
+    bool takeEdits();
+    // Shows the settings in their controls.
+    void writeToControls();
+
+    // Applies the protocol in settings().protocol: presets, menus, visibility.
+    void applyProtocol();
+    void refreshFieldLayout();
+
+    // --- The user's input ---
+    void onEdited(Control c, const QString& text);
+    void onProtocolChosen(int index);
+    void onClockItem(ClockItem item);
+    void onCodeModeItem(int codeMode);
+    void onTurnChosen(int index);
+    void onCrcChosen(int index);
+    void onCountSpin(int direction);
+    void onTruncateSpin(int direction);
+
+    // Marks `item` (None: no mark) on the clock menu.
+    void markClockItem(ClockItem item);
+    void showCodeMode(int codeMode);
+    // Reads the ten width texts (an empty or non-numeric one reads as 0).
+    void takeWidths();
+
+private:
+    void applyVisibility(VisibilityGroup group);
+    void onWidthEdited(int field);
+    bool takeEdits(bool checkWidths);
+    // A label or description that would no longer fit the configuration
+    // record is refused: the edit goes back to its previous text.
+    bool fitsRecord(Control c, const QString& text) const;
+
+    BenchContext& ctx_;
+};
