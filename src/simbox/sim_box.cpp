@@ -59,6 +59,8 @@ void SimBox::registerHandlers()
     handlers_[0x6A] = &SimBox::onStop;
     handlers_[0xB1] = &SimBox::onResetAngle;
     handlers_[0xB2] = &SimBox::onResetTurns;
+    for (std::uint8_t code : CalibrationFirmware::packetCodes())
+        handlers_[code] = &SimBox::onCalibration;
 }
 
 // --- Options and inspection ---------------------------------------------
@@ -288,6 +290,7 @@ void SimBox::resetFirmwareLocked()
     fifo_.clear();
     fifoHeadOffset_ = 0;
     delayed_.clear();
+    calibration_.reset();
 }
 
 // --- Firmware thread --------------------------------------------------------
@@ -342,8 +345,9 @@ void SimBox::releaseAnswersLocked(std::int64_t now)
         due.push_back(std::move(a));
         return true;
     });
-    std::sort(due.begin(), due.end(),
-              [](const DelayedAnswer& a, const DelayedAnswer& b) { return a.dueMicros < b.dueMicros; });
+    // Answers due at the same time keep the order in which they were given.
+    std::stable_sort(due.begin(), due.end(),
+                     [](const DelayedAnswer& a, const DelayedAnswer& b) { return a.dueMicros < b.dueMicros; });
     for (DelayedAnswer& a : due)
         commitPacketLocked(std::move(a.bytes));
 }
@@ -454,6 +458,20 @@ void SimBox::sendAnswerLocked(Packet bytes, std::int64_t now)
         else
             commitPacketLocked(std::move(p));
     }
+}
+
+void SimBox::sendShortPacketLocked(Packet bytes, std::int64_t now, std::int64_t dueMicros)
+{
+    if (noAnswer_)
+        return;
+    ++state_.answersSent;
+    const auto due = dueMicros + static_cast<std::int64_t>(answerDelayMs_ * 1000.0);
+    if (due > now) {
+        delayed_.push_back({due, std::move(bytes)});
+        return;
+    }
+    releaseAnswersLocked(now);  // earlier answers not yet released go first
+    commitPacketLocked(std::move(bytes));
 }
 
 void SimBox::commitPacketLocked(Packet packet)
@@ -612,4 +630,9 @@ void SimBox::onResetTurns(const Packet& p, std::int64_t)
 {
     if (p[1] == 0xB2 && p[2] == 0xA2 && p[3] == 0xA2 && p[4] == 0xA2 && p[5] == 0xA2)
         encoder_->resetTurns();
+}
+
+void SimBox::onCalibration(const Packet& p, std::int64_t now)
+{
+    calibration_.take(p, now, [&](Packet bytes, std::int64_t due) { sendShortPacketLocked(std::move(bytes), now, due); });
 }

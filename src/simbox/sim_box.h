@@ -17,6 +17,7 @@
 //
 // All timing uses bench time, so benchclock::setSpeed speeds the box up
 // together with the workbench.
+#include "simbox/calibration_firmware.h"
 #include "simbox/encoder_model.h"
 #include "simbox/sim_bus.h"
 #include "simbox/stream_source.h"
@@ -115,6 +116,9 @@ public:
     void injectCrcErrors(int count);
     void setOutFault(OutFault fault);
 
+    // The encoder's calibration firmware: kind, stored values, outcomes.
+    CalibrationFirmware& calibration() { return calibration_; }
+
     // --- SimDevice -------------------------------------------------------
     UsbDeviceInfo descriptors() const override;
     void submit(const std::shared_ptr<TransferContext>& transfer, std::uint64_t attachment) override;
@@ -158,6 +162,8 @@ private:
     void startStreamLocked(std::unique_ptr<StreamSource> source, std::int64_t now);
     void stopStreamLocked();
     void sendAnswerLocked(Packet bytes, std::int64_t now);
+    // One short packet at `dueMicros` (plus the injected answer delay).
+    void sendShortPacketLocked(Packet bytes, std::int64_t now, std::int64_t dueMicros);
     void commitPacketLocked(Packet packet);
 
     // Stream framing.
@@ -176,6 +182,7 @@ private:
     void onStop(const Packet& p, std::int64_t now);
     void onResetAngle(const Packet& p, std::int64_t now);
     void onResetTurns(const Packet& p, std::int64_t now);
+    void onCalibration(const Packet& p, std::int64_t now);
 
     std::shared_ptr<EncoderModel> encoder_;
     std::array<Handler, 256> handlers_{};
@@ -212,6 +219,8 @@ private:
     int crcErrors_ = 0;
     OutFault outFault_ = OutFault::None;
     std::mt19937 rng_{0x5EEDu};
+
+    CalibrationFirmware calibration_;
 
     std::thread thread_;  // last: starts once everything above exists
 };
