@@ -79,37 +79,18 @@ TEST(AccuracyTracker, WarmUpStepsOnlySetThePreviousAngle)
     EXPECT_FALSE(effect.error);
 }
 
-TEST(AccuracyTracker, StartClearsTheLastTest)
-{
-    AccuracyTracker t = warmTracker(100.0);
-    t.addSample(130.0);
-    t.start();
-    EXPECT_EQ(t.stepsDone(), 0);
-    EXPECT_EQ(t.travel(), 0.0);
-    EXPECT_EQ(t.errorCount(), 0);
-    EXPECT_FALSE(t.addSample(50.0).counted);
-}
-
 TEST(AccuracyTracker, StepsProgressAndEnd)
 {
     AccuracyTracker t;
     t.start();
-    const std::vector<std::pair<int, int>> progressAt = {
-        {1, 0}, {11, 0}, {12, 1}, {340, 30}, {679, 59}, {680, 60}};
-    std::size_t next = 0;
-    for (int step = 1; step <= kAccuracySteps; ++step) {
-        const bool last = t.stepDone();
-        EXPECT_EQ(last, step == kAccuracySteps);
-        if (next < progressAt.size() && progressAt[next].first == step) {
-            EXPECT_EQ(t.progress(), progressAt[next].second) << step;
-            ++next;
-        }
-    }
-    EXPECT_TRUE(t.finished());
-    EXPECT_TRUE(t.stepDone());  // a late tick does not count past the end
-    EXPECT_EQ(t.stepsDone(), kAccuracySteps);
-    EXPECT_EQ(accuracyProgress(-3), 0);
-    EXPECT_EQ(accuracyProgress(5000), 60);
+    int lastSteps = 0;
+    for (int step = 1; step <= kAccuracySteps + 1; ++step)
+        if (t.stepDone() && lastSteps == 0)
+            lastSteps = step;
+    EXPECT_EQ(lastSteps, kAccuracySteps);
+    EXPECT_EQ(t.stepsDone(), kAccuracySteps);  // a late tick does not count past the end
+    for (auto [steps, progress] : std::vector<std::pair<int, int>>{{11, 0}, {12, 1}, {679, 59}, {680, 60}})
+        EXPECT_EQ(accuracyProgress(steps), progress) << steps;
 }
 
 TEST(AccuracyTracker, ErrorListIsBounded)
@@ -137,33 +118,12 @@ TEST(AccuracyTracker, Verdict)
         AccuracyVerdict verdict;
     };
     const Case cases[] = {
-        {0.0, 0, AccuracyVerdict::NotTurning},
         {359.999, 0, AccuracyVerdict::NotTurning},
-        {359.999, 4, AccuracyVerdict::NotTurning},  // too little rotation wins
         {360.0, 0, AccuracyVerdict::Pass},
-        {720.0, 0, AccuracyVerdict::Pass},
         {360.0, 1, AccuracyVerdict::Errors},
-        {400.0, 3, AccuracyVerdict::Errors},
     };
     for (const Case& c : cases)
         EXPECT_EQ(accuracyVerdict(c.travel, c.errors), c.verdict) << c.travel << " " << c.errors;
-}
-
-TEST(AccuracyTracker, FullTurnAtOneRpm)
-{
-    // 680 steps of 300 ms at 1 rpm, one sample a step: about 1.8 degrees each.
-    AccuracyTracker t;
-    t.start();
-    double angle = 37.0;
-    for (int step = 1; step <= kAccuracySteps; ++step) {
-        angle += 1.8;
-        if (angle >= 360.0)
-            angle -= 360.0;
-        t.addSample(angle);
-        t.stepDone();
-    }
-    EXPECT_GT(t.travel(), 360.0);
-    EXPECT_EQ(t.verdict(), AccuracyVerdict::Pass);
 }
 
 // ---- error browser ---------------------------------------------------------
@@ -218,16 +178,13 @@ TEST(AccuracyErrorBrowser, TypedIndexIsClampedBeforeTheStep)
 TEST(AccuracyErrorBrowser, NothingToBrowse)
 {
     AccuracyErrorBrowser b;
+    b.load({});  // a passed test
     EXPECT_FALSE(b.stepTowardsLast(5));
     EXPECT_FALSE(b.stepTowardsFirst(1));
     EXPECT_EQ(b.index(), 0);
-    b.load({});  // a passed test
-    EXPECT_EQ(b.index(), 0);
-    EXPECT_FALSE(b.shown());
     b.load({4.0});
     b.clear();  // the next test starts
     EXPECT_FALSE(b.stepTowardsLast(1));
-    EXPECT_EQ(b.limit(), 0);
 }
 
 // ---- sampler ---------------------------------------------------------------
@@ -255,23 +212,6 @@ Bytes transferWithBlockAt(int start, const std::function<std::uint64_t(int)>& va
     appendBlocks(out, 2, 6, [&](int k) { return syncSerialRecord(value(k)); });
     out.resize(kAccuracyTransferBytes);
     return out;
-}
-
-TEST(AccuracySampler, RecordFormatByFirstMatchingFlag)
-{
-    auto only = [](bool ModeFlags::*flag) {
-        ModeFlags m;
-        m.syncSerialMode = false;
-        m.*flag = true;
-        return m;
-    };
-    EXPECT_EQ(accuracyRecordFormat(ModeFlags{}), RecordFormat::SyncSerial6);
-    EXPECT_EQ(accuracyRecordFormat(only(&ModeFlags::spiMode)), RecordFormat::Spi10);
-    EXPECT_EQ(accuracyRecordFormat(only(&ModeFlags::rs485Mode)), RecordFormat::Rs485_10);
-    EXPECT_EQ(accuracyRecordFormat(only(&ModeFlags::rs485AbMode)), RecordFormat::Rs485Ab10);
-    EXPECT_EQ(accuracyRecordFormat(only(&ModeFlags::rxOnlyMode)), RecordFormat::RxOnly4);
-    for (auto f : {&ModeFlags::incrementalMode, &ModeFlags::adcMode, &ModeFlags::sinCosMode})
-        EXPECT_EQ(accuracyRecordFormat(only(f)), RecordFormat::None);
 }
 
 TEST(AccuracySampler, FirstChangedRecordAboveATenthOfADegree)
@@ -379,14 +319,6 @@ TEST(AccuracySampler, SpiCrcMismatchEndsTheWalk)
         ASSERT_TRUE(pick.lastDecoded);
         EXPECT_EQ(pick.lastDecoded->spiCrcField, 0x2A);
     }
-    // Plain SPI shows the same data without checking.
-    ModeFlags spi = spiCrc;
-    spi.spiCrcMode = false;
-    Bytes t(24, 0);
-    appendBlocks(t, 2, 10, [&](int) { return spiRecord(v, 0x15); });
-    t.resize(kAccuracyTransferBytes);
-    EXPECT_EQ(pickAccuracySample(t, makeFrameLayout(1, {16}, spi, 0, 1), 0).kind,
-              AccuracyPickKind::Sample);
 }
 
 TEST(AccuracySampler, NoGaugeFieldOrNoRecordsGiveNoSample)

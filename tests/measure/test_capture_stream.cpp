@@ -84,15 +84,11 @@ TEST(StopAck, OnlySixtyAAnyByteSixtyAStatusIsAnAcknowledgement)
     const std::vector<Case> cases = {
         {"complete", {0x6A, 0x00, 0x6A, 0x00}, 0},
         {"error status", {0x6A, 0x00, 0x6A, 0x05}, 5},
-        {"any second byte", {0x6A, 0xFF, 0x6A, 0x00}, 0},
         {"trailing bytes ignored", {0x6A, 0x13, 0x6A, 0x00, 0x11, 0x22}, 0},
         {"6A xx 00 is data", {0x6A, 0x13, 0x00, 0x00}, std::nullopt},
-        {"6A xx 00 then 6A", {0x6A, 0x00, 0x00, 0x6A, 0x6A}, std::nullopt},
         {"byte 0 not 6A", {0x5A, 0x00, 0x6A, 0x00}, std::nullopt},
         {"no status byte", {0x6A, 0x00, 0x6A}, std::nullopt},
-        {"two bytes", {0x6A, 0x00}, std::nullopt},
         {"empty", {}, std::nullopt},
-        {"capture fill", Bytes(40960, 0x5A), std::nullopt},
     };
     for (const Case& c : cases) {
         const auto ack = parseStopAck(c.bytes);
@@ -133,9 +129,7 @@ TEST(StopAck, NonZeroStatusFailsExceptForTheAdcFrontEnds)
         {biss, 0, CaptureEnd::Complete},
         {biss, 5, CaptureEnd::TransmissionError},
         {rs485, 1, CaptureEnd::TransmissionError},
-        {rs485, 0xFF, CaptureEnd::TransmissionError},
         {adc, 5, CaptureEnd::Complete},
-        {adc, 0, CaptureEnd::Complete},
     };
     for (const Case& c : cases)
         EXPECT_EQ(captureEndFor(StopAck{c.status}, c.modes), c.end) << int(c.status);
@@ -163,24 +157,6 @@ TEST(CaptureTiming, TimedCaptureStopsOnceAtTwiceTheSeconds)
     EXPECT_TRUE(timedCaptureStopsAt(2000000, true, 1000000));
 }
 
-TEST(CaptureTiming, LampBlinksUnlitFirst)
-{
-    std::vector<bool> lit;
-    for (int t = 1; t <= 6; ++t)
-        lit.push_back(captureLampLit(t));
-    EXPECT_EQ(lit, (std::vector<bool>{false, true, false, true, false, true}));
-}
-
-TEST(CaptureFiles, Names)
-{
-    EXPECT_EQ(numberedCaptureName(7), "FileName7.txt");
-    EXPECT_EQ(numberedCaptureName(10), "FileName10.txt");
-    EXPECT_EQ(captureDialogName(1), "FileName1");
-    EXPECT_EQ(kCaptureWorkingName, "num.txt");
-    EXPECT_EQ(captureFilePath("/d/text", "num.txt"), "/d/text/num.txt");
-    EXPECT_EQ(captureFilePath("/d/text/", "num.txt"), "/d/text/num.txt");
-}
-
 TEST(CaptureFiles, NumberedFileSkipsFilesOfEarlierRuns)
 {
     struct Case {
@@ -194,7 +170,7 @@ TEST(CaptureFiles, NumberedFileSkipsFilesOfEarlierRuns)
         {"FileName1 from an earlier run", 0, {"/t/FileName1.txt"}, 2},
         {"a run of existing files", 0, {"/t/FileName1.txt", "/t/FileName2.txt", "/t/FileName3.txt"}, 4},
         {"a gap is used", 0, {"/t/FileName1.txt", "/t/FileName3.txt"}, 2},
-        {"counter already moved on", 5, {"/t/FileName2.txt"}, 6},
+        {"counter already moved on", 9, {"/t/FileName2.txt"}, 10},
         {"other names do not count", 0, {"/t/FileName10.txt", "/t/num.txt"}, 1},
     };
     for (const Case& c : cases) {
@@ -208,13 +184,14 @@ TEST(CaptureFiles, NumberedFileSkipsFilesOfEarlierRuns)
         EXPECT_EQ(next->path, "/t/FileName" + QString::number(c.next) + ".txt") << c.name;
         EXPECT_EQ(asked.back(), next->path) << c.name;
     }
+    EXPECT_EQ(nextNumberedCapture("/t/", 0, {})->path, "/t/FileName1.txt");
+    EXPECT_EQ(captureDialogName(7), "FileName7");
 }
 
 TEST(CaptureFiles, CounterNeverWrapsPastTheLargestInt)
 {
     const auto all = [](const QString&) { return true; };
     EXPECT_FALSE(nextNumberedCapture("/t", INT_MAX - 2, all));
-    EXPECT_FALSE(nextNumberedCapture("/t", INT_MAX, {}));
     const auto last = nextNumberedCapture("/t", INT_MAX - 1, {});
     ASSERT_TRUE(last);
     EXPECT_EQ(last->counter, INT_MAX);
