@@ -145,9 +145,15 @@ Encoder1InfoTexts Encoder1InfoDecoder::decode(const CalInfo1Tags& tags)
     const std::int32_t fineCos = signed32(t, 37);
     x.fineSin = signedText(fineSin);
     x.fineCos = signedText(fineCos);
-    // Eccentricity in percent of the unrounded radius.
-    x.eccentricitySin = QString::asprintf("%.2f   ", 100.0 * fineSin / fineRadius);
-    x.eccentricityCos = QString::asprintf("%.2f   ", 100.0 * fineCos / fineRadius);
+    // Eccentricity in percent of the unrounded radius; an encoder that has
+    // not measured its radius yet reports 0, and there is no percentage.
+    if (radiusSquared == 0) {
+        x.eccentricitySin = QString::fromLatin1(kNoEccentricityText);
+        x.eccentricityCos = QString::fromLatin1(kNoEccentricityText);
+    } else {
+        x.eccentricitySin = QString::asprintf("%.2f   ", 100.0 * fineSin / fineRadius);
+        x.eccentricityCos = QString::asprintf("%.2f   ", 100.0 * fineCos / fineRadius);
+    }
 
     x.firmwareCode = QString::asprintf("%02X%02X%02X%02X", t[41], t[42], t[43], t[44]);
     x.firmwareDescription = describeFirmware(t[41], t[42], t[43], t[44]);

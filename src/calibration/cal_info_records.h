@@ -35,6 +35,9 @@ struct Encoder2InfoTexts {
 
 Encoder2InfoTexts formatEncoder2Info(const CalInfo2Tags& tags);
 
+// "偏心%:" of an encoder-1 record whose fine radius is 0.
+inline constexpr char kNoEccentricityText[] = "---   ";
+
 struct Encoder1InfoTexts {
     QString coarseZero;           // 粗圈零偏
     QString fineZero;             // 细圈零偏

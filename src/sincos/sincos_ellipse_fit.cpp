@@ -8,7 +8,8 @@
 bool EllipseFitResult::allFinite() const
 {
     return std::isfinite(cosCentre) && std::isfinite(sinCentre) && std::isfinite(majorAxis)
-           && std::isfinite(minorAxis) && std::isfinite(phaseDegrees);
+           && std::isfinite(minorAxis) && std::isfinite(phaseDegrees) && std::isfinite(cosExtent)
+           && std::isfinite(sinExtent);
 }
 
 EllipseFitResult SinCosEllipseFit::fit(std::span<const double> cosSamples,
@@ -77,5 +78,12 @@ EllipseFitResult SinCosEllipseFit::fit(std::span<const double> cosSamples,
     // The truncated π is deliberate: readings stay identical to the ones the
     // instrument has always shown.
     r.phaseDegrees = 2.0 * std::atan(b / a) * 180.0 / 3.1415926;
+
+    // Extents along the tracks. Moved to its centre the conic reads
+    // p2·x² + p1·xy + y² = g with g = −((p4·c0 + p3·s0)/2 + p5); the largest
+    // x on it is √(−4g/Δ), the largest y √(−4g·p2/Δ).
+    const double g = -((p4 * r.cosCentre + p3 * r.sinCentre) / 2.0 + p5);
+    r.cosExtent = 2.0 * std::sqrt(std::fabs(4.0 * g / delta));
+    r.sinExtent = 2.0 * std::sqrt(std::fabs(4.0 * g * p2 / delta));
     return r;
 }

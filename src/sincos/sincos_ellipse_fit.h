@@ -10,12 +10,18 @@ struct EllipseFitResult {
     double minorAxis = 0.0;     // V, full length of the shorter axis
     double phaseDegrees = 0.0;  // degrees, from the axis ratio
 
+    // V, full extent of the ellipse along the cosine axis and along the sine
+    // axis: each track's own peak-to-peak. They equal the major and minor
+    // axes only for an ellipse whose axes lie along the tracks.
+    double cosExtent = 0.0;
+    double sinExtent = 0.0;
+
     // False when the LU solve found the normal matrix singular (for example
     // tracks in phase). The five values are then what the formulas give on a
     // zero solution, i.e. not finite.
     bool solved = false;
 
-    // True when all five values are finite numbers worth showing.
+    // True when all values are finite numbers worth showing.
     bool allFinite() const;
 };
 
