@@ -17,6 +17,8 @@
 //
 // All timing uses bench time, so benchclock::setSpeed speeds the box up
 // together with the workbench.
+#include "simbox/capture_firmware.h"
+#include "simbox/eeprom_firmware.h"
 #include "simbox/encoder_model.h"
 #include "simbox/sim_bus.h"
 #include "simbox/stream_source.h"
@@ -29,6 +31,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -57,6 +60,7 @@ struct SimBoxState {
     BoxInterfaceConfig config;
     bool streaming = false;
     RecordGroup streamGroup = RecordGroup::None;
+    StreamKind streamKind = StreamKind::Records;
     std::uint64_t blocksStarted = 0;   // of the current (or last) stream
     std::uint64_t lostBytes = 0;       // lost to a full FIFO since the current stream began
     std::uint64_t lostBytesTotal = 0;
@@ -114,6 +118,30 @@ public:
     // differs from the CRC field of their word.
     void injectCrcErrors(int count);
     void setOutFault(OutFault fault);
+    // Every `n`th SPI record (0: none) carries a wrong CRC byte b9, besides
+    // the records counted by injectCrcErrors.
+    void injectCrcErrorEvery(int n);
+
+    // --- Capture firmware (5A, 6A) -----------------------------------------
+    // The acknowledgement after a capture's stop: a forced status byte
+    // (none: 0, or kCaptureOverflowStatus after data was lost), a delay in
+    // bench ms, or no acknowledgement at all.
+    void setCaptureAckStatus(std::optional<int> status);
+    void setCaptureAckDelayMs(double ms);
+    void setCaptureAckAbsent(bool absent);
+    // The next `packets` capture packets are lost as if the host had not read
+    // in time (the acknowledgement then reports the loss).
+    void injectCaptureOverflow(int packets);
+    // Capture bytes delivered to the host since the last clear: all of them,
+    // and as the host's transfers took them.
+    std::vector<std::uint8_t> captureLog() const;
+    std::vector<std::vector<std::uint8_t>> captureTransfers() const;
+    std::uint64_t captureAcksSent() const;
+    void clearCaptureLog();
+
+    // --- EEPROM firmware (B4, B5) ------------------------------------------
+    // A line-noise byte (never AB) before every read-back pair.
+    void setEepromNoise(bool on);
 
     // --- SimDevice -------------------------------------------------------
     UsbDeviceInfo descriptors() const override;
@@ -129,10 +157,17 @@ private:
     struct PendingIn {
         std::shared_ptr<TransferContext> transfer;
         int filled = 0;
+        bool capture = false;                // took capture bytes
+        std::vector<std::uint8_t> captured;  // those bytes
     };
     struct DelayedAnswer {
         std::int64_t dueMicros = 0;
         Packet bytes;
+        bool waitForRoom = false;
+    };
+    struct FifoPacket {
+        Packet bytes;
+        bool capture = false;
     };
     struct Stream {
         std::unique_ptr<StreamSource> source;
@@ -158,7 +193,11 @@ private:
     void startStreamLocked(std::unique_ptr<StreamSource> source, std::int64_t now);
     void stopStreamLocked();
     void sendAnswerLocked(Packet bytes, std::int64_t now);
-    void commitPacketLocked(Packet packet);
+    // A packet for the IN FIFO. When the FIFO is full it is lost, unless
+    // `waitForRoom` (the firmware waits: the end of a capture, its
+    // acknowledgement). `capture`: the bytes go to the capture log when delivered.
+    void commitPacketLocked(Packet packet, bool waitForRoom = false, bool capture = false);
+    bool streamKindIs(StreamKind kind) const;
 
     // Stream framing.
     void emitRecordLocked(std::int64_t recordMicros);
@@ -176,6 +215,14 @@ private:
     void onStop(const Packet& p, std::int64_t now);
     void onResetAngle(const Packet& p, std::int64_t now);
     void onResetTurns(const Packet& p, std::int64_t now);
+    // capture_firmware.cpp
+    void onCapture(const Packet& p, std::int64_t now);
+    void endCaptureLocked(std::int64_t now);
+    void commitCapturePacketLocked(Packet packet);
+    void logCaptureLocked(PendingIn& in);
+    // eeprom_firmware.cpp
+    void onEepromWrite(const Packet& p, std::int64_t now);
+    void onEepromRead(const Packet& p, std::int64_t now);
 
     std::shared_ptr<EncoderModel> encoder_;
     std::array<Handler, 256> handlers_{};
@@ -196,7 +243,7 @@ private:
     SimBoxState state_;
     std::array<std::uint8_t, 6> configHeader_{};
     std::unique_ptr<Stream> stream_;
-    std::deque<Packet> fifo_;
+    std::deque<FifoPacket> fifo_;
     std::size_t fifoHeadOffset_ = 0;  // bytes of the front packet already delivered
     std::vector<std::shared_ptr<TransferContext>> stuckOut_;
     std::deque<PendingIn> inQueue_;
@@ -211,7 +258,12 @@ private:
     int synclessBlocks_ = 0;
     int crcErrors_ = 0;
     OutFault outFault_ = OutFault::None;
+    int crcEvery_ = 0;
+    std::uint64_t spiRecords_ = 0;
     std::mt19937 rng_{0x5EEDu};
+
+    CaptureFirmware capture_;
+    EepromFirmware eeprom_;
 
     std::thread thread_;  // last: starts once everything above exists
 };
