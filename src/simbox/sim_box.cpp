@@ -84,6 +84,12 @@ void SimBox::setSamplePeriodMicros(std::int64_t micros)
     samplePeriod_ = std::max<std::int64_t>(1, micros);
 }
 
+std::int64_t SimBox::samplePeriodMicros() const
+{
+    std::lock_guard lock(mutex_);
+    return samplePeriod_;
+}
+
 void SimBox::setFifoPackets(int packets)
 {
     std::lock_guard lock(mutex_);

@@ -91,6 +91,7 @@ public:
     // samples (16 us: a 20480-byte sample transfer fills in about 33 ms).
     void setRecordPeriodMicros(std::int64_t micros);
     void setSamplePeriodMicros(std::int64_t micros);
+    std::int64_t samplePeriodMicros() const;
     // Size of the IN FIFO in 512-byte packets (4, the FX2's quad buffering).
     void setFifoPackets(int packets);
 
@@ -133,7 +134,9 @@ public:
     // in time (the acknowledgement then reports the loss).
     void injectCaptureOverflow(int packets);
     // Capture bytes delivered to the host since the last clear: all of them,
-    // and as the host's transfers took them.
+    // and as the host's transfers took them (a transfer ended by a
+    // zero-length packet is an empty entry; one the host cancelled counts
+    // with the bytes it had taken).
     std::vector<std::uint8_t> captureLog() const;
     std::vector<std::vector<std::uint8_t>> captureTransfers() const;
     std::uint64_t captureAcksSent() const;
