@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -37,6 +38,28 @@ std::uint8_t adcCode(double volts)
     return static_cast<std::uint8_t>(std::clamp(code, 0.0, 255.0));
 }
 
+std::uint64_t splitMix(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// Standard normal noise as a function of the sample time and the track, so a
+// sample taken twice reads the same (the box may compute a record late).
+double gaussianAt(std::int64_t t, int track)
+{
+    const std::uint64_t key = static_cast<std::uint64_t>(t) * 8 + static_cast<std::uint64_t>(track);
+    const std::uint64_t a = splitMix(key);
+    const std::uint64_t b = splitMix(a);
+    const double u1 = (static_cast<double>(a >> 11) + 1.0) * 0x1.0p-53;  // (0, 1]
+    const double u2 = static_cast<double>(b >> 11) * 0x1.0p-53;
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+}
+
+constexpr std::int64_t kNeverMicros = std::numeric_limits<std::int64_t>::max();
+
 }  // namespace
 
 BoxInterfaceConfig BoxInterfaceConfig::fromHeader(const std::uint8_t* h)
@@ -56,10 +79,154 @@ EncoderModel::EncoderModel()
     baseMicros_ = benchclock::nowMicros();
 }
 
+double sinCosRpmForPeriods(double periods, int samples, std::int64_t samplePeriodMicros, int periodsPerTurn)
+{
+    const double spanMinutes = static_cast<double>(samples) * static_cast<double>(samplePeriodMicros) / 60e6;
+    if (spanMinutes <= 0.0 || periodsPerTurn <= 0)
+        return 0.0;
+    return periods / (spanMinutes * periodsPerTurn);
+}
+
 void EncoderModel::reanchorLocked(std::int64_t now)
 {
-    baseCounts_ = countsAtLocked(now);
+    rebaseLocked(now, countsAtLocked(now));
+}
+
+// The motion starts afresh at `now` from `baseCounts`: jumps that fired up to
+// now are part of the new base, later ones are armed again.
+void EncoderModel::rebaseLocked(std::int64_t now, std::int64_t baseCounts)
+{
+    settleJumpsLocked(now);
+    unfireAfterLocked(now);
+    appliedJumps_.clear();
+    baseCounts_ = baseCounts;
     baseMicros_ = now;
+}
+
+void EncoderModel::unfireAfterLocked(std::int64_t now)
+{
+    while (!appliedJumps_.empty() && appliedJumps_.back().benchMicros > now) {
+        armedJumps_.push_back(appliedJumps_.back().armed);
+        appliedJumps_.pop_back();
+    }
+    std::erase_if(firedJumps_, [now](const FiredJump& f) { return f.benchMicros > now; });
+}
+
+std::int64_t EncoderModel::jumpOffsetAtLocked(std::int64_t t) const
+{
+    std::int64_t offset = 0;
+    for (const AppliedJump& a : appliedJumps_)
+        if (a.benchMicros <= t)
+            offset += a.counts;
+    return offset;
+}
+
+void EncoderModel::settleJumpsLocked(std::int64_t t) const
+{
+    const double c = countsPerMicro_;
+    if (c == 0.0)
+        return;  // a standing shaft passes no angle
+    const double turn = std::ldexp(1.0, singleTurnBits_);
+    while (!armedJumps_.empty()) {
+        // The motion since the last fired jump: reported counts R(tau) =
+        // R0 + c * (tau - from), with every fired jump applied.
+        std::int64_t from = baseMicros_;
+        double offset = 0.0;
+        for (const AppliedJump& a : appliedJumps_)
+            offset += static_cast<double>(a.counts);
+        if (!appliedJumps_.empty())
+            from = std::max(from, appliedJumps_.back().benchMicros);
+
+        std::size_t first = 0;
+        std::int64_t firstAt = kNeverMicros;
+        for (std::size_t i = 0; i < armedJumps_.size(); ++i) {
+            const ArmedJump& a = armedJumps_[i];
+            const std::int64_t f = std::max(from, a.armedMicros);
+            const double r0 = static_cast<double>(baseCounts_ - zero_) + offset +
+                              c * static_cast<double>(f - baseMicros_);
+            const double angle = a.jump.atDegrees / 360.0 * turn;
+            // The next position congruent to the angle in the direction of motion.
+            const double k = c > 0 ? std::ceil((r0 - angle) / turn) : std::floor((r0 - angle) / turn);
+            const double target = angle + k * turn;
+            const auto at = f + static_cast<std::int64_t>(std::ceil((target - r0) / c));
+            if (at < firstAt) {
+                firstAt = at;
+                first = i;
+            }
+        }
+        if (firstAt > t)
+            return;
+        const ArmedJump a = armedJumps_[first];
+        armedJumps_.erase(armedJumps_.begin() + static_cast<std::ptrdiff_t>(first));
+        const auto counts = static_cast<std::int64_t>(std::llround(a.jump.stepDegrees / 360.0 * turn));
+        appliedJumps_.push_back({a, firstAt, counts});
+        firedJumps_.push_back({a.jump, firstAt});
+    }
+}
+
+void EncoderModel::addAngleJump(const AngleJump& jump)
+{
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = benchclock::nowMicros();
+    settleJumpsLocked(now);
+    AngleJump j = jump;
+    j.atDegrees = std::fmod(j.atDegrees, 360.0);
+    if (j.atDegrees < 0)
+        j.atDegrees += 360.0;
+    armedJumps_.push_back({j, now});
+}
+
+void EncoderModel::clearAngleJumps()
+{
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = benchclock::nowMicros();
+    settleJumpsLocked(now);
+    unfireAfterLocked(now);
+    armedJumps_.clear();
+}
+
+std::vector<FiredJump> EncoderModel::firedJumpsUntil(std::int64_t t) const
+{
+    std::lock_guard lock(mutex_);
+    settleJumpsLocked(t);
+    std::vector<FiredJump> out;
+    for (const FiredJump& f : firedJumps_)
+        if (f.benchMicros <= t)
+            out.push_back(f);
+    return out;
+}
+
+void EncoderModel::setEepromBehaviour(EepromBehaviour behaviour)
+{
+    std::lock_guard lock(mutex_);
+    eepromBehaviour_ = behaviour;
+}
+
+EepromBehaviour EncoderModel::eepromBehaviour() const
+{
+    std::lock_guard lock(mutex_);
+    return eepromBehaviour_;
+}
+
+void EncoderModel::writeEeprom(std::uint8_t value)
+{
+    std::lock_guard lock(mutex_);
+    if (eepromBehaviour_ != EepromBehaviour::Ignore)
+        eeprom_ = value;
+}
+
+std::uint8_t EncoderModel::eepromContent() const
+{
+    std::lock_guard lock(mutex_);
+    return eeprom_;
+}
+
+std::uint8_t EncoderModel::readEeprom(std::uint64_t index) const
+{
+    std::lock_guard lock(mutex_);
+    if (eepromBehaviour_ == EepromBehaviour::Short && index % 127 == 126)
+        return static_cast<std::uint8_t>(~eeprom_);
+    return eeprom_;
 }
 
 void EncoderModel::setSpeedRpm(double rpm)
@@ -79,13 +246,12 @@ double EncoderModel::speedRpm() const
 void EncoderModel::setResolution(int singleTurnBits, int turnBits, int statusBits)
 {
     std::lock_guard lock(mutex_);
+    rebaseLocked(benchclock::nowMicros(), 0);  // jumps up to now fire in the old resolution
     singleTurnBits_ = std::clamp(singleTurnBits, 1, 32);
     turnBits_ = std::clamp(turnBits, 0, 24);
     statusBits_ = std::clamp(statusBits, 0, 64 - singleTurnBits_ - turnBits_);
     statusBits_ = std::min(statusBits_, 16);
-    baseCounts_ = 0;
     zero_ = 0;
-    baseMicros_ = benchclock::nowMicros();
     countsPerMicro_ = rpm_ / 60e6 * std::ldexp(1.0, singleTurnBits_);
 }
 
@@ -122,27 +288,31 @@ void EncoderModel::setStatus(std::uint32_t value)
 void EncoderModel::setPositionCounts(std::int64_t counts)
 {
     std::lock_guard lock(mutex_);
-    baseMicros_ = benchclock::nowMicros();
-    baseCounts_ = counts + zero_;
+    rebaseLocked(benchclock::nowMicros(), counts + zero_);
 }
 
 void EncoderModel::jumpBy(std::int64_t counts)
 {
     std::lock_guard lock(mutex_);
+    reanchorLocked(benchclock::nowMicros());
     baseCounts_ += counts;
 }
 
 void EncoderModel::resetAngle()
 {
     std::lock_guard lock(mutex_);
-    const std::int64_t total = countsAtLocked(benchclock::nowMicros()) - zero_;
+    const std::int64_t now = benchclock::nowMicros();
+    reanchorLocked(now);  // armed jumps are sought from now on in the new frame
+    const std::int64_t total = countsAtLocked(now) - zero_;
     zero_ += static_cast<std::int64_t>(static_cast<std::uint64_t>(total) & maskOf(singleTurnBits_));
 }
 
 void EncoderModel::resetTurns()
 {
     std::lock_guard lock(mutex_);
-    const std::int64_t total = countsAtLocked(benchclock::nowMicros()) - zero_;
+    const std::int64_t now = benchclock::nowMicros();
+    reanchorLocked(now);
+    const std::int64_t total = countsAtLocked(now) - zero_;
     // Arithmetic shift: floor division, so a negative turn count clears too.
     zero_ += (total >> singleTurnBits_) * (std::int64_t{1} << singleTurnBits_);
 }
@@ -162,8 +332,9 @@ SinCosShape EncoderModel::sinCos() const
 
 std::int64_t EncoderModel::countsAtLocked(std::int64_t t) const
 {
+    settleJumpsLocked(t);
     const double moved = std::floor(countsPerMicro_ * static_cast<double>(t - baseMicros_));
-    return baseCounts_ + static_cast<std::int64_t>(moved);
+    return baseCounts_ + static_cast<std::int64_t>(moved) + jumpOffsetAtLocked(t);
 }
 
 EncoderFields EncoderModel::fieldsAtLocked(std::int64_t t) const
@@ -296,16 +467,24 @@ SinCosSample EncoderModel::sinCosAtLocked(std::int64_t t) const
     const double periods = turns * s.periodsPerTurn;
     const double theta = 2.0 * std::numbers::pi * periods;
     const double phase = s.phaseDegrees * std::numbers::pi / 180.0;
+    const double minusPhase = s.minusPhaseDegrees.value_or(s.phaseDegrees) * std::numbers::pi / 180.0;
     const double sn = std::sin(theta);
     const double cs = std::sin(theta + phase);
+    const double csMinus = std::sin(theta + minusPhase);
     // The index pulse: the first quarter signal period of every turn.
     const double withinTurn = (turns - std::floor(turns)) * s.periodsPerTurn;
     const double z = withinTurn < 0.25 ? 1.0 : -1.0;
 
     SinCosSample out;
-    out.volts = {s.sinPlusOffset + s.sinAmplitude * sn, s.sinMinusOffset - s.sinAmplitude * sn,
-                 s.cosPlusOffset + s.cosAmplitude * cs, s.cosMinusOffset - s.cosAmplitude * cs,
-                 s.zOffset + s.zAmplitude * z,          s.zOffset - s.zAmplitude * z};
+    out.volts = {s.sinPlusOffset + s.sinAmplitude * sn,
+                 s.sinMinusOffset - s.sinMinusAmplitude.value_or(s.sinAmplitude) * sn,
+                 s.cosPlusOffset + s.cosAmplitude * cs,
+                 s.cosMinusOffset - s.cosMinusAmplitude.value_or(s.cosAmplitude) * csMinus,
+                 s.zOffset + s.zAmplitude * z,
+                 s.zOffset - s.zAmplitude * z};
+    if (s.noiseVolts > 0.0)
+        for (std::size_t i = 0; i < 6; ++i)
+            out.volts[i] += s.noiseVolts * gaussianAt(t, static_cast<int>(i));
     for (std::size_t i = 0; i < 6; ++i)
         out.codes[i] = adcCode(out.volts[i]);
     const auto quadrature = static_cast<std::int64_t>(std::floor(periods * 4.0));

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 struct EncoderFields {
@@ -43,17 +44,48 @@ struct RecordValue {
 };
 
 // Shape of the analog tracks. Volts on the box's 0..5 V ADC inputs.
+// SIN+ = sinPlusOffset + sinAmplitude * sin(theta),
+// COS+ = cosPlusOffset + cosAmplitude * sin(theta + phase); each minus track
+// mirrors its plus track about its own offset, with the plus track's
+// amplitude and phase unless it has its own.
 struct SinCosShape {
     double sinPlusOffset = 2.5;
     double sinMinusOffset = 2.5;
     double cosPlusOffset = 2.5;
     double cosMinusOffset = 2.5;
-    double sinAmplitude = 1.0;   // peak, so peak-to-peak is twice this
-    double cosAmplitude = 1.0;
+    double sinAmplitude = 1.0;   // SIN+ peak, so peak-to-peak is twice this
+    double cosAmplitude = 1.0;   // COS+ peak
     double phaseDegrees = 90.0;  // COS+ leads SIN+ by this much
+    std::optional<double> sinMinusAmplitude;
+    std::optional<double> cosMinusAmplitude;
+    std::optional<double> minusPhaseDegrees;  // COS- against SIN-
     double zOffset = 2.5;
     double zAmplitude = 2.0;     // Z+ = offset +/- amplitude; Z- the complement
+    double noiseVolts = 0.0;     // standard deviation of gaussian noise on every track
     int periodsPerTurn = 2048;   // signal periods per mechanical turn
+};
+
+// Shaft speed at which `samples` samples taken every `samplePeriodMicros`
+// span `periods` signal periods of an encoder with `periodsPerTurn`.
+double sinCosRpmForPeriods(double periods, int samples, std::int64_t samplePeriodMicros, int periodsPerTurn);
+
+// A position jump armed on the encoder: the first time the shaft passes
+// `atDegrees` (of the single-turn position the encoder reports), the
+// absolute position steps by `stepDegrees`.
+struct AngleJump {
+    double atDegrees = 0.0;
+    double stepDegrees = 0.0;
+};
+struct FiredJump {
+    AngleJump jump;
+    std::int64_t benchMicros = 0;  // when the shaft passed the angle
+};
+
+// What the encoder does with an EEPROM write and answers to a read-back.
+enum class EepromBehaviour {
+    Store,   // keeps the byte written
+    Ignore,  // keeps its old content
+    Short,   // keeps the byte, but every 127th read answers its complement
 };
 
 struct SinCosSample {
@@ -122,12 +154,47 @@ public:
 
     SinCosSample sinCosAt(std::int64_t benchMicros) const;
 
+    // --- Position jumps at angles -----------------------------------------
+    // Armed from now on; each fires once. Speed, position and resolution
+    // changes keep the armed jumps.
+    void addAngleJump(const AngleJump& jump);
+    void clearAngleJumps();
+    // The jumps that fired up to `benchMicros`, in the order they fired.
+    std::vector<FiredJump> firedJumpsUntil(std::int64_t benchMicros) const;
+
+    // --- EEPROM ------------------------------------------------------------
+    // An erased EEPROM reads 0xFF. The content survives power cycles.
+    void setEepromBehaviour(EepromBehaviour behaviour);
+    EepromBehaviour eepromBehaviour() const;
+    void writeEeprom(std::uint8_t value);
+    std::uint8_t eepromContent() const;
+    // The answer to read number `index` (from 0) of a read-back.
+    std::uint8_t readEeprom(std::uint64_t index) const;
+
 private:
     std::int64_t countsAtLocked(std::int64_t benchMicros) const;
     EncoderFields fieldsAtLocked(std::int64_t benchMicros) const;
     std::uint64_t frameOfLocked(const EncoderFields& f) const;
     SinCosSample sinCosAtLocked(std::int64_t benchMicros) const;
     void reanchorLocked(std::int64_t now);
+    void rebaseLocked(std::int64_t now, std::int64_t baseCounts);
+
+    // Jumps fire lazily, whenever a position at or after their time is asked
+    // for; the firing time follows from the linear motion, so the result does
+    // not depend on when or how often the model is asked.
+    struct ArmedJump {
+        AngleJump jump;
+        std::int64_t armedMicros = 0;
+    };
+    struct AppliedJump {
+        ArmedJump armed;
+        std::int64_t benchMicros = 0;
+        std::int64_t counts = 0;
+    };
+    void settleJumpsLocked(std::int64_t t) const;
+    // Puts jumps that fired after `now` back to armed (the motion changes now).
+    void unfireAfterLocked(std::int64_t now);
+    std::int64_t jumpOffsetAtLocked(std::int64_t t) const;
 
     mutable std::mutex mutex_;
     double rpm_ = 0.0;
@@ -142,4 +209,9 @@ private:
     double countsPerMicro_ = 0.0;
     std::int64_t zero_ = 0;
     SinCosShape shape_;
+    mutable std::vector<ArmedJump> armedJumps_;
+    mutable std::vector<AppliedJump> appliedJumps_;  // in time order; not yet folded into baseCounts_
+    mutable std::vector<FiredJump> firedJumps_;
+    EepromBehaviour eepromBehaviour_ = EepromBehaviour::Store;
+    std::uint8_t eeprom_ = 0xFF;
 };

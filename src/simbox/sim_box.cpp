@@ -61,6 +61,9 @@ void SimBox::registerHandlers()
     handlers_[0xB2] = &SimBox::onResetTurns;
     for (std::uint8_t code : CalibrationFirmware::packetCodes())
         handlers_[code] = &SimBox::onCalibration;
+    handlers_[0x5A] = &SimBox::onCapture;
+    handlers_[0xB4] = &SimBox::onEepromWrite;
+    handlers_[0xB5] = &SimBox::onEepromRead;
 }
 
 // --- Options and inspection ---------------------------------------------
@@ -81,6 +84,12 @@ void SimBox::setSamplePeriodMicros(std::int64_t micros)
 {
     std::lock_guard lock(mutex_);
     samplePeriod_ = std::max<std::int64_t>(1, micros);
+}
+
+std::int64_t SimBox::samplePeriodMicros() const
+{
+    std::lock_guard lock(mutex_);
+    return samplePeriod_;
 }
 
 void SimBox::setFifoPackets(int packets)
@@ -120,8 +129,8 @@ SimBoxState SimBox::state()
     SimBoxState s = state_;
     s.fifoPackets = fifo_.size();
     s.fifoBytes = 0;
-    for (const Packet& p : fifo_)
-        s.fifoBytes += p.size();
+    for (const FifoPacket& p : fifo_)
+        s.fifoBytes += p.bytes.size();
     s.fifoBytes -= std::min(s.fifoBytes, fifoHeadOffset_);
     return s;
 }
@@ -157,6 +166,13 @@ void SimBox::injectCrcErrors(int count)
 {
     std::lock_guard lock(mutex_);
     crcErrors_ = count;
+}
+
+void SimBox::injectCrcErrorEvery(int n)
+{
+    std::lock_guard lock(mutex_);
+    crcEvery_ = std::max(0, n);
+    spiRecords_ = 0;
 }
 
 void SimBox::setOutFault(OutFault fault)
@@ -223,7 +239,9 @@ void SimBox::submit(const std::shared_ptr<TransferContext>& t, std::uint64_t att
             t->complete(TransferStatus::Completed, 0);
             return;
         }
-        inQueue_.push_back({t, 0});
+        PendingIn pending;
+        pending.transfer = t;
+        inQueue_.push_back(std::move(pending));
     } else if (!t->inbound && t->endpointAddress == kBoxOutAddress && !inOnly_) {
         takeOutPacketLocked(t, now);
     } else {
@@ -242,6 +260,7 @@ void SimBox::cancel(const std::shared_ptr<TransferContext>& t)
                            [&](const PendingIn& p) { return p.transfer == t; });
     if (in != inQueue_.end()) {
         filled = in->filled;
+        logCaptureLocked(*in);
         inQueue_.erase(in);
     }
     std::erase(stuckOut_, t);
@@ -262,8 +281,10 @@ void SimBox::attached(std::uint64_t attachment)
 void SimBox::detached()
 {
     std::lock_guard lock(mutex_);
-    for (auto& p : inQueue_)
+    for (auto& p : inQueue_) {
+        logCaptureLocked(p);
         p.transfer->complete(TransferStatus::NoDevice, p.filled);
+    }
     for (auto& t : stuckOut_)
         t->complete(TransferStatus::NoDevice, 0);
     inQueue_.clear();
@@ -329,6 +350,9 @@ void SimBox::takeOutPacketLocked(const std::shared_ptr<TransferContext>& t, std:
     log_.push_back({t->buffer, now});
     logged_.notify_all();
     const Packet packet = t->buffer;
+    // The EEPROM read-back runs until the next command.
+    if (streamKindIs(StreamKind::EepromPairs) && !packet.empty() && packet[0] != 0xB5)
+        stopStreamLocked();
     // A command is one whole packet; anything else is taken and ignored.
     if (packet.size() == static_cast<std::size_t>(kPacketSize))
         if (Handler h = handlers_[packet[0]])
@@ -349,20 +373,26 @@ void SimBox::releaseAnswersLocked(std::int64_t now)
     std::stable_sort(due.begin(), due.end(),
                      [](const DelayedAnswer& a, const DelayedAnswer& b) { return a.dueMicros < b.dueMicros; });
     for (DelayedAnswer& a : due)
-        commitPacketLocked(std::move(a.bytes));
+        commitPacketLocked(std::move(a.bytes), a.waitForRoom);
 }
 
 void SimBox::deliverLocked()
 {
     while (!inQueue_.empty() && !fifo_.empty()) {
         PendingIn& in = inQueue_.front();
-        const Packet& packet = fifo_.front();
+        const FifoPacket& head = fifo_.front();
+        const Packet& packet = head.bytes;
         const int room = static_cast<int>(in.transfer->buffer.size()) - in.filled;
         const int left = static_cast<int>(packet.size() - fifoHeadOffset_);
         const int n = std::min(room, left);
         if (n > 0)
             std::memcpy(in.transfer->buffer.data() + in.filled, packet.data() + fifoHeadOffset_,
                         static_cast<std::size_t>(n));
+        if (head.capture) {
+            in.capture = true;
+            in.captured.insert(in.captured.end(), packet.begin() + static_cast<std::ptrdiff_t>(fifoHeadOffset_),
+                               packet.begin() + static_cast<std::ptrdiff_t>(fifoHeadOffset_) + n);
+        }
         in.filled += n;
         fifoHeadOffset_ += static_cast<std::size_t>(n);
         bool shortPacketEnded = false;
@@ -373,6 +403,7 @@ void SimBox::deliverLocked()
         }
         if (in.filled == static_cast<int>(in.transfer->buffer.size()) || shortPacketEnded) {
             state_.bytesSent += static_cast<std::uint64_t>(in.filled);
+            logCaptureLocked(in);
             in.transfer->complete(TransferStatus::Completed, in.filled);
             inQueue_.pop_front();
         }
@@ -392,7 +423,7 @@ std::int64_t SimBox::nextWakeLocked() const
         std::size_t bytes = s.packet.size();
         int pos = s.blockPos;
         std::int64_t records = 0;
-        while (bytes < static_cast<std::size_t>(kPacketSize)) {
+        while (bytes < static_cast<std::size_t>(s.source->packetBytes())) {
             ++records;
             if (framed && pos == 0) {
                 bytes += 4;
@@ -424,6 +455,7 @@ void SimBox::startStreamLocked(std::unique_ptr<StreamSource> source, std::int64_
     s->packet.reserve(kPacketSize);
     state_.streaming = true;
     state_.streamGroup = source->group();
+    state_.streamKind = source->kind();
     state_.blocksStarted = 0;
     state_.lostBytes = 0;
     s->source = std::move(source);
@@ -474,7 +506,7 @@ void SimBox::sendShortPacketLocked(Packet bytes, std::int64_t now, std::int64_t 
     commitPacketLocked(std::move(bytes));
 }
 
-void SimBox::commitPacketLocked(Packet packet)
+void SimBox::commitPacketLocked(Packet packet, bool waitForRoom, bool capture)
 {
     if (noAnswer_)
         return;
@@ -482,12 +514,20 @@ void SimBox::commitPacketLocked(Packet packet)
     // has none pending does the FIFO fill up. (Packets are produced in
     // batches when this thread runs late, so this must happen per packet.)
     deliverLocked();
-    if (fifo_.size() >= fifoCapacity_) {
+    if (fifo_.size() >= fifoCapacity_ && !waitForRoom) {
         state_.lostBytes += packet.size();
         state_.lostBytesTotal += packet.size();
         return;
     }
-    fifo_.push_back(std::move(packet));
+    // A packet that waits for room is queued behind the full FIFO: the host
+    // sees it after everything buffered, as it would once the firmware got
+    // its buffer.
+    fifo_.push_back({std::move(packet), capture});
+}
+
+bool SimBox::streamKindIs(StreamKind kind) const
+{
+    return stream_ && stream_->source->kind() == kind;
 }
 
 void SimBox::produceLocked(std::int64_t now)
@@ -540,7 +580,12 @@ void SimBox::emitRecordLocked(std::int64_t t)
     if (framed && s.blockPos == 0)
         startBlockLocked();
     std::array<std::uint8_t, 32> record{};
-    const bool checkFault = s.source->group() == RecordGroup::Spi && takeFaultLocked(crcErrors_);
+    bool checkFault = false;
+    if (s.source->group() == RecordGroup::Spi) {
+        const bool counted = takeFaultLocked(crcErrors_);
+        const bool nth = crcEvery_ > 0 && ++spiRecords_ % static_cast<std::uint64_t>(crcEvery_) == 0;
+        checkFault = counted || nth;
+    }
     s.source->writeRecord(t, checkFault, record.data());
     appendStreamLocked(record.data(), len);
     if (framed && s.blockPos + len > kStreamBlockSize) {
@@ -562,8 +607,11 @@ void SimBox::appendStreamLocked(const std::uint8_t* bytes, int n)
             s.blockPos = (s.blockPos + 1) % kStreamBlockSize;
         }
         s.packet.push_back(b);
-        if (s.packet.size() == static_cast<std::size_t>(kPacketSize)) {
-            commitPacketLocked(std::move(s.packet));
+        if (s.packet.size() >= static_cast<std::size_t>(s.source->packetBytes())) {
+            if (s.source->kind() == StreamKind::Capture)
+                commitCapturePacketLocked(std::move(s.packet));
+            else
+                commitPacketLocked(std::move(s.packet));
             s.packet = Packet{};
             s.packet.reserve(kPacketSize);
         }
@@ -610,13 +658,14 @@ void SimBox::onStream(const Packet&, std::int64_t now)
     if (!state_.powered)
         return;
     // Every packet sent while a mode runs repeats the fill: keep streaming.
-    if (stream_ && stream_->source->group() == state_.config.group())
+    if (streamKindIs(StreamKind::Records) && stream_->source->group() == state_.config.group())
         return;
     startStreamLocked(makeStreamSource(state_.config, encoder_, recordPeriod_, samplePeriod_), now);
 }
 
-void SimBox::onStop(const Packet&, std::int64_t)
+void SimBox::onStop(const Packet&, std::int64_t now)
 {
+    endCaptureLocked(now);  // a capture ends with its acknowledgement
     stopStreamLocked();
 }
 

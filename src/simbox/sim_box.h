@@ -18,6 +18,8 @@
 // All timing uses bench time, so benchclock::setSpeed speeds the box up
 // together with the workbench.
 #include "simbox/calibration_firmware.h"
+#include "simbox/capture_firmware.h"
+#include "simbox/eeprom_firmware.h"
 #include "simbox/encoder_model.h"
 #include "simbox/sim_bus.h"
 #include "simbox/stream_source.h"
@@ -30,6 +32,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -58,6 +61,7 @@ struct SimBoxState {
     BoxInterfaceConfig config;
     bool streaming = false;
     RecordGroup streamGroup = RecordGroup::None;
+    StreamKind streamKind = StreamKind::Records;
     std::uint64_t blocksStarted = 0;   // of the current (or last) stream
     std::uint64_t lostBytes = 0;       // lost to a full FIFO since the current stream began
     std::uint64_t lostBytesTotal = 0;
@@ -88,6 +92,7 @@ public:
     // samples (16 us: a 20480-byte sample transfer fills in about 33 ms).
     void setRecordPeriodMicros(std::int64_t micros);
     void setSamplePeriodMicros(std::int64_t micros);
+    std::int64_t samplePeriodMicros() const;
     // Size of the IN FIFO in 512-byte packets (4, the FX2's quad buffering).
     void setFifoPackets(int packets);
 
@@ -115,6 +120,32 @@ public:
     // differs from the CRC field of their word.
     void injectCrcErrors(int count);
     void setOutFault(OutFault fault);
+    // Every `n`th SPI record (0: none) carries a wrong CRC byte b9, besides
+    // the records counted by injectCrcErrors.
+    void injectCrcErrorEvery(int n);
+
+    // --- Capture firmware (5A, 6A) -----------------------------------------
+    // The acknowledgement after a capture's stop: a forced status byte
+    // (none: 0, or kCaptureOverflowStatus after data was lost), a delay in
+    // bench ms, or no acknowledgement at all.
+    void setCaptureAckStatus(std::optional<int> status);
+    void setCaptureAckDelayMs(double ms);
+    void setCaptureAckAbsent(bool absent);
+    // The next `packets` capture packets are lost as if the host had not read
+    // in time (the acknowledgement then reports the loss).
+    void injectCaptureOverflow(int packets);
+    // Capture bytes delivered to the host since the last clear: all of them,
+    // and as the host's transfers took them (a transfer ended by a
+    // zero-length packet is an empty entry; one the host cancelled counts
+    // with the bytes it had taken).
+    std::vector<std::uint8_t> captureLog() const;
+    std::vector<std::vector<std::uint8_t>> captureTransfers() const;
+    std::uint64_t captureAcksSent() const;
+    void clearCaptureLog();
+
+    // --- EEPROM firmware (B4, B5) ------------------------------------------
+    // A line-noise byte (never AB) before every read-back pair.
+    void setEepromNoise(bool on);
 
     // The encoder's calibration firmware: kind, stored values, outcomes.
     CalibrationFirmware& calibration() { return calibration_; }
@@ -133,10 +164,17 @@ private:
     struct PendingIn {
         std::shared_ptr<TransferContext> transfer;
         int filled = 0;
+        bool capture = false;                // took capture bytes
+        std::vector<std::uint8_t> captured;  // those bytes
     };
     struct DelayedAnswer {
         std::int64_t dueMicros = 0;
         Packet bytes;
+        bool waitForRoom = false;
+    };
+    struct FifoPacket {
+        Packet bytes;
+        bool capture = false;
     };
     struct Stream {
         std::unique_ptr<StreamSource> source;
@@ -164,7 +202,11 @@ private:
     void sendAnswerLocked(Packet bytes, std::int64_t now);
     // One short packet at `dueMicros` (plus the injected answer delay).
     void sendShortPacketLocked(Packet bytes, std::int64_t now, std::int64_t dueMicros);
-    void commitPacketLocked(Packet packet);
+    // A packet for the IN FIFO. When the FIFO is full it is lost, unless
+    // `waitForRoom` (the firmware waits: the end of a capture, its
+    // acknowledgement). `capture`: the bytes go to the capture log when delivered.
+    void commitPacketLocked(Packet packet, bool waitForRoom = false, bool capture = false);
+    bool streamKindIs(StreamKind kind) const;
 
     // Stream framing.
     void emitRecordLocked(std::int64_t recordMicros);
@@ -183,6 +225,14 @@ private:
     void onResetAngle(const Packet& p, std::int64_t now);
     void onResetTurns(const Packet& p, std::int64_t now);
     void onCalibration(const Packet& p, std::int64_t now);
+    // capture_firmware.cpp
+    void onCapture(const Packet& p, std::int64_t now);
+    void endCaptureLocked(std::int64_t now);
+    void commitCapturePacketLocked(Packet packet);
+    void logCaptureLocked(PendingIn& in);
+    // eeprom_firmware.cpp
+    void onEepromWrite(const Packet& p, std::int64_t now);
+    void onEepromRead(const Packet& p, std::int64_t now);
 
     std::shared_ptr<EncoderModel> encoder_;
     std::array<Handler, 256> handlers_{};
@@ -203,7 +253,7 @@ private:
     SimBoxState state_;
     std::array<std::uint8_t, 6> configHeader_{};
     std::unique_ptr<Stream> stream_;
-    std::deque<Packet> fifo_;
+    std::deque<FifoPacket> fifo_;
     std::size_t fifoHeadOffset_ = 0;  // bytes of the front packet already delivered
     std::vector<std::shared_ptr<TransferContext>> stuckOut_;
     std::deque<PendingIn> inQueue_;
@@ -218,9 +268,13 @@ private:
     int synclessBlocks_ = 0;
     int crcErrors_ = 0;
     OutFault outFault_ = OutFault::None;
+    int crcEvery_ = 0;
+    std::uint64_t spiRecords_ = 0;
     std::mt19937 rng_{0x5EEDu};
 
     CalibrationFirmware calibration_;
+    CaptureFirmware capture_;
+    EepromFirmware eeprom_;
 
     std::thread thread_;  // last: starts once everything above exists
 };

@@ -9,6 +9,14 @@
 #include <cstdint>
 #include <memory>
 
+// What a stream carries, so that a repeated command keeps its own stream and
+// the stop can tell a capture from a position stream.
+enum class StreamKind {
+    Records,      // 7A: position records or sin/cos samples in 1024-byte blocks
+    Capture,      // 5A: capture records back to back
+    EepromPairs,  // B5: "AB v" read-back pairs
+};
+
 class StreamSource {
 public:
     virtual ~StreamSource() = default;
@@ -18,6 +26,10 @@ public:
     virtual std::int64_t periodMicros() const = 0;
     // True: records are framed in 1024-byte blocks that begin AA 55 55 AA.
     virtual bool framed() const { return true; }
+    virtual StreamKind kind() const { return StreamKind::Records; }
+    // The firmware commits a USB packet when it holds this many bytes; below
+    // 512 every packet is a short one that ends the host's transfer.
+    virtual int packetBytes() const { return 512; }
     // Writes the record taken at `benchMicros` into `out` (recordLength()
     // bytes). `checkFault`: the record's check value comes out wrong (the
     // SPI CRC byte); sources without one ignore it.
