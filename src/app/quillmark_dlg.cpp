@@ -5,6 +5,7 @@
 #include "app/global_hot_key.h"
 #include "app/about_dialog.h"
 #include "app/quillmark_app.h"
+#include "app/window_dialogs.h"
 #include "interface/protocol_table.h"
 #include "ui_quillmark_dlg.h"
 #include "widgets/colour_button.h"
@@ -82,10 +83,11 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
 
     for (int id = 0; id < static_cast<int>(timers_.size()); ++id) {
         timers_[id] = new QTimer(this);
-        connect(timers_[id], &QTimer::timeout, this, [this, id] { bench_->onTimer(id); });
+        connect(timers_[id], &QTimer::timeout, this, [this, id] { toBench([id](Bench& b) { b.onTimer(id); }); });
     }
 
     hotKey_ = std::make_unique<GlobalHotKey>(kHotKeyId, kHotKeyLetter, this);
+    dialogs_ = std::make_unique<WindowDialogs>(this);
     // The capture command of the hot key connects to hotKey_->activated here.
 
     state_ = std::make_unique<BenchState>();
@@ -241,11 +243,10 @@ void CQuillmarkDlg::fillLists()
 void CQuillmarkDlg::connectControls()
 {
     Ui::CQuillmarkDlg& u = *ui_;
-    Bench* b = bench_.get();
 
     // Lists fire on the user's choice only, not when the bench selects an item.
-    auto list = [this, b](QComboBox* w, Control c) {
-        connect(w, &QComboBox::activated, this, [b, c](int index) { b->onChosen(c, index); });
+    auto list = [this](QComboBox* w, Control c) {
+        connect(w, &QComboBox::activated, this, [this, c](int index) { toBench([=](Bench& b) { b.onChosen(c, index); }); });
     };
     list(u.protocolsList, Control::Protocols);
     list(u.crcList, Control::CrcList);
@@ -253,9 +254,10 @@ void CQuillmarkDlg::connectControls()
     list(u.displayBaseList, Control::DisplayBase);
 
     // Edits go to the bench as they are typed (not when the bench writes them).
-    auto edit = [this, b](Control c) {
+    auto edit = [this](Control c) {
         if (auto* e = qobject_cast<QLineEdit*>(controlObject(c)))
-            connect(e, &QLineEdit::textEdited, this, [b, c](const QString& text) { b->onEdited(c, text); });
+            connect(e, &QLineEdit::textEdited, this,
+                    [this, c](const QString& text) { toBench([=](Bench& b) { b.onEdited(c, text); }); });
     };
     for (int k = 1; k <= 10; ++k) {
         edit(fieldWidthControl(k));
@@ -265,32 +267,36 @@ void CQuillmarkDlg::connectControls()
                       Control::Description})
         edit(c);
 
-    auto spin = [this, b](QToolButton* down, QToolButton* up, Control c) {
-        connect(down, &QToolButton::clicked, this, [b, c] { b->onSpin(c, -1); });
-        connect(up, &QToolButton::clicked, this, [b, c] { b->onSpin(c, +1); });
+    auto spin = [this](QToolButton* down, QToolButton* up, Control c) {
+        connect(down, &QToolButton::clicked, this, [this, c] { toBench([c](Bench& b) { b.onSpin(c, -1); }); });
+        connect(up, &QToolButton::clicked, this, [this, c] { toBench([c](Bench& b) { b.onSpin(c, +1); }); });
     };
     spin(u.contentCountSpinDown, u.contentCountSpinUp, Control::ContentCount);
     spin(u.truncateBitsSpinDown, u.truncateBitsSpinUp, Control::TruncateBits);
     spin(u.gaugeFieldSpinDown, u.gaugeFieldSpinUp, Control::GaugeField);
 
-    auto button = [this, b](QAbstractButton* w, Command command) {
-        connect(w, &QAbstractButton::clicked, this, [b, command] { b->onCommand(command); });
+    auto command = [this](auto* sender, auto signal, Command cmd) {
+        connect(sender, signal, this, [this, cmd] { toBench([cmd](Bench& b) { b.onCommand(cmd); }); });
     };
-    button(u.clickingSettingButton, Command::ClickingSetting);
-    button(u.readDataButton, Command::ReadData);
-    button(u.resetAngleButton, Command::ResetAngle);
-    button(u.resetMultiTurnButton, Command::ResetMultiTurn);
-    button(u.powerControlButton, Command::PowerControl);
-    connect(u.absRowCheck, &QAbstractButton::clicked, this, [b](bool on) { b->onToggled(Control::AbsRowCheck, on); });
+    command(u.clickingSettingButton, &QAbstractButton::clicked, Command::ClickingSetting);
+    command(u.readDataButton, &QAbstractButton::clicked, Command::ReadData);
+    command(u.resetAngleButton, &QAbstractButton::clicked, Command::ResetAngle);
+    command(u.resetMultiTurnButton, &QAbstractButton::clicked, Command::ResetMultiTurn);
+    command(u.powerControlButton, &QAbstractButton::clicked, Command::PowerControl);
+    command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
+    command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
 
-    connect(u.actionLoadConfig, &QAction::triggered, this, [b] { b->onCommand(Command::LoadConfigFile); });
-    connect(u.actionSaveConfig, &QAction::triggered, this, [b] { b->onCommand(Command::SaveConfigFile); });
+    auto toggle = [this](QAbstractButton* w, Control c) {
+        connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });
+    };
+    toggle(u.absRowCheck, Control::AbsRowCheck);
+
     // Check marks belong to the bench: undo the toggle Qt makes on a click
     // and let the handler set the marks.
-    auto marked = [this, b](QAction* a, Control item) {
-        connect(a, &QAction::triggered, this, [a, b, item](bool checked) {
+    auto marked = [this](QAction* a, Control item) {
+        connect(a, &QAction::triggered, this, [this, a, item](bool checked) {
             a->setChecked(!checked);
-            b->onMenuItem(item);
+            toBench([item](Bench& b) { b.onMenuItem(item); });
         });
     };
     marked(u.actionClock9_6, Control::MenuClock9_6);
@@ -303,6 +309,13 @@ void CQuillmarkDlg::connectControls()
         CAboutDlg about(this);
         about.exec();
     });
+}
+
+void CQuillmarkDlg::toBench(std::function<void(Bench&)> work)
+{
+    if (closing_)
+        return;
+    work(*bench_);
 }
 
 // ------------------------------------------------------------ close
@@ -331,6 +344,7 @@ void CQuillmarkDlg::reject()
 
 void CQuillmarkDlg::beginClosing()
 {
+    dialogs_->setClosing();
     {
         std::lock_guard lock(callMutex_);
         closing_ = true;
@@ -644,4 +658,9 @@ void CQuillmarkDlg::killTimer(int id)
     if (id < 0 || id >= static_cast<int>(timers_.size()))
         return;
     post([this, id] { timers_[id]->stop(); });
+}
+
+DialogHost& CQuillmarkDlg::dialogs()
+{
+    return *dialogs_;
 }

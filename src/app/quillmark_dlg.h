@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -18,6 +19,7 @@ class QAction;
 class QLineEdit;
 class QTimer;
 class UsbBackend;
+class WindowDialogs;
 namespace Ui {
 class CQuillmarkDlg;
 }
@@ -62,6 +64,8 @@ public:
     QString openFileName(const FileDialogRequest& request) override;
     void startTimer(int id, int periodMs) override;
     void killTimer(int id) override;
+    DialogHost& dialogs() override;
+    WindowDialogs& windowDialogs() { return *dialogs_; }
 
     // The QWidget members of the same names stay reachable.
     using QDialog::isEnabled;
@@ -84,6 +88,8 @@ private:
     void fillLists();
     void connectControls();
     void beginClosing();
+    // Hands the user's input to the bench, in order.
+    void toBench(std::function<void(Bench&)> work);
 
     // Runs `apply` on the GUI thread: at once when called there, else queued.
     template <typename F>
@@ -99,6 +105,7 @@ private:
     std::array<QObject*, kControlCount> controls_{};
     std::array<QTimer*, 7> timers_{};
     std::unique_ptr<GlobalHotKey> hotKey_;
+    std::unique_ptr<WindowDialogs> dialogs_;
     std::unique_ptr<BenchState> state_;
     std::unique_ptr<Bench> bench_;
 

@@ -4,6 +4,7 @@
 // from any thread: implementations apply it on the GUI thread (queued, or
 // blocking where the caller needs an answer, such as a message box).
 #include "bench/control.h"
+#include "bench/dialog_host.h"
 
 #include <QColor>
 #include <QString>
@@ -60,4 +61,7 @@ public:
     // Window timers 0..6.
     virtual void startTimer(int id, int periodMs) = 0;
     virtual void killTimer(int id) = 0;
+
+    // The secondary dialogs and the main window's giving way to them.
+    virtual DialogHost& dialogs() = 0;
 };

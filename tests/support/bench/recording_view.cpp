@@ -263,3 +263,49 @@ std::vector<FileDialogRequest> RecordingView::fileRequests() const
     std::lock_guard lock(mutex_);
     return fileRequests_;
 }
+
+void RecordingDialogHost::openDialog(DialogKind kind)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_[kind])
+        ++opens_[kind];
+    open_[kind] = true;
+}
+
+void RecordingDialogHost::closeDialog(DialogKind kind)
+{
+    std::lock_guard lock(mutex_);
+    open_[kind] = false;
+}
+
+bool RecordingDialogHost::isDialogOpen(DialogKind kind) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = open_.find(kind);
+    return it != open_.end() && it->second;
+}
+
+void RecordingDialogHost::hideMainWindow()
+{
+    std::lock_guard lock(mutex_);
+    mainHidden_ = true;
+}
+
+void RecordingDialogHost::showMainWindow()
+{
+    std::lock_guard lock(mutex_);
+    mainHidden_ = false;
+}
+
+bool RecordingDialogHost::mainWindowHidden() const
+{
+    std::lock_guard lock(mutex_);
+    return mainHidden_;
+}
+
+int RecordingDialogHost::opens(DialogKind kind) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = opens_.find(kind);
+    return it == opens_.end() ? 0 : it->second;
+}

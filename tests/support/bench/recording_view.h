@@ -10,6 +10,25 @@
 #include <mutex>
 #include <vector>
 
+// Records what the operations ask of the dialogs.
+class RecordingDialogHost : public DialogHost {
+public:
+    void openDialog(DialogKind kind) override;
+    void closeDialog(DialogKind kind) override;
+    bool isDialogOpen(DialogKind kind) const override;
+    void hideMainWindow() override;
+    void showMainWindow() override;
+
+    bool mainWindowHidden() const;
+    int opens(DialogKind kind) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::map<DialogKind, bool> open_;
+    std::map<DialogKind, int> opens_;
+    bool mainHidden_ = false;
+};
+
 class RecordingView : public BenchView {
 public:
     RecordingView();
@@ -37,6 +56,7 @@ public:
     QString openFileName(const FileDialogRequest& request) override;
     void startTimer(int id, int periodMs) override;
     void killTimer(int id) override;
+    RecordingDialogHost& dialogs() override { return dialogs_; }
 
     // --- For the tests ---
     // Selects a list entry by its text, as a user would.
@@ -73,6 +93,7 @@ private:
     State& at(Control c) { return controls_[static_cast<int>(c)]; }
     const State& at(Control c) const { return controls_[static_cast<int>(c)]; }
 
+    RecordingDialogHost dialogs_;
     mutable std::mutex mutex_;
     std::vector<State> controls_;
     std::map<int, QStringList> lists_;

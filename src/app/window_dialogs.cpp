@@ -1,0 +1,81 @@
+#include "app/window_dialogs.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+template <typename F>
+void WindowDialogs::onGui(F&& f)
+{
+    if (QThread::currentThread() == main_->thread())
+        f();
+    else
+        QMetaObject::invokeMethod(main_, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+WindowDialogs::~WindowDialogs()
+{
+    for (auto& d : open_)
+        delete d.data();
+}
+
+void WindowDialogs::registerDialog(DialogKind kind, Factory factory)
+{
+    factories_[static_cast<std::size_t>(index(kind))] = std::move(factory);
+}
+
+QWidget* WindowDialogs::dialog(DialogKind kind) const
+{
+    return open_[static_cast<std::size_t>(index(kind))].data();
+}
+
+void WindowDialogs::openDialog(DialogKind kind)
+{
+    const auto i = static_cast<std::size_t>(index(kind));
+    isOpen_[i] = factories_[i] != nullptr;
+    onGui([this, i] {
+        if (closing_)
+            return;
+        if (QWidget* d = open_[i].data()) {
+            d->show();
+            d->raise();
+            return;
+        }
+        if (!factories_[i]) {
+            isOpen_[i] = false;
+            return;
+        }
+        QWidget* d = factories_[i](main_);
+        d->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(d, &QObject::destroyed, main_, [this, i] { isOpen_[i] = false; });
+        open_[i] = d;
+        d->show();
+    });
+}
+
+void WindowDialogs::closeDialog(DialogKind kind)
+{
+    const auto i = static_cast<std::size_t>(index(kind));
+    isOpen_[i] = false;
+    onGui([this, i] {
+        if (QWidget* d = open_[i].data())
+            d->close();  // deleted on close
+    });
+}
+
+bool WindowDialogs::isDialogOpen(DialogKind kind) const
+{
+    return isOpen_[static_cast<std::size_t>(index(kind))].load();
+}
+
+void WindowDialogs::hideMainWindow()
+{
+    onGui([this] { main_->hide(); });
+}
+
+void WindowDialogs::showMainWindow()
+{
+    onGui([this] {
+        if (!closing_)
+            main_->show();
+    });
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The window's side of the dialog host: creates each secondary dialog from
+// its registered factory, shows it, deletes it when it closes, and hides or
+// shows the main window. Every call may come from any thread; widgets are
+// touched on the GUI thread only.
+#include "bench/dialog_host.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <atomic>
+#include <functional>
+
+class WindowDialogs : public DialogHost {
+public:
+    using Factory = std::function<QWidget*(QWidget* parent)>;
+
+    explicit WindowDialogs(QWidget* mainWindow) : main_(mainWindow) {}
+    ~WindowDialogs() override;
+
+    void registerDialog(DialogKind kind, Factory factory);
+    // The open dialog of `kind` (GUI thread), or null.
+    QWidget* dialog(DialogKind kind) const;
+
+    void openDialog(DialogKind kind) override;
+    void closeDialog(DialogKind kind) override;
+    bool isDialogOpen(DialogKind kind) const override;
+    void hideMainWindow() override;
+    void showMainWindow() override;
+
+    // Set once the window begins to close: nothing new is opened.
+    void setClosing() { closing_ = true; }
+
+private:
+    static constexpr int kKinds = 4;
+    static int index(DialogKind k) { return static_cast<int>(k); }
+    template <typename F>
+    void onGui(F&& f);
+
+    QWidget* main_;
+    std::array<Factory, kKinds> factories_;
+    std::array<QPointer<QWidget>, kKinds> open_;
+    std::array<std::atomic<bool>, kKinds> isOpen_{};
+    std::atomic<bool> closing_{false};
+};

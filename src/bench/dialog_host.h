@@ -1,0 +1,22 @@
+#pragma once
+// The secondary dialogs, as the operations see them: opened and closed by
+// kind, with the main window giving way while some of them are open. Each
+// dialog that shows results has a small view interface of its own (declared
+// beside its operation) that the window implements with widgets and tests
+// with fakes. Dialogs are deleted when they close.
+enum class DialogKind { CalibrationAccess, Calibration, SinCos, Force };
+
+class DialogHost {
+public:
+    virtual ~DialogHost() = default;
+
+    // Creates and shows the dialog (a second open re-shows the one that is
+    // open). Any thread.
+    virtual void openDialog(DialogKind kind) = 0;
+    // Closes and deletes it; nothing when it is not open. Any thread.
+    virtual void closeDialog(DialogKind kind) = 0;
+    virtual bool isDialogOpen(DialogKind kind) const = 0;
+
+    virtual void hideMainWindow() = 0;
+    virtual void showMainWindow() = 0;
+};
