@@ -50,8 +50,10 @@ void measureCpu(double seconds)
     CQuillmarkDlg dlg(bus);
     dlg.show();
     QApplication::processEvents();
-    dlg.bench().onCommand(Command::ClickingSetting);
-    dlg.bench().onCommand(Command::ReadData);
+    dlg.toBench([](Bench& b) { b.onCommand(Command::ClickingSetting); });
+    dlg.waitForBench();
+    dlg.toBench([](Bench& b) { b.onCommand(Command::ReadData); });
+    dlg.waitForBench();
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -63,7 +65,8 @@ void measureCpu(double seconds)
     std::printf("reading, whole workbench (window offscreen + simulated box): %.2f s CPU in %.2f s = %.1f %% of one core\n",
                 cpu, elapsed, 100.0 * cpu / elapsed);
     std::printf("  last value shown: field 2 = %s\n", qPrintable(dlg.text(Control::FieldValue2)));
-    dlg.bench().onCommand(Command::ReadData);
+    dlg.toBench([](Bench& b) { b.onCommand(Command::ReadData); });
+    dlg.waitForBench();
 }
 
 // Stamps the bench time of each field-2 write made while decoding.

@@ -23,12 +23,14 @@ QWidget* readingScene()
     auto* dlg = new CQuillmarkDlg(makeDemoBus());
     dlg->setAttribute(Qt::WA_DontShowOnScreen);
     dlg->show();
-    Bench& bench = dlg->bench();
     dlg->setText(Control::GaugeField, "1");
-    bench.onEdited(Control::GaugeField, "1");
-    bench.onSpin(Control::GaugeField, +1);
-    bench.onCommand(Command::ClickingSetting);
-    bench.onCommand(Command::ReadData);
+    dlg->toBench([](Bench& bench) {
+        bench.onEdited(Control::GaugeField, "1");
+        bench.onSpin(Control::GaugeField, +1);
+        bench.onCommand(Command::ClickingSetting);
+        bench.onCommand(Command::ReadData);
+    });
+    dlg->waitForBench();
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 400)

@@ -6,6 +6,7 @@
 #include "app/about_dialog.h"
 #include "app/quillmark_app.h"
 #include "app/window_dialogs.h"
+#include "bench/bench_thread.h"
 #include "interface/protocol_table.h"
 #include "ui_quillmark_dlg.h"
 #include "widgets/colour_button.h"
@@ -14,6 +15,7 @@
 #include "widgets/widget_fonts.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -81,10 +83,11 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     styleControls();
     fillLists();
 
-    for (int id = 0; id < static_cast<int>(timers_.size()); ++id) {
-        timers_[id] = new QTimer(this);
-        connect(timers_[id], &QTimer::timeout, this, [this, id] { toBench([id](Bench& b) { b.onTimer(id); }); });
-    }
+    benchThread_ = std::make_unique<BenchThread>();
+    benchThread_->setTickHandler([this](int id) {
+        if (!shutDown_)
+            bench_->onTimer(id);
+    });
 
     hotKey_ = std::make_unique<GlobalHotKey>(kHotKeyId, kHotKeyLetter, this);
     dialogs_ = std::make_unique<WindowDialogs>(this);
@@ -94,28 +97,42 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     bench_ = std::make_unique<Bench>(*state_, *this);
     connectControls();
 
-    // Device changes arrive on a backend thread; handle them on ours.
+    // Start-up runs here, before the bench thread takes any work; from then
+    // on every handler, tick and device change runs on the bench thread.
+    // Device changes arrive on a backend thread.
     bench_->startUp(std::move(backend), [this](const DeviceChangeEvent& e) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, e] {
-                if (!closing_)
-                    bench_->onDeviceChange(e);
-            },
-            Qt::QueuedConnection);
+        benchThread_->post([this, e] {
+            if (!closing_ && !shutDown_)
+                bench_->onDeviceChange(e);
+        });
     });
 }
 
 CQuillmarkDlg::~CQuillmarkDlg()
 {
     beginClosing();
-    // Stop-all and the box released; every worker is joined here, before
-    // the state and the widgets go.
-    bench_->shutdown();
+    // Stop-all and the box released on the bench thread, after whatever it
+    // is doing; every worker is joined there, before the state and the
+    // widgets go. Its calls of the view get neutral answers now.
+    {
+        std::lock_guard lock(callMutex_);
+        shutDown_ = true;  // a close command waiting for a message box gets its answer
+    }
+    callDone_.notify_all();
+    benchThread_->runAndWait([this] { bench_->shutdown(); });
+    benchThread_->stop();
     bench_.reset();
     state_.reset();
-    for (QTimer* t : timers_)
-        t->stop();
+}
+
+void CQuillmarkDlg::waitForBench()
+{
+    std::atomic<bool> done{false};
+    benchThread_->post([&done] { done = true; });
+    while (!done.load())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // What the bench posted meanwhile is applied too.
+    QCoreApplication::processEvents();
 }
 
 QLineEdit* CQuillmarkDlg::fieldWidthEdit(int k) const
@@ -315,7 +332,10 @@ void CQuillmarkDlg::toBench(std::function<void(Bench&)> work)
 {
     if (closing_)
         return;
-    work(*bench_);
+    benchThread_->post([this, work = std::move(work)] {
+        if (!closing_ && !shutDown_)
+            work(*bench_);
+    });
 }
 
 // ------------------------------------------------------------ close
@@ -334,12 +354,20 @@ void CQuillmarkDlg::keyPressEvent(QKeyEvent* e)
 
 void CQuillmarkDlg::reject()
 {
-    if (!closeRun_) {
-        closeRun_ = true;
-        beginClosing();
+    if (closeRun_)
+        return;
+    closeRun_ = true;
+    // The window goes at once; the close command runs on the bench thread
+    // after what is queued there, and the dialog ends when it is done.
+    // Workers get neutral answers from now on; the close command itself may
+    // still tell the user that the settings could not be kept.
+    beginClosing();
+    setResult(QDialog::Rejected);
+    hide();
+    benchThread_->post([this] {
         bench_->closeWindow();
-    }
-    done(QDialog::Rejected);
+        QMetaObject::invokeMethod(this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
+    });
 }
 
 void CQuillmarkDlg::beginClosing()
@@ -376,17 +404,19 @@ R CQuillmarkDlg::ask(F&& get, R fallback) const
         R value{};
     };
     auto answer = std::make_shared<Answer>();
+    // During the close command the bench thread is still answered.
+    const bool answerWhileClosing = benchThread_ && benchThread_->isCurrent() && !shutDown_;
     {
         std::lock_guard lock(callMutex_);
-        if (closing_)
+        if (closing_ && !answerWhileClosing)
             return fallback;
     }
     QMetaObject::invokeMethod(
         const_cast<CQuillmarkDlg*>(this),
-        [this, answer, get = std::forward<F>(get)]() mutable {
+        [this, answer, answerWhileClosing, get = std::forward<F>(get)]() mutable {
             // Asked before the close began but reached only after it: the
             // worker has already been answered.
-            if (closing_)
+            if (closing_ && !answerWhileClosing)
                 return;
             R value = get();
             {
@@ -399,7 +429,7 @@ R CQuillmarkDlg::ask(F&& get, R fallback) const
         Qt::QueuedConnection);
 
     std::unique_lock lock(callMutex_);
-    callDone_.wait(lock, [&] { return answer->done || closing_; });
+    callDone_.wait(lock, [&] { return answer->done || (closing_ && (!answerWhileClosing || shutDown_)); });
     return answer->done ? answer->value : fallback;
 }
 
@@ -648,16 +678,12 @@ QString CQuillmarkDlg::openFileName(const FileDialogRequest& request)
 
 void CQuillmarkDlg::startTimer(int id, int periodMs)
 {
-    if (id < 0 || id >= static_cast<int>(timers_.size()))
-        return;
-    post([this, id, periodMs] { timers_[id]->start(periodMs); });
+    benchThread_->startTimer(id, periodMs);
 }
 
 void CQuillmarkDlg::killTimer(int id)
 {
-    if (id < 0 || id >= static_cast<int>(timers_.size()))
-        return;
-    post([this, id] { timers_[id]->stop(); });
+    benchThread_->killTimer(id);
 }
 
 DialogHost& CQuillmarkDlg::dialogs()

@@ -13,6 +13,7 @@
 #include <mutex>
 
 class Bench;
+class BenchThread;
 struct BenchState;
 class GlobalHotKey;
 class QAction;
@@ -37,6 +38,11 @@ public:
     // The widget (or, for a menu item, the QAction) behind a control.
     QObject* controlObject(Control c) const { return controls_[static_cast<int>(c)]; }
     QLineEdit* fieldWidthEdit(int k) const;
+    // Waits, applying the view's updates meanwhile, until the bench thread
+    // has run everything handed to it so far (for tests and screenshots).
+    void waitForBench();
+    // Hands the user's input to the bench thread, in order.
+    void toBench(std::function<void(Bench&)> work);
     // True once the close command or the destruction has begun.
     bool closing() const { return closing_.load(); }
 
@@ -88,8 +94,6 @@ private:
     void fillLists();
     void connectControls();
     void beginClosing();
-    // Hands the user's input to the bench, in order.
-    void toBench(std::function<void(Bench&)> work);
 
     // Runs `apply` on the GUI thread: at once when called there, else queued.
     template <typename F>
@@ -103,7 +107,7 @@ private:
 
     std::unique_ptr<Ui::CQuillmarkDlg> ui_;
     std::array<QObject*, kControlCount> controls_{};
-    std::array<QTimer*, 7> timers_{};
+    std::unique_ptr<BenchThread> benchThread_;
     std::unique_ptr<GlobalHotKey> hotKey_;
     std::unique_ptr<WindowDialogs> dialogs_;
     std::unique_ptr<BenchState> state_;
@@ -114,4 +118,5 @@ private:
     mutable std::condition_variable callDone_;
     std::atomic<bool> closing_{false};
     bool closeRun_ = false;
+    std::atomic<bool> shutDown_{false};
 };
