@@ -19,7 +19,7 @@
 #include <optional>
 #include <vector>
 
-using namespace tool;
+using namespace cli;
 
 namespace {
 

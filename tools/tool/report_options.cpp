@@ -4,7 +4,7 @@
 
 #include "interface/field_width.h"
 
-namespace tool {
+namespace cli {
 
 namespace {
 
@@ -185,4 +185,4 @@ std::optional<Failure> settingsFromConfig(const ConfigRecordValues& r, const QSt
     return std::nullopt;
 }
 
-}  // namespace tool
+}  // namespace cli

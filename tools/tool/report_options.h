@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace tool {
+namespace cli {
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;  // unreadable input, bad data, write failure
@@ -39,4 +39,4 @@ std::optional<Failure> settingsFromOptions(const ReportOptions& options, Decimal
 std::optional<Failure> settingsFromConfig(const ConfigRecordValues& record, const QString& path,
                                           DecimalReportSettings& settings);
 
-}  // namespace tool
+}  // namespace cli

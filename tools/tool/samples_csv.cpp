@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace tool {
+namespace cli {
 
 namespace {
 
@@ -103,4 +103,4 @@ bool parseSamplesCsv(QByteArrayView text, std::size_t maxPairs, SampleTable& tab
     return true;
 }
 
-}  // namespace tool
+}  // namespace cli

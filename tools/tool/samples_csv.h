@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace tool {
+namespace cli {
 
 struct SampleTable {
     std::vector<double> cos;  // the first maxPairs pairs
@@ -27,4 +27,4 @@ struct CsvError {
 // pairs are kept; later lines are still checked.
 bool parseSamplesCsv(QByteArrayView text, std::size_t maxPairs, SampleTable& table, CsvError& error);
 
-}  // namespace tool
+}  // namespace cli
