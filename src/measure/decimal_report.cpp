@@ -135,7 +135,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kChunk = 256 * 1024;
+    static constexpr std::size_t kChunk = 64 * 1024;
     // A line is at most 20 digits of record number, eleven columns of 28
     // blanks, a sign and 19 digits (plus the block overrun), and CR LF.
     static constexpr std::size_t kSlack = 1024;
@@ -442,7 +442,6 @@ DecimalReportWriter::DecimalReportWriter(const DecimalReportSettings& settings, 
 {
     if (d->group == ReportGroup::None)
         return;
-    d->pending.reserve(Impl::kPiece);
     d->out.append(crlf(header(d->group, d->settings)));
 }
 

@@ -12,12 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                 RecordFormat::Rs485_10, RecordFormat::Rs485Ab10, RecordFormat::RxOnly4};
     const RecordFormat format = kFormats[in.u8() % 6];
     const std::int64_t shown = static_cast<std::int64_t>(in.u64() & 0x00FFFFFFFFFFFFFFull);
-    const int stopAfter = in.u8();
-    // The body of the input, made longer with repeats so that sync pairs 1024
-    // bytes apart can occur.
+    const std::uint8_t control = in.u8();
+    const int stopAfter = control & 0x7F;
+    // The body of the input; when asked, made longer with repeats so that
+    // sync pairs 1024 bytes apart can occur in a short input.
     const std::span<const std::uint8_t> body = in.rest();
     std::vector<std::uint8_t> transfer(body.begin(), body.end());
-    if (!transfer.empty() && transfer.size() < 1100)
+    if ((control & 0x80) && !transfer.empty() && transfer.size() < 1100)
         while (transfer.size() < 2100)
             transfer.insert(transfer.end(), body.begin(), body.end());
     const int length = static_cast<int>(transfer.size());
