@@ -94,6 +94,29 @@ TEST_F(ToolTest, ReportWithProtocolOptionsMatchesTheLibrary)
     EXPECT_EQ(read("adc.txt").size(), 0);
 }
 
+// The capture is read in pieces of 1 MiB; records and the SPI CRC byte that
+// straddle a piece boundary come out as in the whole conversion.
+TEST_F(ToolTest, ReportOfACaptureLongerThanOnePiece)
+{
+    const QByteArray cap = capture(3 * 1024 * 1024 + 17);
+    write("num.txt", cap);
+    const ToolRun r = tool({"report", path("num.txt"), path("out.txt"), "--protocol", "SPI", "--widths", "12,14,6"});
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    DecimalReportSettings s;
+    s.modes.syncSerialMode = false;
+    s.modes.spiMode = true;
+    s.fieldCount = 3;
+    s.fieldWidth = {12, 14, 6, 0, 0, 0, 0, 0, 0, 0};
+    for (int k = 0; k < 10; ++k)
+        s.fieldMask[k] = fieldMaskForWidth(s.fieldWidth[k]);
+    s.fieldLabel[0] = "St";
+    s.fieldLabel[1] = "Error";
+    s.fieldLabel[2] = "Warning";
+    const std::string expected =
+        decimalReport(std::span(reinterpret_cast<const std::uint8_t*>(cap.constData()), cap.size()), s);
+    EXPECT_TRUE(read("out.txt").toStdString() == expected);
+}
+
 TEST_F(ToolTest, ReportFromAConfigurationFile)
 {
     ConfigRecordValues v;
