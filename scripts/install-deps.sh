@@ -12,7 +12,13 @@ packages=(
   umockdev libumockdev-dev
   fonts-liberation fonts-wqy-microhei
   libxcb1-dev
+  clang
 )
+# libFuzzer and the sanitizer runtimes: their own package on Debian 12,
+# part of clang's common package on older Ubuntu.
+if apt-cache show libclang-rt-dev >/dev/null 2>&1; then
+  packages+=(libclang-rt-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,8 +2,13 @@
 # Installs what is missing, builds the workbench and runs every test.
 #   scripts/test.sh              normal build in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh --fuzz [SECONDS]  the libFuzzer targets, SECONDS each (default 30), in build-fuzz/
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = "--fuzz" ]; then
+  exec "$(pwd)/scripts/fuzz.sh" "${2:-30}"
+fi
 
 "$(pwd)/scripts/install-deps.sh"
 

@@ -2,25 +2,26 @@
 //   report  turns a raw capture file into the decimal text report
 //   fit     fits the sin/cos ellipse to samples in a CSV file
 // Runs without a display: no event loop, Qt Core only.
+#include "common/file_io.h"
 #include "measure/config_record.h"
 #include "measure/decimal_report.h"
 #include "sincos/sincos_ellipse_fit.h"
+#include "tool/report_options.h"
+#include "tool/samples_csv.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QString>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
-#include <string>
 #include <vector>
 
-namespace {
+using namespace cli;
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;  // unreadable input, bad data, write failure
-constexpr int kUsage = 2;   // bad command line
+namespace {
 
 const char* const kMainHelp =
     "Usage: quillmark-tool COMMAND [ARGS]\n"
@@ -37,8 +38,11 @@ const char* const kReportHelp =
     "                             [--labels L1,L2,...] | --config FILE.cfg)\n"
     "\n"
     "Converts the box records of CAPTURE into the decimal text report OUTPUT\n"
-    "(CR LF line ends). OUTPUT is written beside its final name and renamed\n"
-    "into place only when complete.\n"
+    "(CR LF line ends). CAPTURE is read piece by piece, so captures of any\n"
+    "size convert in little memory. A regular OUTPUT is written beside its final\n"
+    "name and renamed into place only when complete; a device such as /dev/null\n"
+    "or a FIFO that is being read is written in place. OUTPUT must not be\n"
+    "CAPTURE or the configuration file.\n"
     "\n"
     "  --protocol NAME   BISS, SSI, RS485, TTL, RS485+AB, SPI, SPI_CRC, sin_cosine,\n"
     "                    rx_485_only, HTL, ADC_121, Corvane_485, Tarsk_RS485_422,\n"
@@ -52,14 +56,26 @@ const char* const kFitHelp =
     "Usage: quillmark-tool fit SAMPLES.csv\n"
     "\n"
     "Fits an ellipse to the first 1600 (cos, sin) pairs of SAMPLES.csv, one pair\n"
-    "per line in volts, separated by a comma (a header line is skipped), and\n"
+    "per line in volts: exactly two finite numbers separated by a comma, with a\n"
+    "point as the decimal mark (a first line that is not a pair is a header), and\n"
     "prints the centres, the axis lengths and the phase difference with three\n"
     "decimals. Fails when fewer than 1600 pairs are present or the tracks give\n"
     "no ellipse (for example tracks in phase).\n";
 
+// A sample file of 1600 pairs is some tens of kilobytes; anything beyond
+// this is not a sample file the fit could use.
+constexpr std::int64_t kMaxSamplesFileBytes = 64 * 1024 * 1024;
+constexpr std::int64_t kCapturePiece = 1024 * 1024;
+
 void fail(const QString& message)
 {
     std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
+}
+
+int failWith(const Failure& f)
+{
+    fail(f.message);
+    return f.status;
 }
 
 bool isHelp(const char* arg)
@@ -67,212 +83,82 @@ bool isHelp(const char* arg)
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
-struct ProtocolEntry {
-    const char* name;
-    int code;
-};
-
-// The protocol list in the order of the main window's "Protocols:" list.
-constexpr ProtocolEntry kProtocols[] = {
-    {"BISS", 0},       {"SSI", 1},         {"RS485", 2},   {"TTL", 3},         {"RS485+AB", 4},
-    {"SPI", 5},        {"SPI_CRC", 5},     {"sin_cosine", 6}, {"rx_485_only", 7}, {"HTL", 8},
-    {"ADC_121", 9},    {"Corvane_485", 10}, {"Tarsk_RS485_422", 11}, {"ADC_7946", 12},
-};
-
-ModeFlags modesForProtocol(const QString& name)
+QStringList argumentList(int argc, char** argv)
 {
-    ModeFlags m;
-    m.syncSerialMode = name == "BISS" || name == "SSI";
-    m.rs485Mode = name == "RS485" || name == "Corvane_485";
-    m.rs485AbMode = name == "RS485+AB";
-    m.spiMode = name == "SPI" || name == "SPI_CRC";
-    m.spiCrcMode = name == "SPI_CRC";
-    m.incrementalMode = name == "TTL" || name == "HTL";
-    m.sinCosMode = name == "sin_cosine";
-    m.rxOnlyMode = name == "rx_485_only" || name == "Tarsk_RS485_422";
-    m.adcMode = name == "ADC_121" || name == "ADC_7946";
-    m.htlMode = name == "HTL";
-    m.bissSelected = name == "BISS";
-    m.ssiSelected = name == "SSI";
-    return m;
-}
-
-bool knownProtocol(const QString& name)
-{
-    for (const ProtocolEntry& p : kProtocols)
-        if (name == p.name)
-            return true;
-    return false;
-}
-
-// A configuration file names the protocol by code; SPI_CRC was saved as SPI.
-std::optional<QString> protocolForCode(int code)
-{
-    for (const ProtocolEntry& p : kProtocols)
-        if (p.code == code)
-            return QString::fromLatin1(p.name);
-    return std::nullopt;
-}
-
-std::optional<QByteArray> readWhole(const QString& path, const char* what)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("cannot read %1 '%2': %3").arg(what, path, f.errorString()));
-        return std::nullopt;
-    }
-    QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        fail(QStringLiteral("cannot read %1 '%2': %3").arg(what, path, f.errorString()));
-        return std::nullopt;
-    }
-    return data;
-}
-
-bool parseWidths(const QString& text, DecimalReportSettings& s)
-{
-    const QStringList parts = text.split(',');
-    if (text.trimmed().isEmpty() || parts.size() > 10) {
-        fail(QStringLiteral("bad widths '%1': give one to ten widths separated by commas").arg(text));
-        return false;
-    }
-    s.fieldWidth.fill(0);
-    for (int k = 0; k < parts.size(); ++k) {
-        bool ok = false;
-        const int w = parts[k].trimmed().toInt(&ok);
-        if (!ok || w < 0 || w > 64) {
-            fail(QStringLiteral("bad widths '%1': '%2' is not a width of 0 to 64 bits").arg(text, parts[k]));
-            return false;
-        }
-        s.fieldWidth[k] = w;
-    }
-    s.fieldCount = static_cast<unsigned>(parts.size());
-    return true;
-}
-
-bool parseLabels(const QString& text, DecimalReportSettings& s)
-{
-    const QStringList parts = text.split(',');
-    if (parts.size() > 10) {
-        fail(QStringLiteral("bad labels '%1': at most ten labels").arg(text));
-        return false;
-    }
-    for (auto& label : s.fieldLabel)
-        label.clear();
-    for (int k = 0; k < parts.size(); ++k)
-        s.fieldLabel[k] = parts[k].toStdString();
-    return true;
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
 }
 
 int runReport(int argc, char** argv)
 {
-    QStringList positional;
-    std::optional<QString> protocol, widths, labels, config;
-    for (int i = 0; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (isHelp(argv[i])) {
-            std::fputs(kReportHelp, stdout);
-            return kOk;
-        }
-        auto value = [&](std::optional<QString>& slot) {
-            if (i + 1 >= argc) {
-                fail(QStringLiteral("%1 needs a value").arg(arg));
-                return false;
-            }
-            slot = QString::fromLocal8Bit(argv[++i]);
-            return true;
-        };
-        if (arg == "--protocol") {
-            if (!value(protocol))
-                return kUsage;
-        } else if (arg == "--widths") {
-            if (!value(widths))
-                return kUsage;
-        } else if (arg == "--labels") {
-            if (!value(labels))
-                return kUsage;
-        } else if (arg == "--config") {
-            if (!value(config))
-                return kUsage;
-        } else if (arg.startsWith("--")) {
-            fail(QStringLiteral("unknown option '%1' (see 'quillmark-tool report --help')").arg(arg));
-            return kUsage;
-        } else {
-            positional << arg;
-        }
-    }
-    if (positional.size() != 2) {
-        fail(QStringLiteral("report needs CAPTURE and OUTPUT (see 'quillmark-tool report --help')"));
-        return kUsage;
-    }
-    if (protocol.has_value() == config.has_value()) {
-        fail(QStringLiteral("report needs either --protocol or --config"));
-        return kUsage;
-    }
-    if (config && (widths || labels)) {
-        fail(QStringLiteral("--widths and --labels come from the configuration file with --config"));
-        return kUsage;
+    ReportOptions o;
+    if (std::optional<Failure> f = parseReportArguments(argumentList(argc, argv), o))
+        return failWith(*f);
+    if (o.help) {
+        std::fputs(kReportHelp, stdout);
+        return kOk;
     }
 
     DecimalReportSettings s;
-    s.fieldLabel[0] = "St";
-    s.fieldLabel[1] = "Error";
-    s.fieldLabel[2] = "Warning";
-    if (protocol) {
-        if (!knownProtocol(*protocol)) {
-            fail(QStringLiteral("unknown protocol '%1' (see 'quillmark-tool report --help')").arg(*protocol));
-            return kUsage;
-        }
-        s.modes = modesForProtocol(*protocol);
-        if (widths && !parseWidths(*widths, s))
-            return kUsage;
-        if (labels && !parseLabels(*labels, s))
-            return kUsage;
+    std::optional<fileio::FileIdentity> configIdentity;
+    if (o.protocol) {
+        if (std::optional<Failure> f = settingsFromOptions(o, s))
+            return failWith(*f);
     } else {
-        const std::optional<QByteArray> bytes = readWhole(*config, "configuration file");
-        if (!bytes)
-            return kFailed;
-        const std::optional<ConfigRecordValues> record = decodeConfigRecord(
-            std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()), static_cast<std::size_t>(bytes->size())));
-        if (!record) {
-            fail(QStringLiteral("'%1' is not a configuration file (512-byte record expected)").arg(*config));
+        const ConfigRecordFile cfg = readConfigRecordFile(*o.config);
+        if (!cfg.record) {
+            fail(QStringLiteral("cannot read configuration file: %1").arg(cfg.error));
             return kFailed;
         }
-        const std::optional<QString> name = protocolForCode(record->protocolCode);
-        if (!name) {
-            fail(QStringLiteral("'%1' names no known protocol (code %2)").arg(*config).arg(record->protocolCode));
-            return kFailed;
-        }
-        s.modes = modesForProtocol(*name);
-        s.fieldCount = static_cast<unsigned>(record->fieldCount);
-        s.fieldWidth = record->fieldWidth;
-        for (int k = 0; k < 10; ++k)
-            s.fieldLabel[k] = record->fieldLabel[k].toStdString();
+        if (std::optional<Failure> f = settingsFromConfig(*cfg.record, *o.config, s))
+            return failWith(*f);
+        configIdentity = fileio::identityOf(*o.config);
     }
-    for (int k = 0; k < 10; ++k)
-        s.fieldMask[k] = fieldMaskForWidth(s.fieldWidth[k]);
 
-    const std::optional<QByteArray> capture = readWhole(positional[0], "capture file");
-    if (!capture)
-        return kFailed;
-
-    // Written beside the final name and renamed on commit: a failed run never
-    // leaves a half-written report.
-    QSaveFile out(positional[1]);
-    if (!out.open(QIODevice::WriteOnly)) {
-        fail(QStringLiteral("cannot write '%1': %2").arg(positional[1], out.errorString()));
+    QString error;
+    fileio::InputFile capture;
+    if (!capture.open(o.capture, &error)) {
+        fail(QStringLiteral("cannot read capture file: %1").arg(error));
         return kFailed;
     }
+    // The output must never be one of the inputs: writing it would destroy
+    // the data it is made from.
+    if (configIdentity && fileio::identityOf(o.output) == configIdentity) {
+        fail(QStringLiteral("cannot write '%1': it is the configuration file; the output must be another file")
+                 .arg(o.output));
+        return kFailed;
+    }
+    fileio::OutputFile out;
+    if (!out.open(o.output, &error, capture.identity())) {
+        fail(QStringLiteral("cannot write report: %1").arg(error));
+        return kFailed;
+    }
+
     bool writeOk = true;
-    writeDecimalReport(
-        std::span(reinterpret_cast<const std::uint8_t*>(capture->constData()), static_cast<std::size_t>(capture->size())),
-        s, [&](const char* data, std::size_t size) {
-            if (writeOk && out.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size))
+    {
+        DecimalReportWriter report(s, [&](const char* data, std::size_t size) {
+            if (writeOk && !out.write(data, static_cast<std::int64_t>(size), &error))
                 writeOk = false;
         });
-    if (!writeOk || !out.commit()) {
-        fail(QStringLiteral("cannot write '%1': %2").arg(positional[1], out.errorString()));
-        out.cancelWriting();
+        std::vector<char> piece(static_cast<std::size_t>(kCapturePiece));
+        for (;;) {
+            const std::int64_t n = capture.read(piece.data(), kCapturePiece, &error);
+            if (n < 0) {
+                out.cancel();
+                fail(QStringLiteral("cannot read capture file: %1").arg(error));
+                return kFailed;
+            }
+            if (n == 0 || !writeOk)
+                break;
+            report.write(std::span(reinterpret_cast<const std::uint8_t*>(piece.data()), static_cast<std::size_t>(n)));
+        }
+        report.finish();
+    }
+    if (!writeOk || !out.commit(&error)) {
+        out.cancel();
+        fail(QStringLiteral("cannot write report: %1").arg(error));
         return kFailed;
     }
     return kOk;
@@ -297,54 +183,46 @@ int runFit(int argc, char** argv)
         fail(QStringLiteral("fit needs one SAMPLES.csv (see 'quillmark-tool fit --help')"));
         return kUsage;
     }
-    const std::optional<QByteArray> bytes = readWhole(positional[0], "samples file");
-    if (!bytes)
+    const QString& path = positional[0];
+    QString error;
+    const std::optional<QByteArray> bytes = fileio::readBounded(path, kMaxSamplesFileBytes + 1, &error);
+    if (!bytes) {
+        fail(QStringLiteral("cannot read samples file: %1").arg(error));
         return kFailed;
+    }
+    if (bytes->size() > kMaxSamplesFileBytes) {
+        fail(QStringLiteral("'%1' is larger than %2 MiB; that is no sample file")
+                 .arg(path)
+                 .arg(kMaxSamplesFileBytes / (1024 * 1024)));
+        return kFailed;
+    }
 
-    std::vector<double> c, s;
-    const QList<QByteArray> rows = bytes->split('\n');
-    int lineNo = 0;
-    for (const QByteArray& raw : rows) {
-        ++lineNo;
-        const QByteArray row = raw.trimmed();
-        if (row.isEmpty())
-            continue;
-        const QList<QByteArray> cols = row.split(',');
-        bool okC = false, okS = false;
-        const double cv = cols.size() >= 2 ? cols[0].trimmed().toDouble(&okC) : 0.0;
-        const double sv = cols.size() >= 2 ? cols[1].trimmed().toDouble(&okS) : 0.0;
-        if (!okC || !okS) {
-            if (c.empty() && lineNo == 1)
-                continue;  // header
-            fail(QStringLiteral("%1:%2: expected two numbers 'cos,sin'").arg(positional[0]).arg(lineNo));
-            return kFailed;
-        }
-        c.push_back(cv);
-        s.push_back(sv);
-    }
-    if (c.size() < static_cast<std::size_t>(SinCosEllipseFit::kSampleCount)) {
-        fail(QStringLiteral("%1: the fit needs %2 sample pairs, found %3")
-                 .arg(positional[0])
-                 .arg(SinCosEllipseFit::kSampleCount)
-                 .arg(c.size()));
+    SampleTable table;
+    CsvError csvError;
+    constexpr std::size_t kPairs = static_cast<std::size_t>(SinCosEllipseFit::kSampleCount);
+    if (!parseSamplesCsv(*bytes, kPairs, table, csvError)) {
+        fail(QStringLiteral("%1:%2: %3").arg(path).arg(csvError.line).arg(csvError.message));
         return kFailed;
     }
-    const EllipseFitResult r = SinCosEllipseFit::fit(c, s);
+    if (table.pairs < kPairs) {
+        fail(QStringLiteral("%1: the fit needs %2 sample pairs, found %3").arg(path).arg(kPairs).arg(table.pairs));
+        return kFailed;
+    }
+    const EllipseFitResult r = SinCosEllipseFit::fit(table.cos, table.sin);
+    // Numbers that are not finite are no result: nothing is printed.
+    if (!r.solved || !r.allFinite()) {
+        fail(QStringLiteral("the samples give no ellipse (singular fit, for example tracks in phase)"));
+        return kFailed;
+    }
     std::printf("cosCentre    %.3f\n", r.cosCentre);
     std::printf("sinCentre    %.3f\n", r.sinCentre);
     std::printf("majorAxis    %.3f\n", r.majorAxis);
     std::printf("minorAxis    %.3f\n", r.minorAxis);
     std::printf("phaseDegrees %.3f\n", r.phaseDegrees);
-    if (!r.solved || !r.allFinite()) {
-        fail(QStringLiteral("the samples give no ellipse (singular fit, for example tracks in phase)"));
-        return kFailed;
-    }
     return kOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     if (argc < 2) {
         std::fputs(kMainHelp, stderr);
@@ -360,4 +238,19 @@ int main(int argc, char** argv)
         return runFit(argc - 2, argv + 2);
     fail(QStringLiteral("unknown command '%1' (see 'quillmark-tool --help')").arg(QString::fromLocal8Bit(argv[1])));
     return kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // A reader of a pipe output that goes away gives a write error, not a
+    // silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        fail(QStringLiteral("out of memory"));
+        return kFailed;
+    }
 }

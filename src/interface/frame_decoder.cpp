@@ -1,7 +1,6 @@
 #include "interface/frame_decoder.h"
 
 #include <cmath>
-#include <cstdlib>
 
 std::uint32_t fieldMaskOf(int width)
 {
@@ -14,13 +13,6 @@ std::uint32_t fieldMaskOf(int width)
         return 0;
     const double full = std::ldexp(1.0, width) - 1.0;
     return static_cast<std::uint32_t>(static_cast<std::int64_t>(full));
-}
-
-std::int64_t frameShift(std::int64_t v, std::int64_t count)
-{
-    if (count < 0 || count >= 64)
-        return v < 0 ? -1 : 0;
-    return v >> count;
 }
 
 FrameLayout makeFrameLayout(int fieldCount, const std::array<int, kMaxFields>& widths,
@@ -70,10 +62,7 @@ void decodeLayout(std::int64_t v, Fields& x, int n)
     } else if (n == 2 && m.incrementalMode) {
         // 24-bit turn counter above a 24-bit position counter; a counter past
         // the position range is a negative count wrapped at 2^24.
-        std::int64_t turns = frameShift(v, 24);
-        const std::int64_t limit = static_cast<std::int32_t>(x.layout.fieldMask[1] + 2u);
-        if (turns > limit)
-            turns = std::llabs(turns - (std::int64_t{1} << 24));
+        const std::int64_t turns = foldTurnCounter(frameShift(v, 24), x.layout.fieldMask[1]);
         x.f(1) = turns & x.mask(1);
         x.f(2) = v & static_cast<std::int64_t>(x.layout.fieldMask[1] & 0xFFFFFFu);
     } else if (n == 2 && m.spiMode) {

@@ -24,8 +24,36 @@ std::uint32_t fieldMaskOf(int width);
 // as the box software's 8-bit unsigned shift count: any count outside 0..63
 // (64 or more, or negative) shifts every bit out, giving 0 for a non-negative
 // value and -1 for a negative one. Counts below -192 or above 255 are not
-// wrapped modulo 256; they shift everything out like the rest.
-std::int64_t frameShift(std::int64_t v, std::int64_t count);
+// wrapped modulo 256; they shift everything out like the rest. The capture
+// report splits fields with this same rule, so a report line always equals
+// what the window showed for the same record; counts are sums of widths,
+// taken in 64 bits so that no width the user types can overflow them.
+inline std::int64_t frameShift(std::int64_t v, std::int64_t count)
+{
+    if (count < 0 || count >= 64)
+        return v < 0 ? -1 : 0;
+    return v >> count;
+}
+
+// The largest turn count of a TTL/HTL frame (a 24-bit turn counter above a
+// 24-bit position counter) that is taken as it is; a larger one is a negative
+// count wrapped at 2^24. The limit is the position field's stored mask plus 2,
+// added in 32 bits and sign-extended, as the box software has always done.
+// Shared by the window's decoder and the capture report.
+inline std::int64_t turnCounterLimit(std::uint32_t positionMask)
+{
+    return static_cast<std::int32_t>(positionMask + 2u);
+}
+
+// The turn count shown for the counter t of such a frame.
+inline std::int64_t foldTurnCounter(std::int64_t t, std::uint32_t positionMask)
+{
+    if (t > turnCounterLimit(positionMask)) {
+        t -= std::int64_t{1} << 24;
+        return t < 0 ? -t : t;
+    }
+    return t;
+}
 
 // A stored 32-bit mask as it is applied to a 64-bit value: sign-extended, so
 // 0xFFFFFFFF keeps all 64 bits.

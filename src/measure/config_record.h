@@ -32,17 +32,36 @@ struct ClockTurn {
 ClockTurn decodeClockTurnByte(std::uint8_t byte);
 
 // Builds the record; numbers are stored as their low 8 bits, texts as UTF-8
-// bytes behind a length byte. Refuses, returning an error text and leaving
-// `out` untouched, when a text is longer than 255 bytes or the texts do not
-// fit the record.
+// bytes behind a length byte. A text that does not fit as UTF-8 (more than
+// 255 bytes, or the texts together too long) is stored in GB18030 when that
+// fits and reads back unchanged; texts that gain most are switched first.
+// Refuses, returning an error text and leaving `out` untouched, when the
+// texts do not fit either way.
 std::optional<QString> encodeConfigRecord(const ConfigRecordValues& values, ConfigRecordBytes& out);
 
 // Reads a record from file bytes. A file that is not exactly 512 bytes, or
 // whose text lengths run past the record, is short or corrupt and loads
-// nothing. Text bytes that are not valid UTF-8 come from Windows
-// installations and are read as GB18030. A code byte other than 128 means
-// Binary.
-std::optional<ConfigRecordValues> decodeConfigRecord(std::span<const std::uint8_t> file);
+// nothing; *problem (when given) then says which, as the end of a sentence.
+// Text bytes that are not valid UTF-8 come from Windows installations and
+// are read as GB18030. A code byte other than 128 means Binary.
+std::optional<ConfigRecordValues> decodeConfigRecord(std::span<const std::uint8_t> file,
+                                                     QString* problem = nullptr);
 
 // UTF-8 when valid, else GB18030.
 QString decodeConfigText(std::span<const std::uint8_t> bytes);
+
+struct ConfigRecordFile {
+    std::optional<ConfigRecordValues> record;
+    QString error;  // set when record is empty; starts with the quoted path
+};
+
+// Loads a user-named configuration file: regular files only, never blocking
+// on a FIFO, reading at most 513 bytes (a longer file is not a configuration).
+// The error names the cause: missing, dangling link, directory, permission
+// denied, not a regular file, wrong size, texts running past the record.
+ConfigRecordFile readConfigRecordFile(const QString& path);
+
+// Encodes and writes a configuration file the safe way (written beside and
+// renamed for a regular file or a new one; a device or FIFO is never
+// replaced). Returns an error text, empty on success.
+QString writeConfigRecordFile(const QString& path, const ConfigRecordValues& values);

@@ -1,17 +1,13 @@
 #include "measure/decimal_report.h"
 
+#include "interface/frame_decoder.h"
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
-
-// Arithmetic shift whose count is taken as an unsigned byte: 64 or more
-// (and so any negative count) shifts everything out.
-inline std::int64_t shr(std::int64_t v, int count)
-{
-    const unsigned c = static_cast<std::uint8_t>(count);
-    return c >= 64 ? (v < 0 ? -1 : 0) : v >> c;
-}
 
 inline std::int64_t signExtend(std::uint32_t mask)
 {
@@ -139,7 +135,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kChunk = 256 * 1024;
+    static constexpr std::size_t kChunk = 64 * 1024;
     // A line is at most 20 digits of record number, eleven columns of 28
     // blanks, a sign and 19 digits (plus the block overrun), and CR LF.
     static constexpr std::size_t kSlack = 1024;
@@ -214,11 +210,11 @@ inline std::int64_t be24(std::uint8_t hi, std::uint8_t mid, std::uint8_t lo)
     return static_cast<std::int64_t>(hi) * 65536 + mid * 256 + lo;
 }
 
-void writeRs485(ChunkWriter& out, const std::uint8_t* data, std::size_t lines, bool ab)
+void writeRs485(ChunkWriter& out, const std::uint8_t* data, std::size_t lines, std::uint64_t first, bool ab)
 {
     for (std::size_t i = 0; i < lines; ++i) {
         const std::uint8_t* r = data + i * 10;
-        char* p = writeRecordNumber(out.lineStart(), i + 1);
+        char* p = writeRecordNumber(out.lineStart(), first + i);
         if (ab) {
             std::memcpy(p, kBlanks, kColumnBlanks);  // the empty "Multiturn" column
             p += kColumnBlanks;
@@ -234,25 +230,27 @@ void writeRs485(ChunkWriter& out, const std::uint8_t* data, std::size_t lines, b
     }
 }
 
-void writeSinCos(ChunkWriter& out, const std::uint8_t* data, std::size_t lines)
+void writeSinCos(ChunkWriter& out, const std::uint8_t* data, std::size_t lines, std::uint64_t first)
 {
     for (std::size_t i = 0; i < lines; ++i) {
         const std::uint8_t* r = data + i * 10;
-        char* p = writeRecordNumber(out.lineStart(), i + 1);
+        char* p = writeRecordNumber(out.lineStart(), first + i);
         for (int k = 0; k < 6; ++k)
             p = writeColumn(p, r[k]);
         out.lineEnd(writeLineEnd(p));
     }
 }
 
-void writeSpi(ChunkWriter& out, const std::uint8_t* data, std::size_t lines,
+void writeSpi(ChunkWriter& out, const std::uint8_t* data, std::size_t lines, std::uint64_t first,
               const DecimalReportSettings& s)
 {
     const unsigned n = s.fieldCount;
     const bool fields = n >= 1 && n <= 10;
-    int shift[10] = {};
+    // Shift counts as the window's decoder takes them: widths summed in 64
+    // bits, a count outside 0..63 shifts everything out.
+    std::int64_t shift[10] = {};
     std::int64_t mask[10] = {};
-    int sum = 0;
+    std::int64_t sum = 0;
     for (unsigned k = 0; fields && k < n; ++k) {
         sum += s.fieldWidth[k];
         shift[k] = 48 - sum;
@@ -262,14 +260,14 @@ void writeSpi(ChunkWriter& out, const std::uint8_t* data, std::size_t lines,
     for (std::size_t i = 0; i < lines; ++i) {
         const std::uint8_t* r = data + i * 10;
         const std::uint8_t crc = r[10];  // first byte of the following record
-        char* p = writeRecordNumber(out.lineStart(), i + 1);
+        char* p = writeRecordNumber(out.lineStart(), first + i);
         p = writeColumn(p, crc);
         if (fields) {
             const std::int64_t v = static_cast<std::int64_t>(r[1]) << 40 | static_cast<std::int64_t>(r[2]) << 32
                                    | static_cast<std::int64_t>(r[3]) << 24 | static_cast<std::int64_t>(r[4]) << 16
                                    | static_cast<std::int64_t>(r[5]) << 8 | r[6];
             for (unsigned k = 0; k < n; ++k)
-                p = writeColumn(p, shr(v, shift[k]) & mask[k]);
+                p = writeColumn(p, frameShift(v, shift[k]) & mask[k]);
             p = writeLineEnd(p);
         }
         // Without fields the lines run on: no line break.
@@ -277,48 +275,67 @@ void writeSpi(ChunkWriter& out, const std::uint8_t* data, std::size_t lines,
     }
 }
 
-void writeSyncSerial(ChunkWriter& out, const std::uint8_t* data, std::size_t lines,
+void writeSyncSerial(ChunkWriter& out, const std::uint8_t* data, std::size_t lines, std::uint64_t first,
                      const DecimalReportSettings& s)
 {
     const unsigned n = s.fieldCount;
     const bool fields = n >= 1 && n <= 10;
-    int shift[10] = {};
+    std::int64_t shift[10] = {};
     std::int64_t mask[10] = {};
-    int below = 0;
+    std::int64_t below = 0;
     for (int k = fields ? static_cast<int>(n) - 1 : -1; k >= 0; --k) {
         shift[k] = below;
         mask[k] = signExtend(s.fieldMask[k]);
         below += s.fieldWidth[k];
     }
     // Incremental encoders with two fields: a 24-bit turn count above a
-    // 24-bit position; a count just below zero is folded back to its size.
+    // 24-bit position; a count just below zero is folded back to its size,
+    // with the limit the window's decoder uses.
     const bool countAndPosition = s.modes.incrementalMode && n == 2;
     const std::int64_t m1 = signExtend(s.fieldMask[0]);
-    const std::int64_t m2 = signExtend(s.fieldMask[1]);
+    const std::int64_t positionMask = static_cast<std::int64_t>(s.fieldMask[1] & 0xFFFFFFu);
 
     for (std::size_t i = 0; i < lines; ++i) {
         const std::uint8_t* r = data + i * 6;
-        char* p = writeRecordNumber(out.lineStart(), i + 1);
+        char* p = writeRecordNumber(out.lineStart(), first + i);
         if (fields) {
             const std::int64_t v = static_cast<std::int64_t>(r[4]) << 40 | static_cast<std::int64_t>(r[5]) << 32
                                    | static_cast<std::int64_t>(r[2]) << 24 | static_cast<std::int64_t>(r[3]) << 16
                                    | static_cast<std::int64_t>(r[0]) << 8 | r[1];
             if (countAndPosition) {
-                std::int64_t t = v >> 24;
-                if (t > m2 + 2) {
-                    t -= std::int64_t{1} << 24;
-                    if (t < 0)
-                        t = -t;
-                }
-                p = writeColumn(p, t & m1);
-                p = writeColumn(p, v & (m2 & 0xFFFFFF));
+                p = writeColumn(p, foldTurnCounter(v >> 24, s.fieldMask[1]) & m1);
+                p = writeColumn(p, v & positionMask);
             } else {
                 for (unsigned k = 0; k < n; ++k)
-                    p = writeColumn(p, shr(v, shift[k]) & mask[k]);
+                    p = writeColumn(p, frameShift(v, shift[k]) & mask[k]);
             }
             p = writeLineEnd(p);
         }
         out.lineEnd(p);
+    }
+}
+
+void writeLines(ChunkWriter& out, ReportGroup group, const std::uint8_t* data, std::size_t lines,
+                std::uint64_t first, const DecimalReportSettings& s)
+{
+    switch (group) {
+    case ReportGroup::Rs485:
+        writeRs485(out, data, lines, first, false);
+        break;
+    case ReportGroup::Rs485Ab:
+        writeRs485(out, data, lines, first, true);
+        break;
+    case ReportGroup::Spi:
+        writeSpi(out, data, lines, first, s);
+        break;
+    case ReportGroup::SyncSerial:
+        writeSyncSerial(out, data, lines, first, s);
+        break;
+    case ReportGroup::SinCos:
+        writeSinCos(out, data, lines, first);
+        break;
+    case ReportGroup::None:
+        break;
     }
 }
 
@@ -370,6 +387,7 @@ std::size_t reportLineCount(ReportGroup group, std::size_t bytes)
     return records < 2 ? 0 : records - 1;
 }
 
+
 void writeDecimalReport(std::span<const std::uint8_t> capture, const DecimalReportSettings& settings,
                         const ReportSink& sink)
 {
@@ -378,27 +396,7 @@ void writeDecimalReport(std::span<const std::uint8_t> capture, const DecimalRepo
         return;
     ChunkWriter out(sink);
     out.append(crlf(header(group, settings)));
-    const std::size_t lines = reportLineCount(group, capture.size());
-    const std::uint8_t* data = capture.data();
-    switch (group) {
-    case ReportGroup::Rs485:
-        writeRs485(out, data, lines, false);
-        break;
-    case ReportGroup::Rs485Ab:
-        writeRs485(out, data, lines, true);
-        break;
-    case ReportGroup::Spi:
-        writeSpi(out, data, lines, settings);
-        break;
-    case ReportGroup::SyncSerial:
-        writeSyncSerial(out, data, lines, settings);
-        break;
-    case ReportGroup::SinCos:
-        writeSinCos(out, data, lines);
-        break;
-    case ReportGroup::None:
-        break;
-    }
+    writeLines(out, group, capture.data(), reportLineCount(group, capture.size()), 1, settings);
 }
 
 std::string decimalReport(std::span<const std::uint8_t> capture, const DecimalReportSettings& settings)
@@ -407,4 +405,61 @@ std::string decimalReport(std::span<const std::uint8_t> capture, const DecimalRe
     writeDecimalReport(capture, settings,
                        [&report](const char* data, std::size_t size) { report.append(data, size); });
     return report;
+}
+
+struct DecimalReportWriter::Impl {
+    Impl(const DecimalReportSettings& s, ReportSink k)
+        : settings(s), sink(std::move(k)), out(sink), group(reportGroup(s.modes)),
+          recordLength(reportRecordLength(group))
+    {
+    }
+
+    // Reports every record whose following record is complete and keeps the
+    // rest (less than two records) at the front of the buffer.
+    void reportWholeRecords()
+    {
+        const std::size_t records = pending.size() / recordLength;
+        if (records < 2)
+            return;
+        const std::size_t lines = records - 1;
+        writeLines(out, group, pending.data(), lines, nextLine, settings);
+        nextLine += lines;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(lines * recordLength));
+    }
+
+    static constexpr std::size_t kPiece = 1024 * 1024;
+    const DecimalReportSettings settings;
+    const ReportSink sink;
+    ChunkWriter out;
+    const ReportGroup group;
+    const std::size_t recordLength;
+    std::vector<std::uint8_t> pending;
+    std::uint64_t nextLine = 1;
+};
+
+DecimalReportWriter::DecimalReportWriter(const DecimalReportSettings& settings, ReportSink sink)
+    : d(std::make_unique<Impl>(settings, std::move(sink)))
+{
+    if (d->group == ReportGroup::None)
+        return;
+    d->out.append(crlf(header(d->group, d->settings)));
+}
+
+DecimalReportWriter::~DecimalReportWriter() = default;
+
+void DecimalReportWriter::write(std::span<const std::uint8_t> bytes)
+{
+    if (d->group == ReportGroup::None)
+        return;
+    while (!bytes.empty()) {
+        const std::size_t take = std::min(bytes.size(), Impl::kPiece - d->pending.size());
+        d->pending.insert(d->pending.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        d->reportWholeRecords();
+    }
+}
+
+void DecimalReportWriter::finish()
+{
+    d->out.flush();
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -48,3 +49,24 @@ void writeDecimalReport(std::span<const std::uint8_t> capture, const DecimalRepo
 
 // The whole report in memory.
 std::string decimalReport(std::span<const std::uint8_t> capture, const DecimalReportSettings& settings);
+
+// The same report for a capture handed over in pieces of any size, in bounded
+// memory: between pieces only the records not yet reported (fewer than two)
+// are kept, so a capture of several gigabytes converts without being loaded.
+// The output equals writeDecimalReport on the whole capture.
+class DecimalReportWriter {
+public:
+    // Hands the header lines to the sink.
+    DecimalReportWriter(const DecimalReportSettings& settings, ReportSink sink);
+    ~DecimalReportWriter();
+    DecimalReportWriter(const DecimalReportWriter&) = delete;
+    DecimalReportWriter& operator=(const DecimalReportWriter&) = delete;
+
+    void write(std::span<const std::uint8_t> bytes);
+    // Hands the lines still buffered to the sink; call once at the end.
+    void finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,6 +1,11 @@
 #include "measure/config_record.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -137,10 +142,62 @@ TEST(ConfigRecord, TooLongTextsAreRefusedAndNothingIsWritten)
     v.description += 'c';
     EXPECT_TRUE(encodeConfigRecord(v, r).has_value());
 
-    // Multi-byte characters count as bytes: 86 × 3 = 258.
+    // Multi-byte characters count as bytes: 128 × 3 = 384 in UTF-8 and
+    // 128 × 2 = 256 in GB18030; neither fits.
     v = ConfigRecordValues{};
-    v.fieldLabel[0] = QString(86, QChar(0x6D4B));
-    EXPECT_TRUE(encodeConfigRecord(v, r).has_value());
+    v.fieldLabel[0] = QString(128, QChar(0x6D4B));
+    error = encodeConfigRecord(v, r);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->contains("Label 1")) << error->toStdString();
+}
+
+// A label that fits only in GB18030 (as Windows installations wrote it) is
+// saved that way, so a loaded file can be saved again and reads back the same.
+TEST(ConfigRecord, TextsThatOnlyFitAsGb18030AreSavedAsGb18030)
+{
+    ASSERT_TRUE(QStringDecoder("GB18030").isValid()) << "this Qt has no GB18030 converter";
+    struct Case {
+        const char* what;
+        ConfigRecordValues values;
+        bool fits;
+    };
+    ConfigRecordValues one;  // 86 × 3 = 258 UTF-8 bytes, 172 in GB18030
+    one.fieldLabel[0] = QString(86, QChar(0x6D4B));
+    ConfigRecordValues windows;  // 240 GB18030 bytes, 360 in UTF-8
+    windows.fieldLabel[2] = QString(120, QChar(0x8BD5));
+    ConfigRecordValues together;  // each fits alone as UTF-8, all three do not
+    for (int k = 0; k < 3; ++k)
+        together.fieldLabel[k] = QString(60, QChar(0x5B57));  // 180 bytes each
+    ConfigRecordValues mixed = together;  // ASCII texts stay UTF-8 beside them
+    mixed.description = QStringLiteral("plain description");
+    ConfigRecordValues tooMuch;  // 3 × 170 GB18030 bytes + lengths > 496
+    for (int k = 0; k < 3; ++k)
+        tooMuch.fieldLabel[k] = QString(85, QChar(0x5B57));
+    const Case cases[] = {
+        {"one long label", one, true},
+        {"label from a Windows file", windows, true},
+        {"texts too long together", together, true},
+        {"with an ASCII description", mixed, true},
+        {"too long either way", tooMuch, false},
+    };
+    for (const Case& c : cases) {
+        ConfigRecordBytes r{};
+        const std::optional<QString> error = encodeConfigRecord(c.values, r);
+        ASSERT_EQ(!error.has_value(), c.fits) << c.what;
+        if (!c.fits)
+            continue;
+        const std::optional<ConfigRecordValues> back = decodeConfigRecord(r);
+        ASSERT_TRUE(back.has_value()) << c.what;
+        EXPECT_EQ(back->fieldLabel, c.values.fieldLabel) << c.what;
+        EXPECT_EQ(back->description, c.values.description) << c.what;
+    }
+    // Short texts stay UTF-8.
+    ConfigRecordValues small;
+    small.fieldLabel[0] = QStringLiteral("测试");
+    ConfigRecordBytes r{};
+    ASSERT_FALSE(encodeConfigRecord(small, r).has_value());
+    EXPECT_EQ(r[15], 6);
+    EXPECT_EQ(r[16], 0xE6);
 }
 
 TEST(ConfigRecord, ShortOrCorruptFilesLoadNothing)
@@ -186,4 +243,57 @@ TEST(ConfigRecord, NonUtf8TextsAreReadAsGb18030)
     EXPECT_EQ(v->fieldLabel[0], QStringLiteral("测试"));
     EXPECT_EQ(v->fieldLabel[1], "Error");
     EXPECT_EQ(v->fieldLabel[2], "Warning");
+}
+
+// Loading a file names what is wrong with it.
+TEST(ConfigRecord, FileLoadNamesTheCause)
+{
+    QTemporaryDir dir;
+    const auto path = [&dir](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    const auto write = [](const QString& p, const QByteArray& bytes) {
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    const ConfigRecordBytes good = encoded(defaultBiss());
+    const QByteArray goodBytes(reinterpret_cast<const char*>(good.data()), static_cast<qsizetype>(good.size()));
+    write(path("good.cfg"), goodBytes);
+    write(path("short.cfg"), goodBytes.left(100));
+    write(path("long.cfg"), goodBytes + QByteArray(100000, 'x'));
+    QByteArray overrun = goodBytes;
+    overrun[15] = char(250);   // label 1 takes bytes 16..265
+    overrun[266] = char(250);  // label 2 would end past byte 511
+    write(path("overrun.cfg"), overrun);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.cfg"));
+    ASSERT_TRUE(QFile::link(path("gone.cfg"), path("dangling.cfg")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.cfg")).constData(), 0600), 0);
+
+    struct Case {
+        const char* name;
+        const char* cause;
+    };
+    const Case cases[] = {
+        {"missing.cfg", "does not exist"},
+        {"dangling.cfg", "dangling link"},
+        {"folder.cfg", "is a directory"},
+        {"fifo.cfg", "FIFO"},
+        {"short.cfg", "not a configuration file: it holds 100 bytes"},
+        {"long.cfg", "not a configuration file: it is longer than a configuration record"},
+        {"overrun.cfg", "damaged configuration file: the text of label 2"},
+    };
+    for (const Case& c : cases) {
+        const ConfigRecordFile r = readConfigRecordFile(path(c.name));
+        EXPECT_FALSE(r.record.has_value()) << c.name;
+        EXPECT_TRUE(r.error.contains(c.cause)) << c.name << ": " << r.error.toStdString();
+        EXPECT_TRUE(r.error.startsWith("'" + path(c.name) + "'")) << r.error.toStdString();
+    }
+    const ConfigRecordFile ok = readConfigRecordFile(path("good.cfg"));
+    ASSERT_TRUE(ok.record.has_value()) << ok.error.toStdString();
+    EXPECT_EQ(ok.record->fieldLabel[1], "Error");
+
+    // Written safely: a FIFO nobody reads is refused, not waited on or replaced.
+    EXPECT_TRUE(writeConfigRecordFile(path("fifo.cfg"), defaultBiss()).contains("FIFO"));
+    EXPECT_TRUE(QFileInfo(path("fifo.cfg")).isFile() == false);
+    EXPECT_EQ(writeConfigRecordFile(path("new.cfg"), defaultBiss()), QString());
+    EXPECT_TRUE(readConfigRecordFile(path("new.cfg")).record.has_value());
 }

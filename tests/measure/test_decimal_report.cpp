@@ -1,9 +1,13 @@
 #include "measure/decimal_report.h"
 
+#include "interface/frame_decoder.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -311,4 +315,123 @@ TEST(DecimalReportGolden, EveryGroup)
     htl.modes.htlMode = true;
     checkGolden("htl.txt", htl, 45);
     checkGolden("sin_cos.txt", settingsFor(ReportGroup::SinCos, {}), 75);
+}
+
+// The report and the window's decoder split the same record the same way: one
+// shift rule (counts outside 0..63 shift everything out, never wrapped modulo
+// 256; widths summed in 64 bits) and one turn-counter limit.
+namespace {
+
+struct AgreeCase {
+    const char* what;
+    ReportGroup group;
+    bool incremental;
+    std::vector<int> widths;
+    std::uint64_t value;  // 48-bit position value of the record
+    std::vector<std::int64_t> expected;
+};
+
+// The first data line's field columns as numbers.
+std::vector<std::int64_t> reportedFields(const std::string& report, bool spi)
+{
+    const std::vector<std::string> l = lines(report);
+    std::vector<std::int64_t> fields;
+    if (l.size() < 3)
+        return fields;
+    std::size_t pos = 5;  // after the record number
+    bool first = true;
+    while (pos < l[2].size()) {
+        pos += kCol.size();
+        const std::size_t end = l[2].find(' ', pos);
+        const std::string num = l[2].substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        if (!(spi && first))
+            fields.push_back(std::stoll(num));
+        first = false;
+        pos = end == std::string::npos ? l[2].size() : end;
+    }
+    return fields;
+}
+
+}  // namespace
+
+TEST(DecimalReport, LinesEqualTheWindowsDecoder)
+{
+    constexpr int kMax = std::numeric_limits<int>::max();
+    const AgreeCase cases[] = {
+        // A field shifted by 256 bits: the report used to wrap the count to 0.
+        {"BISS 8,64,64,64,64", ReportGroup::SyncSerial, false, {8, 64, 64, 64, 64}, 0xFF, {0, 0, 0, 0, 255}},
+        // 48 − 304 = −256 wrapped to 0 gave the whole value.
+        {"SPI 64,64,64,64,48", ReportGroup::Spi, false, {64, 64, 64, 64, 48}, 7, {0, 0, 0, 0, 0}},
+        // Width 31: the limit 0x7FFFFFFF + 2 is negative in 32 bits, so every
+        // counter folds.
+        {"TTL 16,31", ReportGroup::SyncSerial, true, {16, 31}, 0x000500000123ull, {0xFB00 & 0xFFFF, 0x123}},
+        {"TTL 16,12 negative count", ReportGroup::SyncSerial, true, {16, 12}, 0xFFFFFF000400ull, {1, 0x400}},
+        // Widths the user typed that overflow a 32-bit sum: 64-bit sums shift
+        // everything out instead of wrapping round to a small count.
+        {"BISS int overflow", ReportGroup::SyncSerial, false, {8, kMax, kMax, 2}, 0xABCDEF, {0, 0, 0x2AF37B, 3}},
+        {"SPI int overflow", ReportGroup::Spi, false, {kMax, kMax, 50}, 0x123456789ABCull, {0, 0, 0}},
+        {"BISS ordinary", ReportGroup::SyncSerial, false, {15, 17, 2}, 0x3A5C96E1Bull, {0x74B9, 0x5B86, 3}},
+    };
+    for (const AgreeCase& c : cases) {
+        DecimalReportSettings s = settingsFor(c.group, c.widths);
+        if (c.incremental) {
+            s.modes = ModeFlags{};
+            s.modes.syncSerialMode = false;
+            s.modes.incrementalMode = true;
+        }
+        Bytes capture;
+        if (c.group == ReportGroup::Spi) {
+            for (int r = 0; r < 2; ++r) {
+                capture.push_back(0);
+                for (int b = 5; b >= 0; --b)
+                    capture.push_back(static_cast<std::uint8_t>(c.value >> (8 * b)));
+                capture.insert(capture.end(), 3, 0);
+            }
+        } else {
+            appendSyncRecord(capture, c.value);
+            appendSyncRecord(capture, c.value);
+        }
+        const std::vector<std::int64_t> reported = reportedFields(decimalReport(capture, s), c.group == ReportGroup::Spi);
+
+        std::array<int, kMaxFields> widths{};
+        for (std::size_t k = 0; k < c.widths.size(); ++k)
+            widths[k] = c.widths[k];
+        const DecodedFrame d = decodeFields(static_cast<std::int64_t>(c.value),
+                                            makeFrameLayout(static_cast<int>(c.widths.size()), widths, s.modes));
+        std::vector<std::int64_t> decoded(d.fieldValue.begin(), d.fieldValue.begin() + d.fieldsDecoded);
+        EXPECT_EQ(reported, c.expected) << c.what;
+        EXPECT_EQ(decoded, c.expected) << c.what;
+    }
+}
+
+// The streaming writer gives the same bytes as the whole-capture conversion,
+// however the capture is cut into pieces.
+TEST(DecimalReport, StreamingEqualsWholeCaptureForAnyPieces)
+{
+    const Bytes capture = pattern(40960 + 37);
+    DecimalReportSettings htl = settingsFor(ReportGroup::SyncSerial, {24, 24});
+    htl.modes.syncSerialMode = false;
+    htl.modes.incrementalMode = true;
+    const DecimalReportSettings settings[] = {
+        settingsFor(ReportGroup::Rs485, {}),
+        settingsFor(ReportGroup::Rs485Ab, {}),
+        settingsFor(ReportGroup::Spi, {12, 14, 6}),
+        settingsFor(ReportGroup::SyncSerial, {15, 17, 2}),
+        settingsFor(ReportGroup::SyncSerial, {}),  // no fields: lines run on
+        htl,
+        settingsFor(ReportGroup::SinCos, {}),
+        settingsFor(ReportGroup::None, {}),
+    };
+    for (const DecimalReportSettings& s : settings) {
+        const std::string whole = decimalReport(capture, s);
+        for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{10}, std::size_t{4096},
+                                  std::size_t{3 * 1024 * 1024}}) {
+            std::string streamed;
+            DecimalReportWriter w(s, [&](const char* d, std::size_t n) { streamed.append(d, n); });
+            for (std::size_t at = 0; at < capture.size(); at += piece)
+                w.write(std::span(capture).subspan(at, std::min(piece, capture.size() - at)));
+            w.finish();
+            EXPECT_EQ(streamed, whole) << "pieces of " << piece;
+        }
+    }
 }
