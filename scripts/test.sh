@@ -2,6 +2,7 @@
 # Installs what is missing, builds the workbench and runs every test.
 #   scripts/test.sh              normal build in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/: the link, bench and end-to-end suites
 #   scripts/test.sh --fuzz [SECONDS]  the libFuzzer targets, SECONDS each (default 30), in build-fuzz/
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +20,26 @@ if [ "${1:-}" = "--sanitize" ]; then
   options=(-DCMAKE_BUILD_TYPE=Debug -DQUILLMARK_SANITIZE=ON -DQUILLMARK_BENCH=OFF)
 fi
 
+if [ "${1:-}" = "--tsan" ]; then
+  build=build-tsan
+  options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMARK_TSAN=ON -DQUILLMARK_BENCH=OFF)
+fi
+
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -G Ninja "${options[@]}"
-cmake --build "$build" -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
+if [ "${1:-}" = "--tsan" ]; then
+  # The threads meet in the link, the bench and the end-to-end runs.
+  suites=(test_link test_simbox test_e2e)
+  cmake --build "$build" -j "$jobs" --target "${suites[@]}"
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/scripts/tsan.supp"
+  for s in "${suites[@]}"; do
+    echo "== $s under ThreadSanitizer"
+    "$build/tests/$s" --gtest_brief=1
+  done
+  exit 0
+fi
+cmake --build "$build" -j "$jobs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
