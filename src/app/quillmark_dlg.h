@@ -13,6 +13,7 @@
 #include <mutex>
 
 class Bench;
+class CalibrationWindowView;
 struct BenchState;
 class GlobalHotKey;
 class QAction;
@@ -88,6 +89,9 @@ private:
     void fillLists();
     void connectControls();
     void beginClosing();
+    // The calibration access and calibration dialogs, their view and their
+    // input to the bench.
+    void registerCalibrationDialogs();
     // Hands the user's input to the bench, in order.
     void toBench(std::function<void(Bench&)> work);
 
@@ -106,6 +110,7 @@ private:
     std::array<QTimer*, 7> timers_{};
     std::unique_ptr<GlobalHotKey> hotKey_;
     std::unique_ptr<WindowDialogs> dialogs_;
+    std::unique_ptr<CalibrationWindowView> calibrationView_;
     std::unique_ptr<BenchState> state_;
     std::unique_ptr<Bench> bench_;
 
