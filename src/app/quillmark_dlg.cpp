@@ -4,6 +4,7 @@
 #include "bench/bench_state.h"
 #include "app/global_hot_key.h"
 #include "app/about_dialog.h"
+#include "app/calibration_dialogs.h"
 #include "app/quillmark_app.h"
 #include "app/window_dialogs.h"
 #include "bench/bench_thread.h"
@@ -96,6 +97,7 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     state_ = std::make_unique<BenchState>();
     bench_ = std::make_unique<Bench>(*state_, *this);
     connectControls();
+    registerCalibrationDialogs();
 
     // Start-up runs here, before the bench thread takes any work; from then
     // on every handler, tick and device change runs on the bench thread.
@@ -302,6 +304,7 @@ void CQuillmarkDlg::connectControls()
     command(u.powerControlButton, &QAbstractButton::clicked, Command::PowerControl);
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
+    command(u.actionCalibration, &QAction::triggered, Command::EncoderCalibration);
 
     auto toggle = [this](QAbstractButton* w, Control c) {
         connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });
@@ -325,6 +328,29 @@ void CQuillmarkDlg::connectControls()
     connect(u.actionAbout, &QAction::triggered, this, [this] {
         CAboutDlg about(this);
         about.exec();
+    });
+}
+
+void CQuillmarkDlg::registerCalibrationDialogs()
+{
+    calibrationView_ = std::make_unique<CalibrationWindowView>(this, *dialogs_);
+    dialogs_->setCalibrationView(calibrationView_.get());
+    dialogs_->registerDialog(DialogKind::CalibrationAccess, [this](QWidget* parent) {
+        auto* d = new CalibrationAccessDialog(parent);
+        connect(d, &CalibrationAccessDialog::codeConfirmed, this, [this](const QString& typed, bool enterKey) {
+            toBench([=](Bench& b) { b.onCalibrationAccessCode(typed, enterKey); });
+        });
+        return d;
+    });
+    dialogs_->registerDialog(DialogKind::Calibration, [this](QWidget* parent) {
+        auto* d = new CalibrationDialog(parent);
+        connect(d, &CalibrationDialog::buttonPressed, this,
+                [this](CalControl c) { toBench([c](Bench& b) { b.onCalibrationButton(c); }); });
+        connect(d, &CalibrationDialog::comboChosen, this,
+                [this](CalControl c, int index) { toBench([=](Bench& b) { b.onCalibrationCombo(c, index); }); });
+        connect(d, &CalibrationDialog::displayTick, this,
+                [this] { toBench([](Bench& b) { b.onCalibrationDisplayTick(); }); });
+        return d;
     });
 }
 

@@ -14,6 +14,7 @@
 
 class Bench;
 class BenchThread;
+class CalibrationWindowView;
 struct BenchState;
 class GlobalHotKey;
 class QAction;
@@ -94,6 +95,9 @@ private:
     void fillLists();
     void connectControls();
     void beginClosing();
+    // The calibration access and calibration dialogs, their view and their
+    // input to the bench.
+    void registerCalibrationDialogs();
 
     // Runs `apply` on the GUI thread: at once when called there, else queued.
     template <typename F>
@@ -110,6 +114,7 @@ private:
     std::unique_ptr<BenchThread> benchThread_;
     std::unique_ptr<GlobalHotKey> hotKey_;
     std::unique_ptr<WindowDialogs> dialogs_;
+    std::unique_ptr<CalibrationWindowView> calibrationView_;
     std::unique_ptr<BenchState> state_;
     std::unique_ptr<Bench> bench_;
 

@@ -1,5 +1,7 @@
 #include "app/window_dialogs.h"
 
+#include "bench/calibration_view.h"
+
 #include <QMetaObject>
 #include <QThread>
 
@@ -69,7 +71,9 @@ bool WindowDialogs::isDialogOpen(DialogKind kind) const
 
 void WindowDialogs::hideMainWindow()
 {
-    onGui([this] { main_->hide(); });
+    // QWidget's own hide, not QDialog's: hiding a dialog that runs exec()
+    // would end its event loop, and with it the program.
+    onGui([this] { main_->QWidget::setVisible(false); });
 }
 
 void WindowDialogs::showMainWindow()
@@ -78,4 +82,22 @@ void WindowDialogs::showMainWindow()
         if (!closing_)
             main_->show();
     });
+}
+
+namespace {
+
+class NoCalibrationView : public CalibrationView {
+public:
+    void setEnabled(CalControl, bool) override {}
+    void setText(CalControl, const QString&) override {}
+    void setIndicator(CalControl, CalIndicator) override {}
+    void selectItem(CalControl, int) override {}
+};
+
+}  // namespace
+
+CalibrationView& WindowDialogs::calibrationView()
+{
+    static NoCalibrationView none;
+    return calibrationView_ ? *calibrationView_ : none;
 }

@@ -27,6 +27,9 @@ public:
     bool isDialogOpen(DialogKind kind) const override;
     void hideMainWindow() override;
     void showMainWindow() override;
+    CalibrationView& calibrationView() override;
+    // The window's calibration view (it owns it); until set, calls do nothing.
+    void setCalibrationView(CalibrationView* view) { calibrationView_ = view; }
 
     // Set once the window begins to close: nothing new is opened.
     void setClosing() { closing_ = true; }
@@ -42,4 +45,5 @@ private:
     std::array<QPointer<QWidget>, kKinds> open_;
     std::array<std::atomic<bool>, kKinds> isOpen_{};
     std::atomic<bool> closing_{false};
+    CalibrationView* calibrationView_ = nullptr;
 };

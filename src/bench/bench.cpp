@@ -3,6 +3,7 @@
 #include "bench/box_setup.h"
 #include "bench/config_files.h"
 #include "bench/configuration.h"
+#include "bench/encoder_calibration.h"
 #include "bench/frame_display.h"
 #include "bench/reading.h"
 #include "bench/settings_editor.h"
@@ -18,8 +19,10 @@ Bench::Bench(BenchState& state, BenchView& view)
       setup_(std::make_unique<BoxSetup>(ctx_, *editor_, *display_)),
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
-      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory()))
+      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
+      calibration_(std::make_unique<EncoderCalibration>(ctx_))
 {
+    timers_.own(kTimerCalibration, {[this] { return calibration_->running(); }, [this] { calibration_->tick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -115,6 +118,7 @@ void Bench::onCommand(Command command)
     case Command::PowerControl: setup_->powerControl(); break;
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
+    case Command::EncoderCalibration: calibration_->open(); break;
     }
 }
 
@@ -165,6 +169,26 @@ void Bench::onMenuItem(Control item)
     }
 }
 
+void Bench::onCalibrationButton(CalControl button)
+{
+    calibration_->onButton(button);
+}
+
+void Bench::onCalibrationCombo(CalControl combo, int index)
+{
+    calibration_->onCombo(combo, index);
+}
+
+void Bench::onCalibrationDisplayTick()
+{
+    calibration_->onDisplayTick();
+}
+
+void Bench::onCalibrationAccessCode(const QString& typed, bool enterKey)
+{
+    calibration_->onAccessCode(typed, enterKey);
+}
+
 void Bench::onDeviceChange(const DeviceChangeEvent& event)
 {
     setup_->onDeviceChange(event);
@@ -188,6 +212,7 @@ void Bench::stopAll()
 
     const bool sincosWasRunning = f.isUp(Flag::SincosActive);
     const bool captureWasRunning = f.isUp(Flag::SaveActive);
+    calibration_->stopAll();
 
     // The calibration engine lowers its own five flags (Cal0D, CalDash,
     // CalI, CalP, CalInfo2); every other flag drops here.

@@ -3,6 +3,7 @@
 // one it belongs to. It runs on the bench thread (tests call it directly);
 // it never touches a widget and speaks to the screen only through the view.
 #include "bench/bench_context.h"
+#include "bench/calibration_view.h"
 #include "bench/commands.h"
 #include "bench/timers.h"
 #include "interface/interface_settings.h"
@@ -14,6 +15,7 @@
 class BoxSetup;
 class ConfigFiles;
 class ConfigurationCommand;
+class EncoderCalibration;
 class FrameDisplay;
 class Reading;
 class SettingsEditor;
@@ -54,6 +56,15 @@ public:
     // A clock or code item of the menus.
     void onMenuItem(Control item);
 
+    // The calibration dialogs: a button (or the close box, as "返回主页"),
+    // a combo choice, the dialog's 500 ms display tick, and the access
+    // dialog's confirm with the typed code.
+    void onCalibrationButton(CalControl button);
+    void onCalibrationCombo(CalControl combo, int index);
+    void onCalibrationDisplayTick();
+    void onCalibrationAccessCode(const QString& typed, bool enterKey);
+    const EncoderCalibration& calibration() const { return *calibration_; }
+
     void onTimer(int id);
     void onDeviceChange(const DeviceChangeEvent& event);
     // Returns the bench to idle. Callable from any thread.
@@ -72,5 +83,6 @@ private:
     std::unique_ptr<ConfigurationCommand> configuration_;
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
+    std::unique_ptr<EncoderCalibration> calibration_;
     std::atomic<bool> shutDown_{false};
 };

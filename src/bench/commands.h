@@ -9,4 +9,5 @@ enum class Command {
     PowerControl,
     SaveConfigFile,
     LoadConfigFile,
+    EncoderCalibration,  // "Encoder's calibration"
 };

@@ -6,6 +6,8 @@
 // with fakes. Dialogs are deleted when they close.
 enum class DialogKind { CalibrationAccess, Calibration, SinCos, Force };
 
+class CalibrationView;
+
 class DialogHost {
 public:
     virtual ~DialogHost() = default;
@@ -19,4 +21,7 @@ public:
 
     virtual void hideMainWindow() = 0;
     virtual void showMainWindow() = 0;
+
+    // The calibration dialog's controls (a no-op while it is not open).
+    virtual CalibrationView& calibrationView() = 0;
 };

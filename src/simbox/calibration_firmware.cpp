@@ -31,7 +31,7 @@ struct StepCodes {
     double delayMs;        // default answer time
 };
 
-// Indexed by CalStep. The default times are short for the encoder's own
+// Indexed by CalFirmwareStep. The default times are short for the encoder's own
 // work and long where the operator turns the shaft (two turns to wake, one
 // turn each way for B1 and B2).
 constexpr StepCodes kSteps[kCalStepCount] = {
@@ -53,7 +53,7 @@ constexpr StepCodes kSteps[kCalStepCount] = {
     {0xB2, 0x5A, 1200},// B2
 };
 
-const StepCodes& codesOf(CalStep step)
+const StepCodes& codesOf(CalFirmwareStep step)
 {
     return kSteps[static_cast<int>(step)];
 }
@@ -129,12 +129,12 @@ CalibrationFirmware::Packet CalibrationFirmware::replyFrame(std::uint8_t code)
     return {0xAA, 0x00, 0xAA, code};
 }
 
-std::uint8_t CalibrationFirmware::successCode(CalStep step)
+std::uint8_t CalibrationFirmware::successCode(CalFirmwareStep step)
 {
     return codesOf(step).success;
 }
 
-std::uint8_t CalibrationFirmware::failureCode(CalStep step)
+std::uint8_t CalibrationFirmware::failureCode(CalFirmwareStep step)
 {
     return codesOf(step).failure;
 }
@@ -160,16 +160,16 @@ CalEncoderKind CalibrationFirmware::kind() const
     return kind_;
 }
 
-bool CalibrationFirmware::setOutcome(CalStep step, CalOutcome outcome)
+bool CalibrationFirmware::setOutcome(CalFirmwareStep step, CalOutcome outcome)
 {
-    if (step == CalStep::Count || (outcome == CalOutcome::Fail && failureCode(step) == 0))
+    if (step == CalFirmwareStep::Count || (outcome == CalOutcome::Fail && failureCode(step) == 0))
         return false;
     std::lock_guard lock(mutex_);
     outcomes_[static_cast<std::size_t>(step)] = outcome;
     return true;
 }
 
-CalOutcome CalibrationFirmware::outcome(CalStep step) const
+CalOutcome CalibrationFirmware::outcome(CalFirmwareStep step) const
 {
     std::lock_guard lock(mutex_);
     return outcomes_.at(static_cast<std::size_t>(step));
@@ -181,7 +181,7 @@ void CalibrationFirmware::resetOutcomes()
     outcomes_.fill(CalOutcome::Pass);
 }
 
-void CalibrationFirmware::setReplyDelayMs(CalStep step, double ms)
+void CalibrationFirmware::setReplyDelayMs(CalFirmwareStep step, double ms)
 {
     std::lock_guard lock(mutex_);
     delaysMs_.at(static_cast<std::size_t>(step)) = std::max(0.0, ms);
@@ -265,12 +265,12 @@ void CalibrationFirmware::reset()
 
 // --- Firmware ------------------------------------------------------------------
 
-std::int64_t CalibrationFirmware::delayMicrosLocked(CalStep step) const
+std::int64_t CalibrationFirmware::delayMicrosLocked(CalFirmwareStep step) const
 {
     return static_cast<std::int64_t>(delaysMs_[static_cast<std::size_t>(step)] * 1000.0);
 }
 
-void CalibrationFirmware::answerLocked(CalStep step, std::int64_t now, const Send& send) const
+void CalibrationFirmware::answerLocked(CalFirmwareStep step, std::int64_t now, const Send& send) const
 {
     const CalOutcome o = outcomes_[static_cast<std::size_t>(step)];
     if (o == CalOutcome::Silent) {
@@ -286,7 +286,7 @@ void CalibrationFirmware::answerLocked(CalStep step, std::int64_t now, const Sen
 
 void CalibrationFirmware::sendInformationLocked(std::int64_t now, const Send& send) const
 {
-    if (outcomes_[static_cast<std::size_t>(CalStep::Information)] == CalOutcome::Silent)
+    if (outcomes_[static_cast<std::size_t>(CalFirmwareStep::Information)] == CalOutcome::Silent)
         return;
     auto paced = [&](const std::uint8_t* t, int last) {
         const auto first = static_cast<std::int64_t>(infoFirstMs_ * 1000.0);
@@ -316,7 +316,7 @@ void CalibrationFirmware::take(const Packet& p, std::int64_t now, const Send& se
 
     switch (p[0]) {
     case kEnter:
-        if (outcomes_[static_cast<std::size_t>(CalStep::Enter)] == CalOutcome::Silent)
+        if (outcomes_[static_cast<std::size_t>(CalFirmwareStep::Enter)] == CalOutcome::Silent)
             return;  // the encoder did not react: no session, no wake
         if (one) {
             // A new session always asks for its configuration.
@@ -325,66 +325,66 @@ void CalibrationFirmware::take(const Packet& p, std::int64_t now, const Send& se
         } else {
             woken_ = true;
         }
-        answerLocked(CalStep::Enter, now, send);
+        answerLocked(CalFirmwareStep::Enter, now, send);
         if (!one)
-            answerLocked(CalStep::WakeTurns, now, send);
+            answerLocked(CalFirmwareStep::WakeTurns, now, send);
         break;
     case kIdle:
         if (one && sessionOpen_ && !configured_)
-            answerLocked(CalStep::ConfigRequest, now, send);
+            answerLocked(CalFirmwareStep::ConfigRequest, now, send);
         break;
     case kService:
         break;  // the encoder leaves its position output; nothing to answer
     case kWakeLine:
         if (!one)
-            answerLocked(CalStep::WakeLine, now, send);
+            answerLocked(CalFirmwareStep::WakeLine, now, send);
         break;
     case kParamHeader:
         if (p.size() >= 6 && p[1] == kParamHeader && p[2] == p[3] && p[2] == p[4] && p[2] == p[5])
             lastCalibParam_ = p[2];
         break;
     case kConfigWrite:
-        if (one && sessionOpen_ && outcomes_[static_cast<std::size_t>(CalStep::ConfigWrite)] != CalOutcome::Silent) {
+        if (one && sessionOpen_ && outcomes_[static_cast<std::size_t>(CalFirmwareStep::ConfigWrite)] != CalOutcome::Silent) {
             configured_ = true;
-            answerLocked(CalStep::ConfigWrite, now, send);
+            answerLocked(CalFirmwareStep::ConfigWrite, now, send);
         }
         break;
     case kCoarseEcc:
         if (ready1)
-            answerLocked(CalStep::CoarseEccentricity, now, send);
+            answerLocked(CalFirmwareStep::CoarseEccentricity, now, send);
         else if (ready2)
-            answerLocked(CalStep::ZeroAlign2, now, send);
+            answerLocked(CalFirmwareStep::ZeroAlign2, now, send);
         break;
     case kCoarseAdc:
         if (ready1) {
-            answerLocked(CalStep::CoarseAdc, now, send);
+            answerLocked(CalFirmwareStep::CoarseAdc, now, send);
         } else if (ready2) {
             // B1 after the turn one way, B2 after the turn back; a failed or
             // missing B1 ends the correction.
-            answerLocked(CalStep::B1, now, send);
-            if (outcomes_[static_cast<std::size_t>(CalStep::B1)] == CalOutcome::Pass)
-                answerLocked(CalStep::B2, now, send);
+            answerLocked(CalFirmwareStep::B1, now, send);
+            if (outcomes_[static_cast<std::size_t>(CalFirmwareStep::B1)] == CalOutcome::Pass)
+                answerLocked(CalFirmwareStep::B2, now, send);
         }
         break;
     case kFineAdc:
         if (ready1)
-            answerLocked(CalStep::FineAdc, now, send);
+            answerLocked(CalFirmwareStep::FineAdc, now, send);
         break;
     case kFineRadius:
         if (ready1)
-            answerLocked(CalStep::FineRadius, now, send);
+            answerLocked(CalFirmwareStep::FineRadius, now, send);
         break;
     case kZeroAlign:
         if (ready1)
-            answerLocked(CalStep::ZeroAlign1, now, send);
+            answerLocked(CalFirmwareStep::ZeroAlign1, now, send);
         break;
     case kAirI:
         if (ready2)
-            answerLocked(CalStep::AirI, now, send);
+            answerLocked(CalFirmwareStep::AirI, now, send);
         break;
     case kAirP:
         if (ready2)
-            answerLocked(CalStep::AirP, now, send);
+            answerLocked(CalFirmwareStep::AirP, now, send);
         break;
     case kInformation:
         sendInformationLocked(now, send);

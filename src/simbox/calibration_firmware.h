@@ -28,7 +28,7 @@ enum class CalEncoderKind {
 };
 
 // Each answer the firmware can give; outcomes and delays are set per step.
-enum class CalStep {
+enum class CalFirmwareStep {
     Enter,               // 1D: ':' (encoder 1 opens its calibration session; encoder 2 wakes)
     ConfigRequest,       // 16 while encoder 1's calibration configuration is missing: ':'
     ConfigWrite,         // 3D after the 39 header, encoder 1: '9'
@@ -47,7 +47,7 @@ enum class CalStep {
     B2,                  // after B1: B2 after the turn back, failure 5A
     Count
 };
-inline constexpr int kCalStepCount = static_cast<int>(CalStep::Count);
+inline constexpr int kCalStepCount = static_cast<int>(CalFirmwareStep::Count);
 
 enum class CalOutcome {
     Pass,    // the step's success answer
@@ -98,9 +98,9 @@ public:
     // First bytes of the packets this firmware takes (fills and the 39 header).
     static const std::vector<std::uint8_t>& packetCodes();
     static Packet replyFrame(std::uint8_t code);
-    static std::uint8_t successCode(CalStep step);
+    static std::uint8_t successCode(CalFirmwareStep step);
     // 0 for a step that has no failure code.
-    static std::uint8_t failureCode(CalStep step);
+    static std::uint8_t failureCode(CalFirmwareStep step);
 
     CalibrationFirmware();
 
@@ -108,12 +108,12 @@ public:
     void setKind(CalEncoderKind kind);
     CalEncoderKind kind() const;
     // Fail is refused (false) for a step without a failure code.
-    bool setOutcome(CalStep step, CalOutcome outcome);
-    CalOutcome outcome(CalStep step) const;
+    bool setOutcome(CalFirmwareStep step, CalOutcome outcome);
+    CalOutcome outcome(CalFirmwareStep step) const;
     void resetOutcomes();
     // Bench time from the packet to its answer; WakeTurns counts from the
     // 1D packet, B1 and B2 from the 2A packet.
-    void setReplyDelayMs(CalStep step, double ms);
+    void setReplyDelayMs(CalFirmwareStep step, double ms);
     void setAllReplyDelaysMs(double ms);
     // The first information tag comes `firstMs` after the 15 packet, then
     // one every `intervalMs`.
@@ -139,9 +139,9 @@ public:
     void reset();
 
 private:
-    void answerLocked(CalStep step, std::int64_t now, const Send& send) const;
+    void answerLocked(CalFirmwareStep step, std::int64_t now, const Send& send) const;
     void sendInformationLocked(std::int64_t now, const Send& send) const;
-    std::int64_t delayMicrosLocked(CalStep step) const;
+    std::int64_t delayMicrosLocked(CalFirmwareStep step) const;
 
     mutable std::mutex mutex_;
     CalEncoderKind kind_ = CalEncoderKind::CoarseFine;

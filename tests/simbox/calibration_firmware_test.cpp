@@ -99,11 +99,11 @@ struct Row {
     Kind kind;
     Before before;
     Flag packet;
-    std::vector<std::pair<CalStep, CalOutcome>> outcomes;
+    std::vector<std::pair<CalFirmwareStep, CalOutcome>> outcomes;
     Bytes replies;
 };
 
-using S = CalStep;
+using S = CalFirmwareStep;
 using O = CalOutcome;
 constexpr Kind K1 = Kind::CoarseFine;
 constexpr Kind K2 = Kind::Waking;

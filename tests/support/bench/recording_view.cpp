@@ -295,6 +295,65 @@ void RecordingDialogHost::showMainWindow()
 {
     std::lock_guard lock(mutex_);
     mainHidden_ = false;
+    ++showMainCalls_;
+}
+
+int RecordingDialogHost::showMainWindowCalls() const
+{
+    std::lock_guard lock(mutex_);
+    return showMainCalls_;
+}
+
+void FakeCalibrationView::setEnabled(CalControl c, bool on)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].enabled = on;
+}
+
+void FakeCalibrationView::setText(CalControl c, const QString& text)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].text = text;
+}
+
+void FakeCalibrationView::setIndicator(CalControl c, CalIndicator state)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].indicator = state;
+}
+
+void FakeCalibrationView::selectItem(CalControl combo, int index)
+{
+    std::lock_guard lock(mutex_);
+    controls_[combo].index = index;
+}
+
+bool FakeCalibrationView::isEnabled(CalControl c) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = controls_.find(c);
+    return it == controls_.end() || it->second.enabled;
+}
+
+QString FakeCalibrationView::text(CalControl c) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = controls_.find(c);
+    return it == controls_.end() ? QString() : it->second.text;
+}
+
+CalIndicator FakeCalibrationView::indicator(CalControl c) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = controls_.find(c);
+    return it == controls_.end() ? CalIndicator::Idle : it->second.indicator;
+}
+
+int FakeCalibrationView::selected(CalControl c) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = controls_.find(c);
+    return it == controls_.end() ? 0 : it->second.index;
 }
 
 bool RecordingDialogHost::mainWindowHidden() const

@@ -3,12 +3,38 @@
 // and timer calls, and answers file dialogs from a queue. Thread-safe, so
 // workers may call it like they call the window.
 #include "bench/bench_view.h"
+#include "bench/calibration_view.h"
 
 #include <QStringList>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
+
+// The calibration dialog's controls as the operation last set them. Before
+// any call every control is enabled, empty, idle and at entry 0.
+class FakeCalibrationView : public CalibrationView {
+public:
+    void setEnabled(CalControl c, bool on) override;
+    void setText(CalControl c, const QString& text) override;
+    void setIndicator(CalControl c, CalIndicator state) override;
+    void selectItem(CalControl combo, int index) override;
+
+    bool isEnabled(CalControl c) const;
+    QString text(CalControl c) const;
+    CalIndicator indicator(CalControl c) const;
+    int selected(CalControl c) const;
+
+private:
+    struct State {
+        bool enabled = true;
+        QString text;
+        CalIndicator indicator = CalIndicator::Idle;
+        int index = 0;
+    };
+    mutable std::mutex mutex_;
+    std::map<CalControl, State> controls_;
+};
 
 // Records what the operations ask of the dialogs.
 class RecordingDialogHost : public DialogHost {
@@ -18,11 +44,15 @@ public:
     bool isDialogOpen(DialogKind kind) const override;
     void hideMainWindow() override;
     void showMainWindow() override;
+    FakeCalibrationView& calibrationView() override { return calibration_; }
 
     bool mainWindowHidden() const;
     int opens(DialogKind kind) const;
+    int showMainWindowCalls() const;
 
 private:
+    FakeCalibrationView calibration_;
+    int showMainCalls_ = 0;
     mutable std::mutex mutex_;
     std::map<DialogKind, bool> open_;
     std::map<DialogKind, int> opens_;
