@@ -18,6 +18,7 @@ class GlobalHotKey;
 class QAction;
 class QLineEdit;
 class QTimer;
+class SinCosDialogView;
 class UsbBackend;
 class WindowDialogs;
 namespace Ui {
@@ -105,6 +106,7 @@ private:
     std::array<QObject*, kControlCount> controls_{};
     std::array<QTimer*, 7> timers_{};
     std::unique_ptr<GlobalHotKey> hotKey_;
+    std::unique_ptr<SinCosDialogView> sinCosView_;  // outlives dialogs_, which points to it
     std::unique_ptr<WindowDialogs> dialogs_;
     std::unique_ptr<BenchState> state_;
     std::unique_ptr<Bench> bench_;

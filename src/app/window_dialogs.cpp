@@ -79,3 +79,22 @@ void WindowDialogs::showMainWindow()
             main_->show();
     });
 }
+
+namespace {
+
+// Until the window sets its adapter there is no dialog to show anything.
+class NoSinCosView : public SinCosView {
+public:
+    void reset() override {}
+    void setField(SinCosField, const QString&) override {}
+    void setCollectionCaption(const QString&) override {}
+    void showTraces(std::shared_ptr<const SinCosTraces>) override {}
+};
+
+}  // namespace
+
+SinCosView& WindowDialogs::sinCos()
+{
+    static NoSinCosView none;
+    return sinCos_ ? *sinCos_ : none;
+}

@@ -4,6 +4,7 @@
 // shows the main window. Every call may come from any thread; widgets are
 // touched on the GUI thread only.
 #include "bench/dialog_host.h"
+#include "bench/sincos_view.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -27,6 +28,9 @@ public:
     bool isDialogOpen(DialogKind kind) const override;
     void hideMainWindow() override;
     void showMainWindow() override;
+    SinCosView& sinCos() override;
+    // The window's adapter behind sinCos(); it outlives this host.
+    void setSinCosView(SinCosView* view) { sinCos_ = view; }
 
     // Set once the window begins to close: nothing new is opened.
     void setClosing() { closing_ = true; }
@@ -42,4 +46,5 @@ private:
     std::array<QPointer<QWidget>, kKinds> open_;
     std::array<std::atomic<bool>, kKinds> isOpen_{};
     std::atomic<bool> closing_{false};
+    SinCosView* sinCos_ = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "bench/frame_display.h"
 #include "bench/reading.h"
 #include "bench/settings_editor.h"
+#include "bench/sincos_test.h"
 #include "common/bench_clock.h"
 #include "common/logging.h"
 
@@ -18,8 +19,12 @@ Bench::Bench(BenchState& state, BenchView& view)
       setup_(std::make_unique<BoxSetup>(ctx_, *editor_, *display_)),
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
-      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory()))
+      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
+      sincos_(std::make_unique<SinCosTest>(ctx_, *editor_, *display_))
 {
+    timers_.own(kTimerSinCos, {[this] { return sincos_->running(); }, [this] { sincos_->tick(); }});
+    // Settings that took with the sin/cos protocol start the sin/cos test.
+    configuration_->setSinCosStart([this] { sincos_->startOrStop(); });
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -115,6 +120,7 @@ void Bench::onCommand(Command command)
     case Command::PowerControl: setup_->powerControl(); break;
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
+    case Command::SincosTest: sincos_->startOrStop(); break;
     }
 }
 
@@ -170,6 +176,21 @@ void Bench::onDeviceChange(const DeviceChangeEvent& event)
     setup_->onDeviceChange(event);
 }
 
+void Bench::onSinCosRefresh()
+{
+    sincos_->refresh();
+}
+
+void Bench::onSinCosCollection()
+{
+    sincos_->collection();
+}
+
+void Bench::onSinCosBackToHome()
+{
+    sincos_->backToHome();
+}
+
 // ------------------------------------------------------------ sequencing
 
 void Bench::onTimer(int id)
@@ -201,6 +222,7 @@ void Bench::stopAll()
         f.lower(fl);
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
+    sincos_->onStopAll();
 
     view.setText(Control::WriteEeprom, "Write eepprom");
     view.setText(Control::ReadData, "Read data");

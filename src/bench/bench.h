@@ -17,6 +17,7 @@ class ConfigurationCommand;
 class FrameDisplay;
 class Reading;
 class SettingsEditor;
+class SinCosTest;
 
 class Bench {
 public:
@@ -54,6 +55,12 @@ public:
     // A clock or code item of the menus.
     void onMenuItem(Control item);
 
+    // The sin/cos analysis dialog: its 50 ms refresh, "Collection", and
+    // "Back to home" or its close box.
+    void onSinCosRefresh();
+    void onSinCosCollection();
+    void onSinCosBackToHome();
+
     void onTimer(int id);
     void onDeviceChange(const DeviceChangeEvent& event);
     // Returns the bench to idle. Callable from any thread.
@@ -72,5 +79,6 @@ private:
     std::unique_ptr<ConfigurationCommand> configuration_;
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
+    std::unique_ptr<SinCosTest> sincos_;
     std::atomic<bool> shutDown_{false};
 };

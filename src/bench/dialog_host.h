@@ -6,6 +6,8 @@
 // with fakes. Dialogs are deleted when they close.
 enum class DialogKind { CalibrationAccess, Calibration, SinCos, Force };
 
+class SinCosView;
+
 class DialogHost {
 public:
     virtual ~DialogHost() = default;
@@ -19,4 +21,7 @@ public:
 
     virtual void hideMainWindow() = 0;
     virtual void showMainWindow() = 0;
+
+    // What the sin/cos analysis dialog shows (dropped while it is closed).
+    virtual SinCosView& sinCos() = 0;
 };
