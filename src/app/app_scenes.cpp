@@ -2,11 +2,15 @@
 #include "app/about_dialog.h"
 #include "bench/bench.h"
 #include "app/quillmark_dlg.h"
+#include "app/sincos_dialog.h"
+#include "app/window_dialogs.h"
+#include "simbox/sim_box.h"
 #include "simbox/demo_bus.h"
 #include "widgets/screenshot_scenes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 
 namespace {
 
@@ -38,7 +42,47 @@ QWidget* readingScene()
     return dlg;
 }
 
+// The sin/cos analysis dialog after a fit, on the demo box's sin/cos
+// encoder: settings applied with sin_cosine start the test, "Collection"
+// arms the fit, a few capture cycles and refreshes run. The dialog belongs
+// to its window, so the scene is its rendering, taken before the window
+// (and with it the dialog) goes.
+QWidget* sinCosScene()
+{
+    std::shared_ptr<SimBox> box;
+    auto bus = makeDemoBus(&box);
+    SinCosShape shape;
+    shape.cosPlusOffset = shape.cosMinusOffset = 2.3;
+    shape.sinPlusOffset = shape.sinMinusOffset = 2.7;
+    shape.sinAmplitude = 0.6;
+    shape.noiseVolts = 0.01;
+    shape.periodsPerTurn = 2;
+    box->encoder().setSinCos(shape);
+    box->encoder().setSpeedRpm(
+        sinCosRpmForPeriods(2, kSinCosShownSamples, box->samplePeriodMicros(), shape.periodsPerTurn));
+    auto dlg = std::make_unique<CQuillmarkDlg>(bus);
+    dlg->setAttribute(Qt::WA_DontShowOnScreen);
+    dlg->show();
+    Bench& bench = dlg->bench();
+    bench.onChosen(Control::Protocols, 7);  // sin_cosine
+    bench.onCommand(Command::ClickingSetting);
+    auto* sincos = qobject_cast<SinCosDialog*>(dlg->windowDialogs().dialog(DialogKind::SinCos));
+    if (!sincos)
+        return nullptr;
+    sincos->setAttribute(Qt::WA_DontShowOnScreen);
+    bench.onSinCosCollection();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    auto* shot = new QLabel;
+    shot->setPixmap(sincos->grab());
+    shot->setFixedSize(sincos->size());
+    return shot;
+}
+
 const SceneRegistrar mainScene("main", mainWindowScene);
+const SceneRegistrar sinCosSceneRegistrar("sincos", sinCosScene);
 const SceneRegistrar readingSceneRegistrar("main-reading", readingScene);
 const SceneRegistrar aboutScene("about", [] { return new CAboutDlg; });
 

@@ -6,6 +6,7 @@
 #include "app/about_dialog.h"
 #include "app/calibration_dialogs.h"
 #include "app/quillmark_app.h"
+#include "app/sincos_dialog.h"
 #include "app/window_dialogs.h"
 #include "bench/bench_thread.h"
 #include "interface/protocol_table.h"
@@ -92,6 +93,16 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
 
     hotKey_ = std::make_unique<GlobalHotKey>(kHotKeyId, kHotKeyLetter, this);
     dialogs_ = std::make_unique<WindowDialogs>(this);
+    sinCosView_ = std::make_unique<SinCosDialogView>(*dialogs_, this);
+    dialogs_->setSinCosView(sinCosView_.get());
+    dialogs_->registerDialog(DialogKind::SinCos, [this](QWidget* parent) {
+        auto* d = new SinCosDialog(parent);
+        connect(d, &SinCosDialog::refreshDue, this, [this] { toBench([](Bench& b) { b.onSinCosRefresh(); }); });
+        connect(d, &SinCosDialog::collectionPressed, this,
+                [this] { toBench([](Bench& b) { b.onSinCosCollection(); }); });
+        connect(d, &SinCosDialog::backToHome, this, [this] { toBench([](Bench& b) { b.onSinCosBackToHome(); }); });
+        return d;
+    });
     // The capture command of the hot key connects to hotKey_->activated here.
 
     state_ = std::make_unique<BenchState>();
@@ -302,6 +313,7 @@ void CQuillmarkDlg::connectControls()
     command(u.resetAngleButton, &QAbstractButton::clicked, Command::ResetAngle);
     command(u.resetMultiTurnButton, &QAbstractButton::clicked, Command::ResetMultiTurn);
     command(u.powerControlButton, &QAbstractButton::clicked, Command::PowerControl);
+    command(u.sincosTestButton, &QAbstractButton::clicked, Command::SincosTest);
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
     command(u.actionCalibration, &QAction::triggered, Command::EncoderCalibration);

@@ -20,6 +20,7 @@ class GlobalHotKey;
 class QAction;
 class QLineEdit;
 class QTimer;
+class SinCosDialogView;
 class UsbBackend;
 class WindowDialogs;
 namespace Ui {
@@ -113,6 +114,7 @@ private:
     std::array<QObject*, kControlCount> controls_{};
     std::unique_ptr<BenchThread> benchThread_;
     std::unique_ptr<GlobalHotKey> hotKey_;
+    std::unique_ptr<SinCosDialogView> sinCosView_;  // outlives dialogs_, which points to it
     std::unique_ptr<WindowDialogs> dialogs_;
     std::unique_ptr<CalibrationWindowView> calibrationView_;
     std::unique_ptr<BenchState> state_;

@@ -94,10 +94,25 @@ public:
     void selectItem(CalControl, int) override {}
 };
 
+// Until the window sets its adapter there is no dialog to show anything.
+class NoSinCosView : public SinCosView {
+public:
+    void reset() override {}
+    void setField(SinCosField, const QString&) override {}
+    void setCollectionCaption(const QString&) override {}
+    void showTraces(std::shared_ptr<const SinCosTraces>) override {}
+};
+
 }  // namespace
 
 CalibrationView& WindowDialogs::calibrationView()
 {
     static NoCalibrationView none;
     return calibrationView_ ? *calibrationView_ : none;
+}
+
+SinCosView& WindowDialogs::sinCos()
+{
+    static NoSinCosView none;
+    return sinCos_ ? *sinCos_ : none;
 }

@@ -4,6 +4,7 @@
 // shows the main window. Every call may come from any thread; widgets are
 // touched on the GUI thread only.
 #include "bench/dialog_host.h"
+#include "bench/sincos_view.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -30,6 +31,9 @@ public:
     CalibrationView& calibrationView() override;
     // The window's calibration view (it owns it); until set, calls do nothing.
     void setCalibrationView(CalibrationView* view) { calibrationView_ = view; }
+    SinCosView& sinCos() override;
+    // The window's adapter behind sinCos(); it outlives this host.
+    void setSinCosView(SinCosView* view) { sinCos_ = view; }
 
     // Set once the window begins to close: nothing new is opened.
     void setClosing() { closing_ = true; }
@@ -46,4 +50,5 @@ private:
     std::array<std::atomic<bool>, kKinds> isOpen_{};
     std::atomic<bool> closing_{false};
     CalibrationView* calibrationView_ = nullptr;
+    SinCosView* sinCos_ = nullptr;
 };

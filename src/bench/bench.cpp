@@ -7,6 +7,7 @@
 #include "bench/frame_display.h"
 #include "bench/reading.h"
 #include "bench/settings_editor.h"
+#include "bench/sincos_test.h"
 #include "common/bench_clock.h"
 #include "common/logging.h"
 
@@ -20,9 +21,13 @@ Bench::Bench(BenchState& state, BenchView& view)
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
       configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
-      calibration_(std::make_unique<EncoderCalibration>(ctx_))
+      calibration_(std::make_unique<EncoderCalibration>(ctx_)),
+      sincos_(std::make_unique<SinCosTest>(ctx_, *editor_, *display_))
 {
     timers_.own(kTimerCalibration, {[this] { return calibration_->running(); }, [this] { calibration_->tick(); }});
+    timers_.own(kTimerSinCos, {[this] { return sincos_->running(); }, [this] { sincos_->tick(); }});
+    // Settings that took with the sin/cos protocol start the sin/cos test.
+    configuration_->setSinCosStart([this] { sincos_->startOrStop(); });
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -119,6 +124,7 @@ void Bench::onCommand(Command command)
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
     case Command::EncoderCalibration: calibration_->open(); break;
+    case Command::SincosTest: sincos_->startOrStop(); break;
     }
 }
 
@@ -194,6 +200,21 @@ void Bench::onDeviceChange(const DeviceChangeEvent& event)
     setup_->onDeviceChange(event);
 }
 
+void Bench::onSinCosRefresh()
+{
+    sincos_->refresh();
+}
+
+void Bench::onSinCosCollection()
+{
+    sincos_->collection();
+}
+
+void Bench::onSinCosBackToHome()
+{
+    sincos_->backToHome();
+}
+
 // ------------------------------------------------------------ sequencing
 
 void Bench::onTimer(int id)
@@ -226,6 +247,7 @@ void Bench::stopAll()
         f.lower(fl);
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
+    sincos_->onStopAll();
 
     view.setText(Control::WriteEeprom, "Write eepprom");
     view.setText(Control::ReadData, "Read data");

@@ -19,6 +19,7 @@ class EncoderCalibration;
 class FrameDisplay;
 class Reading;
 class SettingsEditor;
+class SinCosTest;
 
 class Bench {
 public:
@@ -64,6 +65,11 @@ public:
     void onCalibrationDisplayTick();
     void onCalibrationAccessCode(const QString& typed, bool enterKey);
     const EncoderCalibration& calibration() const { return *calibration_; }
+    // The sin/cos analysis dialog: its 50 ms refresh, "Collection", and
+    // "Back to home" or its close box.
+    void onSinCosRefresh();
+    void onSinCosCollection();
+    void onSinCosBackToHome();
 
     void onTimer(int id);
     void onDeviceChange(const DeviceChangeEvent& event);
@@ -84,5 +90,6 @@ private:
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
     std::unique_ptr<EncoderCalibration> calibration_;
+    std::unique_ptr<SinCosTest> sincos_;
     std::atomic<bool> shutDown_{false};
 };

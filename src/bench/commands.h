@@ -10,4 +10,5 @@ enum class Command {
     SaveConfigFile,
     LoadConfigFile,
     EncoderCalibration,  // "Encoder's calibration"
+    SincosTest,
 };

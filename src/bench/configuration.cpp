@@ -85,6 +85,10 @@ void ConfigurationCommand::run()
                 view.setText(Control::ClickingSetting, "Clicking setting");
                 st.configApplied = true;
                 st.drainArmed = true;
+                if (ctx_.settings().modes.sinCosMode && sinCosStart_) {
+                    benchSleep(10);
+                    sinCosStart_();
+                }
             }
         }
     }

@@ -3,6 +3,8 @@
 // that it answers.
 #include "bench/bench_context.h"
 
+#include <functional>
+
 class FrameDisplay;
 class SettingsEditor;
 
@@ -13,9 +15,13 @@ public:
     {
     }
     void run();
+    // What settings that took with the sin/cos protocol start (the bench
+    // wires the sin/cos test).
+    void setSinCosStart(std::function<void()> start) { sinCosStart_ = std::move(start); }
 
 private:
     BenchContext& ctx_;
     SettingsEditor& editor_;
     FrameDisplay& display_;
+    std::function<void()> sinCosStart_;
 };

@@ -7,6 +7,7 @@
 enum class DialogKind { CalibrationAccess, Calibration, SinCos, Force };
 
 class CalibrationView;
+class SinCosView;
 
 class DialogHost {
 public:
@@ -24,4 +25,6 @@ public:
 
     // The calibration dialog's controls (a no-op while it is not open).
     virtual CalibrationView& calibrationView() = 0;
+    // What the sin/cos analysis dialog shows (dropped while it is closed).
+    virtual SinCosView& sinCos() = 0;
 };

@@ -35,18 +35,29 @@ std::optional<std::size_t> findSinCosSync(std::span<const std::uint8_t> bytes)
 std::vector<SinCosRecord> parseSinCosTransfer(std::span<const std::uint8_t> bytes)
 {
     std::vector<SinCosRecord> records;
-    const std::optional<std::size_t> sync = findSinCosSync(bytes);
+    std::optional<std::size_t> sync = findSinCosSync(bytes);
     if (!sync)
         return records;
     records.reserve(bytes.size() / kSinCosRecordBytes);
-    std::size_t at = *sync + kMarker.size();
-    while (at + kSinCosRecordBytes <= bytes.size()) {
-        if (markerAt(bytes, at)) {
-            at += kMarker.size();
+    std::size_t block = *sync;
+    while (block + kMarker.size() <= bytes.size()) {
+        const std::size_t next = block + kSinCosBlockBytes;
+        // A block is taken whole when the next one starts where it should
+        // (or the transfer ends within it). Otherwise packets were lost
+        // after it: its tail and what follows are off the record grid, so
+        // the walk drops it and synchronises again further on.
+        const bool whole = markerAt(bytes, block) && (next + kMarker.size() > bytes.size() || markerAt(bytes, next));
+        if (!whole) {
+            sync = findSinCosSync(bytes.subspan(block + 1));
+            if (!sync)
+                break;
+            block += 1 + *sync;
             continue;
         }
-        records.push_back(decodeSinCosRecord(bytes.subspan(at).first<kSinCosRecordBytes>()));
-        at += kSinCosRecordBytes;
+        const std::size_t end = std::min(next, bytes.size());
+        for (std::size_t at = block + kMarker.size(); at + kSinCosRecordBytes <= end; at += kSinCosRecordBytes)
+            records.push_back(decodeSinCosRecord(bytes.subspan(at).first<kSinCosRecordBytes>()));
+        block = next;
     }
     return records;
 }

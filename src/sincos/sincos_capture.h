@@ -45,9 +45,12 @@ SinCosRecord decodeSinCosRecord(std::span<const std::uint8_t, kSinCosRecordBytes
 // inside the transfer; nullopt when there is none.
 std::optional<std::size_t> findSinCosSync(std::span<const std::uint8_t> bytes);
 
-// Records of a transfer, from the first synchronised block on. A marker met
-// between records is stepped over; a record cut off by the end is dropped.
-// Without synchronisation the transfer yields no record.
+// Records of a transfer, block by block from the first synchronised block
+// on: each block is its marker and the records that fill it (a record that
+// happens to read like a marker is still a record). A block whose successor
+// is not 1024 bytes on (packets lost in between) is dropped and the walk
+// synchronises again; a record cut off by the end is dropped. Without
+// synchronisation the transfer yields no record.
 std::vector<SinCosRecord> parseSinCosTransfer(std::span<const std::uint8_t> bytes);
 
 // Extremes and swings of one transfer's records.

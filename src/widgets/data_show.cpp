@@ -50,6 +50,7 @@ bool CDataShow::setSeries(Series& series, const double* y, const double* x, int 
     for (int i = 0; i < n; ++i)
         (*series.points)[i] = toOffset(x[i], y[i], m_ranges, m_scales);
     series.count = n;
+    update();
     return true;
 }
 
@@ -108,6 +109,7 @@ void CDataShow::mouseReleaseEvent(QMouseEvent* event)
 
 void CDataShow::paintEvent(QPaintEvent*)
 {
+    ++m_paints;
     const QImage image = renderImage();
     QPainter screen(this);
     screen.drawImage(0, 0, image);

@@ -1,8 +1,9 @@
 #pragma once
 // CDataShow: the waveform chart of the sin/cos analysis. Draws up to two
 // series of (x, y) points over fixed axes inside a framed plot area, painted
-// into an off-screen image first and copied in one piece, so a host that
-// repaints every millisecond causes no flicker.
+// into an off-screen image first and copied in one piece. Setting a series
+// schedules one repaint; Qt folds the requests made before the next paint
+// into one, so the chart repaints when its data changed and no faster.
 #include "widgets/data_show_geometry.h"
 
 #include <QColor>
@@ -30,11 +31,14 @@ public:
     void setSeriesColour(int series, const QColor& colour);
     void setSeriesPenWidth(int series, int width);
 
-    // The host's repaint timer: each tick repaints the whole control.
+    // A repaint timer for hosts that want one: each tick repaints the whole
+    // control. Not needed to show new data, which repaints by itself.
     void startRepaintTimer(int periodMs);
     void stopRepaintTimer();
 
     int seriesCount(int series) const;
+    // Paints so far (on screen, not renderImage), to measure the frame rate.
+    int paintCount() const { return m_paints; }
     datashow::Ranges ranges() const { return m_ranges; }
 
     // Paints the chart as the next paint would and returns the image.
@@ -67,6 +71,7 @@ private:
     datashow::Layout m_previous;  // layout of the last paint; scales use it
     bool m_havePrevious = false;
     int m_repaintTimer = 0;
+    int m_paints = 0;
 
     const QColor m_background{0, 100, 100};
     const QColor m_plotFill{0, 0, 0};

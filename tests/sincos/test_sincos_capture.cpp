@@ -205,6 +205,30 @@ TEST(SinCosParse, WalksBlocksStepsOverMarkersAndDropsACutRecord)
     EXPECT_TRUE(parseSinCosTransfer(noSync).empty());
 }
 
+TEST(SinCosParse, DropsTheBlockBeforeLostPacketsAndKeepsRecordsThatLookLikeMarkers)
+{
+    std::vector<SinCosRecord> records = encoder(typical, 2040);
+    // A record whose first four codes read AA 55 55 AA is still a record.
+    records[5].codes = {0xAA, 0x55, 0x55, 0xAA, 1, 2};
+    const std::vector<SinCosRecord> all = parseSinCosTransfer(transfer(records));
+    ASSERT_EQ(all.size(), 2040u);
+    EXPECT_EQ(all[5].codes, records[5].codes);
+    EXPECT_EQ(all[6].position, records[6].position);
+
+    // The box lost one 512-byte packet, the second half of block 2: blocks 0
+    // and 1 stand, block 2 lost its tail and is dropped, and the walk takes
+    // up again at block 3. No record is made of misaligned bytes.
+    Bytes lost = transfer(records);
+    lost.erase(lost.begin() + 2048 + 512, lost.begin() + 3072);
+    const std::vector<SinCosRecord> kept = parseSinCosTransfer(lost);
+    ASSERT_EQ(kept.size(), 19u * 102u);
+    for (std::size_t n = 0; n < kept.size(); ++n) {
+        const std::size_t original = n < 204 ? n : n + 102;
+        EXPECT_EQ(kept[n].codes, records[original].codes) << n;
+        EXPECT_EQ(kept[n].position, records[original].position) << n;
+    }
+}
+
 TEST(SinCosStatistics, ExtremesCountsAndSwings)
 {
     struct Case {

@@ -1,6 +1,7 @@
 #include "support/bench/recording_view.h"
 
 #include "interface/protocol_table.h"
+#include "sincos/sincos_analysis.h"
 
 RecordingView::RecordingView() : controls_(kControlCount)
 {
@@ -367,4 +368,73 @@ int RecordingDialogHost::opens(DialogKind kind) const
     std::lock_guard lock(mutex_);
     const auto it = opens_.find(kind);
     return it == opens_.end() ? 0 : it->second;
+}
+
+// ------------------------------------------------------------ sin/cos dialog
+
+bool RecordingSinCosView::open() const
+{
+    return host_.isDialogOpen(DialogKind::SinCos);
+}
+
+void RecordingSinCosView::reset()
+{
+    if (!open())
+        return;
+    std::lock_guard lock(mutex_);
+    for (QString& f : fields_)
+        f = QString::fromLatin1(kSinCosNoValue);
+    fields_[static_cast<int>(SinCosField::Count)].clear();
+    caption_ = kSinCosCollection;
+    tracesShown_ = 0;
+    traces_.reset();
+}
+
+void RecordingSinCosView::setField(SinCosField field, const QString& text)
+{
+    if (!open())
+        return;
+    std::lock_guard lock(mutex_);
+    fields_[static_cast<std::size_t>(field)] = text;
+}
+
+void RecordingSinCosView::setCollectionCaption(const QString& caption)
+{
+    if (!open())
+        return;
+    std::lock_guard lock(mutex_);
+    caption_ = caption;
+}
+
+void RecordingSinCosView::showTraces(std::shared_ptr<const SinCosTraces> traces)
+{
+    if (!open())
+        return;
+    std::lock_guard lock(mutex_);
+    ++tracesShown_;
+    traces_ = std::move(traces);
+}
+
+QString RecordingSinCosView::field(SinCosField field) const
+{
+    std::lock_guard lock(mutex_);
+    return fields_[static_cast<std::size_t>(field)];
+}
+
+QString RecordingSinCosView::collectionCaption() const
+{
+    std::lock_guard lock(mutex_);
+    return caption_;
+}
+
+int RecordingSinCosView::tracesShown() const
+{
+    std::lock_guard lock(mutex_);
+    return tracesShown_;
+}
+
+std::shared_ptr<const SinCosTraces> RecordingSinCosView::lastTraces() const
+{
+    std::lock_guard lock(mutex_);
+    return traces_;
 }

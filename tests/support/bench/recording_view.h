@@ -4,6 +4,7 @@
 // workers may call it like they call the window.
 #include "bench/bench_view.h"
 #include "bench/calibration_view.h"
+#include "bench/sincos_view.h"
 
 #include <QStringList>
 #include <deque>
@@ -36,15 +37,47 @@ private:
     std::map<CalControl, State> controls_;
 };
 
+class RecordingDialogHost;
+
+// The sin/cos dialog's screen: field texts, the "Collection" caption and the
+// samples the charts got. Like the dialog, it drops calls while closed.
+class RecordingSinCosView : public SinCosView {
+public:
+    explicit RecordingSinCosView(const RecordingDialogHost& host) : host_(host) {}
+
+    void reset() override;
+    void setField(SinCosField field, const QString& text) override;
+    void setCollectionCaption(const QString& caption) override;
+    void showTraces(std::shared_ptr<const SinCosTraces> traces) override;
+
+    QString field(SinCosField field) const;
+    QString collectionCaption() const;
+    // Sample sets the charts were given since the last reset, and the last one.
+    int tracesShown() const;
+    std::shared_ptr<const SinCosTraces> lastTraces() const;
+
+private:
+    bool open() const;
+    const RecordingDialogHost& host_;
+    mutable std::mutex mutex_;
+    std::array<QString, kSinCosFieldCount> fields_{};
+    QString caption_;
+    int tracesShown_ = 0;
+    std::shared_ptr<const SinCosTraces> traces_;
+};
+
 // Records what the operations ask of the dialogs.
 class RecordingDialogHost : public DialogHost {
 public:
+    RecordingDialogHost() : sinCos_(*this) {}
+
     void openDialog(DialogKind kind) override;
     void closeDialog(DialogKind kind) override;
     bool isDialogOpen(DialogKind kind) const override;
     void hideMainWindow() override;
     void showMainWindow() override;
     FakeCalibrationView& calibrationView() override { return calibration_; }
+    RecordingSinCosView& sinCos() override { return sinCos_; }
 
     bool mainWindowHidden() const;
     int opens(DialogKind kind) const;
@@ -57,6 +90,7 @@ private:
     std::map<DialogKind, bool> open_;
     std::map<DialogKind, int> opens_;
     bool mainHidden_ = false;
+    RecordingSinCosView sinCos_;
 };
 
 class RecordingView : public BenchView {
