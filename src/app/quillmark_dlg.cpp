@@ -88,7 +88,6 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
 
     hotKey_ = std::make_unique<GlobalHotKey>(kHotKeyId, kHotKeyLetter, this);
     dialogs_ = std::make_unique<WindowDialogs>(this);
-    // The capture command of the hot key connects to hotKey_->activated here.
 
     state_ = std::make_unique<BenchState>();
     bench_ = std::make_unique<Bench>(*state_, *this);
@@ -285,11 +284,18 @@ void CQuillmarkDlg::connectControls()
     command(u.powerControlButton, &QAbstractButton::clicked, Command::PowerControl);
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
+    command(u.saveFileButton, &QAbstractButton::clicked, Command::SaveFile);
+    // The hot key acts like "Save file", marked as a hot-key capture.
+    connect(hotKey_.get(), &GlobalHotKey::activated, this,
+            [this](int id) { toBench([id](Bench& b) { b.onHotKey(id); }); });
 
     auto toggle = [this](QAbstractButton* w, Control c) {
         connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });
     };
     toggle(u.absRowCheck, Control::AbsRowCheck);
+    toggle(u.timedCaptureCheck, Control::TimedCapture);
+    toggle(u.automaticSaveCheck, Control::AutomaticSave);
+    toggle(u.saveAsDecimalCheck, Control::SaveAsDecimal);
 
     // Check marks belong to the bench: undo the toggle Qt makes on a click
     // and let the handler set the marks.

@@ -1,6 +1,7 @@
 #include "bench/bench.h"
 
 #include "bench/box_setup.h"
+#include "bench/capture.h"
 #include "bench/config_files.h"
 #include "bench/configuration.h"
 #include "bench/frame_display.h"
@@ -18,8 +19,11 @@ Bench::Bench(BenchState& state, BenchView& view)
       setup_(std::make_unique<BoxSetup>(ctx_, *editor_, *display_)),
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
-      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory()))
+      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
+      capture_(std::make_unique<Capture>(ctx_, *editor_))
 {
+    timers_.own(kTimerCapture, {[this] { return capture_->capturing(); }, [this] { capture_->tick(); }});
+    timers_.own(kTimerAutoSave, {[this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -115,6 +119,7 @@ void Bench::onCommand(Command command)
     case Command::PowerControl: setup_->powerControl(); break;
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
+    case Command::SaveFile: capture_->saveFile(); break;
     }
 }
 
@@ -138,6 +143,9 @@ void Bench::onToggled(Control box, bool on)
 {
     switch (box) {
     case Control::AbsRowCheck: ctx_.state.restartOnRead = on; break;
+    case Control::TimedCapture: capture_->onTimedCaptureToggled(on); break;
+    case Control::AutomaticSave: capture_->onAutoSaveToggled(on); break;
+    case Control::SaveAsDecimal: capture_->onSaveAsDecimalToggled(on); break;
     default: break;
     }
 }
@@ -163,6 +171,11 @@ void Bench::onMenuItem(Control item)
     case Control::MenuGray: editor_->onCodeModeItem(128); break;
     default: break;
     }
+}
+
+void Bench::onHotKey(int id)
+{
+    capture_->hotKey(id);
 }
 
 void Bench::onDeviceChange(const DeviceChangeEvent& event)
@@ -199,6 +212,9 @@ void Bench::stopAll()
                     Flag::FineRadiusCmd, Flag::ZeroAlignCmd, Flag::CalInfoCmd, Flag::Cal16Cmd,
                     Flag::CalEqualsCmd, Flag::EepromWriteCmd, Flag::EepromReadCmd})
         f.lower(fl);
+    // The capture ends and its file closes before the reads are cancelled,
+    // so its worker does not start another transfer.
+    capture_->onStopAll();
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
 

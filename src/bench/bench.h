@@ -12,6 +12,7 @@
 #include <memory>
 
 class BoxSetup;
+class Capture;
 class ConfigFiles;
 class ConfigurationCommand;
 class FrameDisplay;
@@ -26,6 +27,7 @@ public:
     Bench& operator=(const Bench&) = delete;
 
     BenchContext& context() { return ctx_; }
+    Capture& capture() { return *capture_; }
 
     // --- Start-up, close and destruction of the window ---
     // Opens the box on `backend`, sets the controls to their start-up state
@@ -55,6 +57,8 @@ public:
     void onMenuItem(Control item);
 
     void onTimer(int id);
+    // The global hot key with this identifier was pressed.
+    void onHotKey(int id);
     void onDeviceChange(const DeviceChangeEvent& event);
     // Returns the bench to idle. Callable from any thread.
     void stopAll();
@@ -72,5 +76,6 @@ private:
     std::unique_ptr<ConfigurationCommand> configuration_;
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
+    std::unique_ptr<Capture> capture_;
     std::atomic<bool> shutDown_{false};
 };
