@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -36,8 +37,29 @@ QWidget* readingScene()
     return dlg;
 }
 
+// The main window in the middle of a timed capture: "Stop Collecting", the
+// lamp lit on the second tick, the timed-capture box disabled. The capture
+// goes to a temporary data root, not the user's.
+QWidget* captureScene()
+{
+    static QTemporaryDir root;
+    qputenv("XDG_DATA_HOME", root.path().toUtf8());
+    auto* dlg = new CQuillmarkDlg(makeDemoBus());
+    dlg->setAttribute(Qt::WA_DontShowOnScreen);
+    dlg->show();
+    Bench& bench = dlg->bench();
+    bench.onCommand(Command::ClickingSetting);
+    bench.onCommand(Command::SaveFile);
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return dlg;
+}
+
 const SceneRegistrar mainScene("main", mainWindowScene);
 const SceneRegistrar readingSceneRegistrar("main-reading", readingScene);
+const SceneRegistrar captureSceneRegistrar("main-capture", captureScene);
 const SceneRegistrar aboutScene("about", [] { return new CAboutDlg; });
 
 }  // namespace
