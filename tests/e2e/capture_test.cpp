@@ -41,7 +41,12 @@ struct CaptureBench : SimBench {
         benchclock::setSpeed(speed);
         if (!protocol.isEmpty())
             chooseProtocol(protocol);
-        EXPECT_TRUE(configure());
+        // The configuration is this fixture's precondition, not under test;
+        // on a loaded machine its 50 ms query answer may come late once.
+        bool configured = false;
+        for (int attempt = 0; attempt < 3 && !configured; ++attempt)
+            configured = configure();
+        EXPECT_TRUE(configured);
         settle();
         clearPackets();
         box->clearCaptureLog();
