@@ -2,13 +2,15 @@
 // measured on the whole workbench (window offscreen, box in the process):
 //   bench_capture soak [MINUTES]   one capture at the box's real rate: bytes
 //                                  lost, file against the box's log, CPU
-//   bench_capture sweep            the box and bench sped up together: the
+//   bench_capture sweep [PROTOCOL] the box and bench sped up together: the
 //                                  highest speed-up at which nothing is lost
+//                                  (BISS: 6-byte records; RS485: 10-byte)
 // A program rather than a timed test: run it by hand and read the figures.
 #include "app/quillmark_dlg.h"
 #include "bench/bench.h"
 #include "bench/capture.h"
 #include "common/bench_clock.h"
+#include "interface/protocol_table.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 
@@ -50,7 +52,7 @@ struct Result {
 };
 
 // One hot-key capture (numbered file, no dialog) of `benchSeconds`.
-Result captureOnce(double speed, double benchSeconds)
+Result captureOnce(double speed, double benchSeconds, int protocol = 0)
 {
     benchclock::setSpeed(speed);
     auto bus = std::make_shared<SimBus>();
@@ -63,6 +65,7 @@ Result captureOnce(double speed, double benchSeconds)
         dlg.show();
         pump(50);
         Bench& bench = dlg.bench();
+        bench.onChosen(Control::Protocols, protocol);
         bench.onCommand(Command::ClickingSetting);
         bench.onToggled(Control::TimedCapture, false);
         pump(50);
@@ -128,10 +131,20 @@ int main(int argc, char** argv)
         print(1.0, captureOnce(1.0, minutes * 60.0));
         return 0;
     }
+    int protocol = 0;
+    if (argc > 2) {
+        const std::optional<Protocol> p = protocolByName(argv[2]);
+        if (!p) {
+            std::fprintf(stderr, "unknown protocol %s\n", argv[2]);
+            return 2;
+        }
+        protocol = static_cast<int>(*p);
+    }
+    std::printf("protocol %s\n", argc > 2 ? argv[2] : "BISS");
     double best = 0;
-    for (double speed : {1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0}) {
+    for (double speed : {1.0, 2.0, 3.0, 4.0, 6.0, 8.0, 12.0, 16.0, 32.0}) {
         // At least 20 s of bench time and 4 s of real time per run.
-        const Result r = captureOnce(speed, std::max(20.0, 4.0 * speed));
+        const Result r = captureOnce(speed, std::max(20.0, 4.0 * speed), protocol);
         print(speed, r);
         if (r.lost == 0 && r.kept && r.matchesLog)
             best = speed;
