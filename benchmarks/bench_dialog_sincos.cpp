@@ -57,8 +57,10 @@ int main(int argc, char** argv)
     CQuillmarkDlg dlg(bus);
     dlg.show();
     QApplication::processEvents();
-    dlg.bench().onChosen(Control::Protocols, 7);  // sin_cosine
-    dlg.bench().onCommand(Command::ClickingSetting);
+    dlg.toBench([&](Bench& bench) { bench.onChosen(Control::Protocols, 7); });
+    dlg.waitForBench();  // sin_cosine
+    dlg.toBench([&](Bench& bench) { bench.onCommand(Command::ClickingSetting); });
+    dlg.waitForBench();
     auto* dialog = qobject_cast<SinCosDialog*>(dlg.windowDialogs().dialog(DialogKind::SinCos));
     if (!dialog) {
         std::fprintf(stderr, "the sin/cos dialog did not open\n");

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -63,14 +64,16 @@ QWidget* sinCosScene()
     auto dlg = std::make_unique<CQuillmarkDlg>(bus);
     dlg->setAttribute(Qt::WA_DontShowOnScreen);
     dlg->show();
-    Bench& bench = dlg->bench();
-    bench.onChosen(Control::Protocols, 7);  // sin_cosine
-    bench.onCommand(Command::ClickingSetting);
+    dlg->toBench([&](Bench& bench) { bench.onChosen(Control::Protocols, 7); });
+    dlg->waitForBench();  // sin_cosine
+    dlg->toBench([&](Bench& bench) { bench.onCommand(Command::ClickingSetting); });
+    dlg->waitForBench();
     auto* sincos = qobject_cast<SinCosDialog*>(dlg->windowDialogs().dialog(DialogKind::SinCos));
     if (!sincos)
         return nullptr;
     sincos->setAttribute(Qt::WA_DontShowOnScreen);
-    bench.onSinCosCollection();
+    dlg->toBench([&](Bench& bench) { bench.onSinCosCollection(); });
+    dlg->waitForBench();
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 1200)
@@ -81,9 +84,32 @@ QWidget* sinCosScene()
     return shot;
 }
 
+// The main window in the middle of a timed capture: "Stop Collecting", the
+// lamp lit on the second tick, the timed-capture box disabled. The capture
+// goes to a temporary data root, not the user's.
+QWidget* captureScene()
+{
+    static QTemporaryDir root;
+    qputenv("XDG_DATA_HOME", root.path().toUtf8());
+    auto* dlg = new CQuillmarkDlg(makeDemoBus());
+    dlg->setAttribute(Qt::WA_DontShowOnScreen);
+    dlg->show();
+    dlg->toBench([](Bench& bench) {
+        bench.onCommand(Command::ClickingSetting);
+        bench.onCommand(Command::SaveFile);
+    });
+    dlg->waitForBench();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return dlg;
+}
+
 const SceneRegistrar mainScene("main", mainWindowScene);
 const SceneRegistrar sinCosSceneRegistrar("sincos", sinCosScene);
 const SceneRegistrar readingSceneRegistrar("main-reading", readingScene);
+const SceneRegistrar captureSceneRegistrar("main-capture", captureScene);
 const SceneRegistrar aboutScene("about", [] { return new CAboutDlg; });
 
 }  // namespace

@@ -103,7 +103,6 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
         connect(d, &SinCosDialog::backToHome, this, [this] { toBench([](Bench& b) { b.onSinCosBackToHome(); }); });
         return d;
     });
-    // The capture command of the hot key connects to hotKey_->activated here.
 
     state_ = std::make_unique<BenchState>();
     bench_ = std::make_unique<Bench>(*state_, *this);
@@ -317,11 +316,18 @@ void CQuillmarkDlg::connectControls()
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
     command(u.actionCalibration, &QAction::triggered, Command::EncoderCalibration);
+    command(u.saveFileButton, &QAbstractButton::clicked, Command::SaveFile);
+    // The hot key acts like "Save file", marked as a hot-key capture.
+    connect(hotKey_.get(), &GlobalHotKey::activated, this,
+            [this](int id) { toBench([id](Bench& b) { b.onHotKey(id); }); });
 
     auto toggle = [this](QAbstractButton* w, Control c) {
         connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });
     };
     toggle(u.absRowCheck, Control::AbsRowCheck);
+    toggle(u.timedCaptureCheck, Control::TimedCapture);
+    toggle(u.automaticSaveCheck, Control::AutomaticSave);
+    toggle(u.saveAsDecimalCheck, Control::SaveAsDecimal);
 
     // Check marks belong to the bench: undo the toggle Qt makes on a click
     // and let the handler set the marks.

@@ -1,6 +1,7 @@
 #include "bench/bench.h"
 
 #include "bench/box_setup.h"
+#include "bench/capture.h"
 #include "bench/config_files.h"
 #include "bench/configuration.h"
 #include "bench/encoder_calibration.h"
@@ -22,12 +23,15 @@ Bench::Bench(BenchState& state, BenchView& view)
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
       configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
       calibration_(std::make_unique<EncoderCalibration>(ctx_)),
-      sincos_(std::make_unique<SinCosTest>(ctx_, *editor_, *display_))
+      sincos_(std::make_unique<SinCosTest>(ctx_, *editor_, *display_)),
+      capture_(std::make_unique<Capture>(ctx_, *editor_))
 {
     timers_.own(kTimerCalibration, {[this] { return calibration_->running(); }, [this] { calibration_->tick(); }});
     timers_.own(kTimerSinCos, {[this] { return sincos_->running(); }, [this] { sincos_->tick(); }});
     // Settings that took with the sin/cos protocol start the sin/cos test.
     configuration_->setSinCosStart([this] { sincos_->startOrStop(); });
+    timers_.own(kTimerCapture, {[this] { return capture_->capturing(); }, [this] { capture_->tick(); }});
+    timers_.own(kTimerAutoSave, {[this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -125,6 +129,7 @@ void Bench::onCommand(Command command)
     case Command::LoadConfigFile: configFiles_->load(); break;
     case Command::EncoderCalibration: calibration_->open(); break;
     case Command::SincosTest: sincos_->startOrStop(); break;
+    case Command::SaveFile: capture_->saveFile(); break;
     }
 }
 
@@ -148,6 +153,9 @@ void Bench::onToggled(Control box, bool on)
 {
     switch (box) {
     case Control::AbsRowCheck: ctx_.state.restartOnRead = on; break;
+    case Control::TimedCapture: capture_->onTimedCaptureToggled(on); break;
+    case Control::AutomaticSave: capture_->onAutoSaveToggled(on); break;
+    case Control::SaveAsDecimal: capture_->onSaveAsDecimalToggled(on); break;
     default: break;
     }
 }
@@ -193,6 +201,11 @@ void Bench::onCalibrationDisplayTick()
 void Bench::onCalibrationAccessCode(const QString& typed, bool enterKey)
 {
     calibration_->onAccessCode(typed, enterKey);
+}
+
+void Bench::onHotKey(int id)
+{
+    capture_->hotKey(id);
 }
 
 void Bench::onDeviceChange(const DeviceChangeEvent& event)
@@ -245,6 +258,9 @@ void Bench::stopAll()
                     Flag::FineRadiusCmd, Flag::ZeroAlignCmd, Flag::CalInfoCmd, Flag::Cal16Cmd,
                     Flag::CalEqualsCmd, Flag::EepromWriteCmd, Flag::EepromReadCmd})
         f.lower(fl);
+    // The capture ends and its file closes before the reads are cancelled,
+    // so its worker does not start another transfer.
+    capture_->onStopAll();
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
     sincos_->onStopAll();

@@ -13,6 +13,7 @@
 #include <memory>
 
 class BoxSetup;
+class Capture;
 class ConfigFiles;
 class ConfigurationCommand;
 class EncoderCalibration;
@@ -29,6 +30,7 @@ public:
     Bench& operator=(const Bench&) = delete;
 
     BenchContext& context() { return ctx_; }
+    Capture& capture() { return *capture_; }
 
     // --- Start-up, close and destruction of the window ---
     // Opens the box on `backend`, sets the controls to their start-up state
@@ -72,6 +74,8 @@ public:
     void onSinCosBackToHome();
 
     void onTimer(int id);
+    // The global hot key with this identifier was pressed.
+    void onHotKey(int id);
     void onDeviceChange(const DeviceChangeEvent& event);
     // Returns the bench to idle. Callable from any thread.
     void stopAll();
@@ -91,5 +95,6 @@ private:
     std::unique_ptr<ConfigFiles> configFiles_;
     std::unique_ptr<EncoderCalibration> calibration_;
     std::unique_ptr<SinCosTest> sincos_;
+    std::unique_ptr<Capture> capture_;
     std::atomic<bool> shutDown_{false};
 };

@@ -26,7 +26,9 @@ struct BenchState {
     std::atomic<bool> configApplied{false};
     std::atomic<bool> drainArmed{false};
     std::atomic<bool> absTestActive{false};
-    int fileCounter = 0;  // default names of the file dialogs
+    // Numbered capture files and the default names of the file dialogs;
+    // the capture worker takes numbers too.
+    std::atomic<int> fileCounter{0};
 
     // What the user typed and ticked, as the bench last took it (bench thread).
     TypedTexts typed;

@@ -11,4 +11,5 @@ enum class Command {
     LoadConfigFile,
     EncoderCalibration,  // "Encoder's calibration"
     SincosTest,
+    SaveFile,
 };

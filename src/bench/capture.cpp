@@ -1,0 +1,487 @@
+#include "bench/capture.h"
+
+#include "bench/guards.h"
+#include "bench/settings_editor.h"
+#include "bench/timers.h"
+#include "common/bench_clock.h"
+#include "common/logging.h"
+#include "link/bounded_read.h"
+#include "measure/capture_files.h"
+#include "measure/decimal_report.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace {
+
+const QString kMsgCannotCreate = QStringLiteral("Cannot create the capture file %1: %2");
+const QString kMsgCannotWrite = QStringLiteral("Cannot write the capture file %1: %2");
+const QString kMsgNotSaved = QStringLiteral("The capture could not be saved (%1); it is kept in %2");
+const QString kMsgReportFailed =
+    QStringLiteral("The decimal report could not be written (%1); the capture is kept in %2");
+const QString kMsgNoReport =
+    QStringLiteral("This protocol has no decimal report; the capture is kept in %1");
+
+// Transfers that fail one after another before the capture gives up (a
+// failing endpoint would otherwise spin the worker).
+constexpr int kMaxFailedTransfers = 50;
+
+DecimalReportSettings reportSettingsOf(const InterfaceSettings& s)
+{
+    DecimalReportSettings r;
+    r.modes = s.modes;
+    r.fieldCount = s.fieldCount;
+    r.fieldWidth = s.fieldWidth;
+    r.fieldMask = s.fieldMask;
+    for (std::size_t k = 0; k < r.fieldLabel.size(); ++k)
+        r.fieldLabel[k] = s.fieldLabel[k].toStdString();
+    return r;
+}
+
+bool samePath(const QString& a, const QString& b)
+{
+    const QFileInfo fa(a), fb(b);
+    if (fa.exists() && fb.exists())
+        return fa.canonicalFilePath() == fb.canonicalFilePath();
+    return fa.absoluteFilePath() == fb.absoluteFilePath();
+}
+
+}  // namespace
+
+Capture::Capture(BenchContext& ctx, SettingsEditor& editor) : ctx_(ctx), editor_(editor) {}
+
+Capture::~Capture() = default;
+
+QString Capture::captureDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/text";
+}
+
+// ------------------------------------------------------------ commands
+
+bool Capture::saveFile()
+{
+    // A press while a capture runs always stops it, whatever the edits hold.
+    if (phase_.load() == Phase::Capturing) {
+        stopCapture();
+        return true;
+    }
+    BenchModes modes(ctx_.state);
+    if (!Guards(ctx_).refuseIf(modes.powerOff() || modes.is(Busy::SinCos)).boxPresent())
+        return false;
+    if (!editor_.takeEdits())
+        return false;
+    if (startRefused(true))
+        return false;
+    return startCapture(false);
+}
+
+void Capture::hotKey(int id)
+{
+    if (id != kCaptureHotKeyId)
+        return;
+    // The mark of a capture still being acknowledged stays; a refused press
+    // adds none, so a later press of the button is not taken for the key.
+    const bool before = hotKeyCapture_.exchange(true);
+    if (!saveFile())
+        hotKeyCapture_ = before;
+}
+
+bool Capture::startRefused(bool withMessages)
+{
+    BenchState& st = ctx_.state;
+    Guards g(ctx_);
+    g.refuseIf(st.captureSeconds.load() == 0)
+        .idle({Busy::AbsTest, Busy::Reading, Busy::Configuring, Busy::Resolution, Busy::PoweringOn});
+    if (withMessages)
+        g.configured();
+    else
+        g.refuseIf(!st.configApplied.load());
+    g.idle({Busy::ResetAngle, Busy::ResetTurns})
+        // Other operations keep their timers: while one of them is under way
+        // the capture is refused rather than stranding it.
+        .idle({Busy::AbsStep, Busy::Force, Busy::Eeprom})
+        // The previous capture is still being acknowledged or handed over.
+        .refuseIf(phase_.load() != Phase::Idle);
+    return !g;
+}
+
+void Capture::onTimedCaptureToggled(bool on)
+{
+    timedCapture_ = on;
+    editor_.takeEdits();
+    ctx_.view.setEnabled(Control::CaptureSeconds, !on);
+}
+
+void Capture::onAutoSaveToggled(bool on)
+{
+    // Ends the blinking and timed stop of a running capture and the pause of
+    // the cycle; the timers of other operations are theirs.
+    ctx_.view.killTimer(kTimerCapture);
+    ctx_.view.killTimer(kTimerAutoSave);
+    pausing_ = false;
+    autoSave_ = on;
+}
+
+void Capture::onSaveAsDecimalToggled(bool on)
+{
+    saveAsDecimal_ = on;
+}
+
+// ------------------------------------------------------------ sequences
+
+bool Capture::startCapture(bool automatic)
+{
+    BenchState& st = ctx_.state;
+    BenchView& view = ctx_.view;
+    CommandFlags& f = ctx_.flags();
+
+    view.killTimer(kTimerCapture);
+    view.killTimer(kTimerAutoSave);
+    pausing_ = false;
+
+    f.lower(Flag::SaveActive);
+    ctx_.box.stop(100);
+    st.link.lastReadOk = false;
+    const bool numbered = automatic || autoSave_ || hotKeyCapture_;
+    if (automatic || autoSave_)
+        ctx_.box.powerOn(automatic ? 10 : 20);
+    // Whatever an earlier stream left in the box goes now, before the 5A
+    // packet, so this read cannot take the capture's first bytes.
+    if (st.drainArmed)
+        runDrainRead(st.link);
+    st.drainArmed = true;
+
+    const QString dir = captureDirectory();
+    QString path = dir;
+    QString error;
+    if (!QDir().mkpath(dir)) {
+        error = QStringLiteral("the folder cannot be created");
+    } else if (numbered) {
+        path = nextNumberedPath();
+        if (path.isEmpty())
+            error = QStringLiteral("no free file number");
+    } else {
+        path = captureFilePath(dir, kCaptureWorkingName);
+    }
+    if (error.isEmpty())
+        error = file_.open(path);
+    if (!error.isEmpty()) {
+        // Nothing is started: no 5A held, no worker.
+        view.showMessage(kMsgCannotCreate.arg(path, error));
+        return false;
+    }
+
+    numberedTarget_ = numbered;
+    const ModeFlags modes = st.settingsSnapshot().modes;
+    const std::uint64_t run = ++run_;
+    phase_ = Phase::Capturing;
+    f.raise(Flag::SaveActive);
+    // The worker's transfer is pending before the 5A packet goes out, so the
+    // box's first packets find a reader waiting.
+    worker_ = st.link.workers.start([this, run, modes] { runWorker(run, modes); });
+    const WorkerHandle sender = worker_ ? ctx_.box.send() : WorkerHandle{};
+    benchSleep(10);
+    if (!sender) {
+        ctx_.stopAll();
+        return false;
+    }
+    if (run_.load() != run)
+        return false;  // stop-all came first
+    halfSecondTicks_ = 0;
+    view.startTimer(kTimerCapture, kCaptureTickMs);
+    view.setEnabled(Control::TimedCapture, false);
+    view.setText(Control::SaveFile, kCaptionStopCollecting);
+    qCDebug(lcBench) << "capture into" << path;
+    return true;
+}
+
+void Capture::stopCapture()
+{
+    Phase expected = Phase::Capturing;
+    if (!phase_.compare_exchange_strong(expected, Phase::Stopping))
+        return;
+    CommandFlags& f = ctx_.flags();
+    // StopCmd goes up before SaveActive comes down: the packet is 6A either
+    // way, and the worker sees a capture without a gap.
+    f.raise(Flag::StopCmd);
+    f.lower(Flag::SaveActive);
+    ctx_.box.send();
+    benchSleep(20);
+    benchSleep(100);
+    ctx_.view.killTimer(kTimerCapture);
+}
+
+void Capture::tick()
+{
+    const std::int64_t ticks = ++halfSecondTicks_;
+    ctx_.view.setLamp(Control::CaptureLamp, captureLampLit(ticks) ? LampImage::Lit : LampImage::Unlit);
+    if (!timedCaptureStopsAt(ticks, timedCapture_.load(), ctx_.state.captureSeconds.load()))
+        return;
+    stopCapture();
+    if (autoSave_)
+        powerOffAndPause();
+}
+
+void Capture::powerOffAndPause()
+{
+    ctx_.box.pulse(Flag::PowerOffCmd, 10);
+    pauseTicks_ = 0;
+    pausing_ = true;
+    ctx_.view.startTimer(kTimerAutoSave, kTimerPeriodMs[kTimerAutoSave]);
+}
+
+void Capture::pauseTick()
+{
+    if (pauseTicks_.load() < kAutoSavePauseTicks)
+        ++pauseTicks_;
+    if (pauseTicks_.load() < kAutoSavePauseTicks)
+        return;
+    // Due. A bench busy with something else is asked again on the next tick.
+    BenchModes modes(ctx_.state);
+    if (modes.powerOff() || modes.is(Busy::SinCos) || !ctx_.link.inEndpoint.present() || startRefused(false))
+        return;
+    ctx_.view.killTimer(kTimerAutoSave);
+    pausing_ = false;
+    pauseTicks_ = 0;
+    startCapture(true);
+}
+
+void Capture::onStopAll()
+{
+    ++run_;
+    hotKeyCapture_ = false;
+    pausing_ = false;
+    Phase p = phase_.load();
+    while (p == Phase::Capturing || p == Phase::Stopping) {
+        if (phase_.compare_exchange_weak(p, Phase::Idle)) {
+            file_.close();
+            ctx_.view.setText(Control::SaveFile, kCaptionSaveFile);
+            break;
+        }
+    }
+}
+
+// ------------------------------------------------------------ worker
+
+void Capture::runWorker(std::uint64_t run, ModeFlags modes)
+{
+    BoxLink& link = ctx_.link;
+    auto rx = std::make_unique<CaptureReceiver>();
+    auto active = [this, run] {
+        const Phase p = phase_.load();
+        return run_.load() == run && (p == Phase::Capturing || p == Phase::Stopping);
+    };
+    auto failed = [this, run] {
+        if (run_.load() == run)
+            ctx_.stopAll();
+    };
+    std::int64_t ackDeadline = 0;  // bench µs, from the moment the stop is seen
+    int failures = 0;
+
+    while (active()) {
+        if (link.removalSeen.load()) {
+            failed();
+            return;
+        }
+        double limitMs = kCaptureTransferLimitMs;
+        if (phase_.load() == Phase::Stopping) {
+            const std::int64_t now = benchclock::nowMicros();
+            if (ackDeadline == 0)
+                ackDeadline = now + static_cast<std::int64_t>(kCaptureAckWaitMs * 1000);
+            limitMs = static_cast<double>(ackDeadline - now) / 1000.0;
+            if (limitMs <= 0) {
+                finish(run, nullptr, modes);  // no acknowledgement: a broken stream
+                return;
+            }
+        }
+        BoundedRead request;
+        request.length = rx->requestLength();
+        request.limitMs = limitMs;
+        request.keepWaiting = active;
+        const ReadOutcome r = readBounded(link, rx->data(), request);
+        switch (r.status) {
+        case ReadStatus::Ok:
+            failures = 0;
+            break;
+        case ReadStatus::Stopped:
+        case ReadStatus::Cancelled:
+            continue;
+        case ReadStatus::TimedOut:
+            if (phase_.load() == Phase::Stopping)
+                continue;  // the deadline above ends it
+            // The box stopped streaming while the capture ran.
+            failed();
+            return;
+        case ReadStatus::NoEndpoint:
+            failed();
+            return;
+        case ReadStatus::Failed:
+            if (++failures >= kMaxFailedTransfers) {
+                failed();
+                return;
+            }
+            benchSleep(1);
+            continue;
+        }
+
+        if (phase_.load() == Phase::Stopping) {
+            if (const std::optional<StopAck> ack = parseStopAck(rx->delivered(r.bytes))) {
+                finish(run, &*ack, modes);
+                return;
+            }
+        }
+        // Every other transfer is capture data, also the partial one that the
+        // stop ends; an empty one adds nothing.
+        if (r.bytes <= 0)
+            continue;
+        if (!file_.append(rx->takeBlock(r.bytes))) {
+            if (run_.load() != run || !file_.isOpen())
+                return;  // closed by stop-all
+            const QString path = file_.path();
+            const QString error = file_.errorText();
+            failed();
+            ctx_.view.showMessage(kMsgCannotWrite.arg(path, error));
+            return;
+        }
+    }
+}
+
+void Capture::showIdle()
+{
+    BenchView& view = ctx_.view;
+    view.killTimer(kTimerCapture);
+    halfSecondTicks_ = 0;
+    view.setLamp(Control::CaptureLamp, LampImage::Unlit);
+    view.setText(Control::SaveFile, kCaptionSaveFile);
+    view.setEnabled(Control::TimedCapture, true);
+}
+
+void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
+{
+    Phase expected = Phase::Stopping;
+    if (run_.load() != run || !phase_.compare_exchange_strong(expected, Phase::Finishing))
+        return;  // stop-all ended the capture meanwhile
+    ctx_.flags().lower(Flag::StopCmd);
+    file_.close();
+    const QString path = file_.path();
+    showIdle();
+
+    if (!ack || captureEndFor(*ack, modes) == CaptureEnd::TransmissionError) {
+        // A broken stream is not kept, in the working file or a numbered one.
+        QFile::remove(path);
+        hotKeyCapture_ = false;
+        phase_ = Phase::Idle;
+        ctx_.view.showMessage(kMsgCaptureBroken);
+        return;
+    }
+    const bool quiet = hotKeyCapture_.exchange(false) || autoSave_.load();
+    if (numberedTarget_.load()) {
+        // A numbered capture stays where it is.
+    } else if (quiet) {
+        // A manual capture ended by the hot key or during the automatic
+        // cycle is not left in the working file, where the next one would
+        // overwrite it.
+        keepNumbered(path);
+    } else {
+        finishManual(path);
+    }
+    phase_ = Phase::Idle;
+}
+
+void Capture::finishManual(const QString& workingPath)
+{
+    if (saveAsDecimal_.load()) {
+        writeReport(workingPath);
+        return;
+    }
+    const int counter = ++ctx_.state.fileCounter;
+    const QString chosen = ctx_.view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
+    if (chosen.isEmpty()) {
+        QFile::remove(workingPath);
+        return;
+    }
+    if (const QString error = moveCaptureInto(workingPath, chosen); !error.isEmpty())
+        ctx_.view.showMessage(kMsgNotSaved.arg(error, workingPath));
+}
+
+void Capture::writeReport(const QString& workingPath)
+{
+    BenchView& view = ctx_.view;
+    QFile in(workingPath);
+    if (!in.open(QIODevice::ReadOnly)) {
+        view.showMessage(kMsgReportFailed.arg(in.errorString(), workingPath));
+        return;
+    }
+    const QByteArray capture = in.readAll();
+    in.close();
+    const InterfaceSettings settings = ctx_.state.settingsSnapshot();
+
+    const int counter = ++ctx_.state.fileCounter;
+    const QString chosen = view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
+    if (chosen.isEmpty()) {
+        QFile::remove(workingPath);
+        return;
+    }
+    const QFileInfo target(chosen);
+    QString error;
+    if (target.exists() && !target.isFile())
+        error = QStringLiteral("%1 is not a regular file").arg(chosen);
+    QSaveFile out(chosen);
+    if (error.isEmpty() && !out.open(QIODevice::WriteOnly))
+        error = out.errorString();
+    if (error.isEmpty()) {
+        bool ok = true;
+        writeDecimalReport(
+            std::span(reinterpret_cast<const std::uint8_t*>(capture.constData()), static_cast<std::size_t>(capture.size())),
+            reportSettingsOf(settings), [&](const char* data, std::size_t size) {
+                if (ok && out.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size))
+                    ok = false;
+            });
+        if (!ok || !out.commit())
+            error = out.errorString();
+    }
+    if (!error.isEmpty()) {
+        out.cancelWriting();
+        view.showMessage(kMsgReportFailed.arg(error, workingPath));
+        return;
+    }
+    if (samePath(chosen, workingPath))
+        return;  // the report took the working file's place
+    if (reportGroup(settings.modes) == ReportGroup::None) {
+        // Receive-only and ADC captures give an empty report; the raw
+        // records are the only result and are kept.
+        if (const QString kept = keepNumbered(workingPath); !kept.isEmpty())
+            view.showMessage(kMsgNoReport.arg(kept));
+        return;
+    }
+    QFile::remove(workingPath);
+}
+
+QString Capture::nextNumberedPath()
+{
+    std::lock_guard lock(numberingMutex_);
+    const std::optional<NumberedCapture> next =
+        nextNumberedCapture(captureDirectory(), ctx_.state.fileCounter.load(),
+                            [](const QString& p) { return QFileInfo::exists(p); });
+    if (!next)
+        return {};
+    ctx_.state.fileCounter = next->counter;
+    return next->path;
+}
+
+QString Capture::keepNumbered(const QString& workingPath)
+{
+    const QString path = nextNumberedPath();
+    const QString error = path.isEmpty() ? QStringLiteral("no free file number") : renameCapture(workingPath, path);
+    if (!error.isEmpty()) {
+        ctx_.view.showMessage(kMsgNotSaved.arg(error, workingPath));
+        return {};
+    }
+    return path;
+}

@@ -1,0 +1,124 @@
+#pragma once
+// Captures: "Save file" (a toggle), the hot key Ctrl+Alt+S, timed captures on
+// timer 1, the automatic cycle on timer 5, and the end of a capture - the save
+// dialog, the decimal report, or the next numbered file.
+//
+// One capture worker per capture. It keeps one bounded inbound transfer
+// pending, stores each transfer as a 40960-byte block, and after the stop
+// waits (bounded) for the box's acknowledgement, which it handles itself.
+// The capture file has one owner (CaptureFile): stop-all closes it from any
+// thread, and the worker writes only while it is open.
+#include "bench/bench_context.h"
+#include "bench/capture_file.h"
+#include "interface/mode_flags.h"
+#include "measure/capture_stream.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+class SettingsEditor;
+
+inline const QString kMsgCaptureBroken = QStringLiteral("数据传输出错");
+inline const QString kCaptionSaveFile = QStringLiteral("Save file");
+inline const QString kCaptionStopCollecting = QStringLiteral("Stop Collecting");
+inline const QStringList kCaptureFilters{"(*.txt) (*.txt)", "Word(*.doc) (*.doc)", "all(*.*) (*.*)"};
+
+// The hot key's identifier; other identifiers are ignored.
+inline constexpr int kCaptureHotKeyId = 199;
+// Ticks of timer 5 (1 s) between two captures of the automatic cycle.
+inline constexpr int kAutoSavePauseTicks = 1800;
+// Bench ms the worker waits for the acknowledgement after the stop packet.
+inline constexpr double kCaptureAckWaitMs = 3000;
+// Bench ms one capture transfer may take before the box counts as silent (a
+// full transfer takes under a second at the box's slowest record rate).
+inline constexpr double kCaptureTransferLimitMs = 5000;
+
+class Capture {
+public:
+    enum class Phase {
+        Idle,
+        Capturing,  // SaveActive up, the worker storing blocks
+        Stopping,   // StopCmd up, the worker waiting for the acknowledgement
+        Finishing,  // acknowledged; the save dialog or the report is under way
+    };
+
+    Capture(BenchContext& ctx, SettingsEditor& editor);
+    ~Capture();
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+
+    // "Save file": starts a capture, or stops the running one. False when
+    // the press was refused and did nothing.
+    bool saveFile();
+    // The hot key: marks the capture as a hot-key capture, then acts exactly
+    // like "Save file". A refused press leaves no mark behind.
+    void hotKey(int id);
+
+    // The check boxes of the capture row.
+    void onTimedCaptureToggled(bool on);
+    void onAutoSaveToggled(bool on);
+    void onSaveAsDecimalToggled(bool on);
+
+    // Timer 1 (500 ms): lamp blink and timed stop.
+    void tick();
+    // Timer 5 (1 s): the pause of the automatic cycle, then the next capture.
+    void pauseTick();
+    bool capturing() const { return phase_.load() == Phase::Capturing; }
+    bool pausing() const { return pausing_.load(); }
+
+    // Part of stop-all (any thread): ends a running capture, closes its file
+    // and clears the hot-key mark. A capture already being finished goes on.
+    void onStopAll();
+
+    // text/ under the data root.
+    static QString captureDirectory();
+
+    Phase phase() const { return phase_.load(); }
+    std::int64_t halfSecondTicks() const { return halfSecondTicks_.load(); }
+    std::int64_t pauseTicks() const { return pauseTicks_.load(); }
+    bool hotKeyMarked() const { return hotKeyCapture_.load(); }
+    // The file the running (or last) capture writes to.
+    QString filePath() const { return file_.path(); }
+
+private:
+    // Start sequence; `automatic`: the restart of the automatic cycle.
+    bool startCapture(bool automatic);
+    void stopCapture();
+    // The guards of "Save file" after the edits are taken, without messages
+    // for the automatic restart.
+    bool startRefused(bool withMessages);
+    void powerOffAndPause();
+
+    void runWorker(std::uint64_t run, ModeFlags modes);
+    void finish(std::uint64_t run, const StopAck* ack, ModeFlags modes);
+    // Screen and timer back to idle at the end of a capture.
+    void showIdle();
+    void finishManual(const QString& workingPath);
+    void writeReport(const QString& workingPath);
+    // The working file goes to the next free numbered name; returns its path
+    // (empty and a message when that failed).
+    QString keepNumbered(const QString& workingPath);
+    QString nextNumberedPath();
+
+    BenchContext& ctx_;
+    SettingsEditor& editor_;
+
+    std::atomic<Phase> phase_{Phase::Idle};
+    // Moves on with every capture and every stop-all: a worker whose run is
+    // no longer current leaves without writing.
+    std::atomic<std::uint64_t> run_{0};
+    std::atomic<bool> pausing_{false};
+    std::atomic<bool> hotKeyCapture_{false};
+    std::atomic<bool> timedCapture_{true};
+    std::atomic<bool> autoSave_{false};
+    std::atomic<bool> saveAsDecimal_{false};
+    std::atomic<bool> numberedTarget_{false};
+    std::atomic<std::int64_t> halfSecondTicks_{0};
+    std::atomic<std::int64_t> pauseTicks_{0};
+    std::mutex numberingMutex_;  // fileCounter and the choice of a free number
+    WorkerHandle worker_;
+    CaptureFile file_;
+};
