@@ -95,12 +95,13 @@ public:
         return std::exchange(events, {});
     }
 
+    // First, so they outlive the bus thread that reports into them.
+    std::mutex eventsMutex;
+    std::vector<DeviceChangeEvent> events;
     std::shared_ptr<SimBus> bus;
     std::shared_ptr<SimBox> box;
     std::unique_ptr<BoxUsbDevice> device;
     std::shared_ptr<CCyUSBEndPoint> in, out;
-    std::mutex eventsMutex;
-    std::vector<DeviceChangeEvent> events;
 };
 
 // Offset i of the first sync pattern that recurs at i + 1024, as the
