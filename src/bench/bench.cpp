@@ -1,10 +1,12 @@
 #include "bench/bench.h"
 
+#include "bench/accuracy.h"
 #include "bench/box_setup.h"
 #include "bench/config_files.h"
 #include "bench/configuration.h"
 #include "bench/frame_display.h"
 #include "bench/reading.h"
+#include "bench/resolution.h"
 #include "bench/settings_editor.h"
 #include "common/bench_clock.h"
 #include "common/logging.h"
@@ -18,8 +20,11 @@ Bench::Bench(BenchState& state, BenchView& view)
       setup_(std::make_unique<BoxSetup>(ctx_, *editor_, *display_)),
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
-      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory()))
+      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
+      accuracy_(std::make_unique<AccuracyTest>(ctx_, *editor_, *display_)),
+      resolution_(std::make_unique<ResolutionTest>(ctx_, *editor_))
 {
+    timers_.own(kTimerAbsTest, {[this] { return accuracy_->running(); }, [this] { accuracy_->tick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -66,6 +71,8 @@ void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(cons
 
     view.setProgress(Control::AbsProgress, 0);
     view.setProgress(Control::ResolutionProgress, 0);
+    accuracy_->initialiseControls();
+    resolution_->initialiseControls();
 
     view.setEnabled(Control::PowerControl, true);
     configFiles_->loadAtStartUp();
@@ -115,6 +122,8 @@ void Bench::onCommand(Command command)
     case Command::PowerControl: setup_->powerControl(); break;
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
+    case Command::AbsTest: accuracy_->absTest(); break;
+    case Command::Resolution: resolution_->run(); break;
     }
 }
 
@@ -148,6 +157,7 @@ void Bench::onSpin(Control edit, int direction)
     case Control::ContentCount: editor_->onCountSpin(direction); break;
     case Control::TruncateBits: editor_->onTruncateSpin(direction); break;
     case Control::GaugeField: display_->onGaugeFieldSpin(direction); break;
+    case Control::ErrorIndex: accuracy_->onErrorIndexSpin(direction); break;
     default: break;
     }
 }
@@ -199,6 +209,7 @@ void Bench::stopAll()
                     Flag::FineRadiusCmd, Flag::ZeroAlignCmd, Flag::CalInfoCmd, Flag::Cal16Cmd,
                     Flag::CalEqualsCmd, Flag::EepromWriteCmd, Flag::EepromReadCmd})
         f.lower(fl);
+    accuracy_->onStopAll();
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
 

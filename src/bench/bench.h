@@ -11,11 +11,13 @@
 #include <functional>
 #include <memory>
 
+class AccuracyTest;
 class BoxSetup;
 class ConfigFiles;
 class ConfigurationCommand;
 class FrameDisplay;
 class Reading;
+class ResolutionTest;
 class SettingsEditor;
 
 class Bench {
@@ -72,5 +74,7 @@ private:
     std::unique_ptr<ConfigurationCommand> configuration_;
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
+    std::unique_ptr<AccuracyTest> accuracy_;
+    std::unique_ptr<ResolutionTest> resolution_;
     std::atomic<bool> shutDown_{false};
 };

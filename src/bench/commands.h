@@ -9,4 +9,6 @@ enum class Command {
     PowerControl,
     SaveConfigFile,
     LoadConfigFile,
+    AbsTest,
+    Resolution,
 };
