@@ -5,6 +5,8 @@
 #include "app/sincos_dialog.h"
 #include "app/window_dialogs.h"
 #include "simbox/sim_box.h"
+#include "bench/timers.h"
+#include "common/bench_clock.h"
 #include "simbox/demo_bus.h"
 #include "widgets/screenshot_scenes.h"
 
@@ -12,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <cmath>
 
 namespace {
 
@@ -106,8 +109,47 @@ QWidget* captureScene()
     return dlg;
 }
 
+// The main window after an absolute accuracy test that found two jumps, the
+// browser showing the first. The 680 steps run on a clock 10 times faster,
+// one tick every 300 bench ms as timer 0 gives them, all on the bench thread.
+QWidget* absTestScene()
+{
+    std::shared_ptr<SimBox> box;
+    auto* dlg = new CQuillmarkDlg(makeDemoBus(&box));
+    dlg->setAttribute(Qt::WA_DontShowOnScreen);
+    dlg->show();
+    EncoderModel& encoder = box->encoder();
+    encoder.setSpeedRpm(0.9);
+    dlg->setText(Control::GaugeField, "2");
+    dlg->toBench([&encoder](Bench& bench) {
+        bench.onEdited(Control::GaugeField, "2");
+        bench.onCommand(Command::ClickingSetting);
+        benchclock::setSpeed(10);
+        encoder.setPositionCounts(std::llround(11.7 / 360.0 * (1 << 17)));
+        const std::int64_t start = benchclock::nowMicros();
+        encoder.addAngleJump({100.0, 27.0});
+        encoder.addAngleJump({250.0, -45.0});
+        bench.onCommand(Command::AbsTest);
+        for (int n = 1; n <= 680 && bench.context().state.absTestActive.load(); ++n) {
+            const double wait = static_cast<double>(start + n * 300000 - benchclock::nowMicros()) / 1000.0;
+            if (wait > 0)
+                benchSleep(wait);
+            bench.onTimer(kTimerAbsTest);
+        }
+        benchclock::setSpeed(1);
+        bench.onSpin(Control::ErrorIndex, -1);
+    });
+    dlg->waitForBench();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return dlg;
+}
+
 const SceneRegistrar mainScene("main", mainWindowScene);
 const SceneRegistrar sinCosSceneRegistrar("sincos", sinCosScene);
+const SceneRegistrar absScene("abs-test", absTestScene);
 const SceneRegistrar readingSceneRegistrar("main-reading", readingScene);
 const SceneRegistrar captureSceneRegistrar("main-capture", captureScene);
 const SceneRegistrar aboutScene("about", [] { return new CAboutDlg; });

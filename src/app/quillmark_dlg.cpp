@@ -253,6 +253,7 @@ void CQuillmarkDlg::styleControls()
     auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
     for (int k = 1; k <= 10; ++k)
         fieldWidthEdit(k)->setValidator(digits);
+    u.errorIndexEdit->setValidator(digits);
 
     for (CLamp* lamp : {u.captureLamp, u.eepromLamp, u.absLamp})
         lamp->setLamp(Lamp::Unlit);
@@ -295,6 +296,8 @@ void CQuillmarkDlg::connectControls()
     for (Control c : {Control::ContentCount, Control::TruncateBits, Control::GaugeField, Control::CaptureSeconds,
                       Control::Description})
         edit(c);
+    for (Control c : {Control::CycleCount, Control::ErrorIndex})
+        edit(c);
 
     auto spin = [this](QToolButton* down, QToolButton* up, Control c) {
         connect(down, &QToolButton::clicked, this, [this, c] { toBench([c](Bench& b) { b.onSpin(c, -1); }); });
@@ -303,6 +306,8 @@ void CQuillmarkDlg::connectControls()
     spin(u.contentCountSpinDown, u.contentCountSpinUp, Control::ContentCount);
     spin(u.truncateBitsSpinDown, u.truncateBitsSpinUp, Control::TruncateBits);
     spin(u.gaugeFieldSpinDown, u.gaugeFieldSpinUp, Control::GaugeField);
+    // Up browses towards the last error, down towards the first.
+    spin(u.errorIndexSpinDown, u.errorIndexSpinUp, Control::ErrorIndex);
 
     auto command = [this](auto* sender, auto signal, Command cmd) {
         connect(sender, signal, this, [this, cmd] { toBench([cmd](Bench& b) { b.onCommand(cmd); }); });
@@ -313,6 +318,8 @@ void CQuillmarkDlg::connectControls()
     command(u.resetMultiTurnButton, &QAbstractButton::clicked, Command::ResetMultiTurn);
     command(u.powerControlButton, &QAbstractButton::clicked, Command::PowerControl);
     command(u.sincosTestButton, &QAbstractButton::clicked, Command::SincosTest);
+    command(u.absTestButton, &QAbstractButton::clicked, Command::AbsTest);
+    command(u.resolutionButton, &QAbstractButton::clicked, Command::Resolution);
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
     command(u.actionCalibration, &QAction::triggered, Command::EncoderCalibration);

@@ -1,5 +1,6 @@
 #include "bench/bench.h"
 
+#include "bench/accuracy.h"
 #include "bench/box_setup.h"
 #include "bench/capture.h"
 #include "bench/config_files.h"
@@ -7,6 +8,7 @@
 #include "bench/encoder_calibration.h"
 #include "bench/frame_display.h"
 #include "bench/reading.h"
+#include "bench/resolution.h"
 #include "bench/settings_editor.h"
 #include "bench/sincos_test.h"
 #include "common/bench_clock.h"
@@ -24,7 +26,9 @@ Bench::Bench(BenchState& state, BenchView& view)
       configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
       calibration_(std::make_unique<EncoderCalibration>(ctx_)),
       sincos_(std::make_unique<SinCosTest>(ctx_, *editor_, *display_)),
-      capture_(std::make_unique<Capture>(ctx_, *editor_))
+      capture_(std::make_unique<Capture>(ctx_, *editor_)),
+      accuracy_(std::make_unique<AccuracyTest>(ctx_, *editor_, *display_)),
+      resolution_(std::make_unique<ResolutionTest>(ctx_, *editor_))
 {
     timers_.own(kTimerCalibration, {[this] { return calibration_->running(); }, [this] { calibration_->tick(); }});
     timers_.own(kTimerSinCos, {[this] { return sincos_->running(); }, [this] { sincos_->tick(); }});
@@ -32,6 +36,7 @@ Bench::Bench(BenchState& state, BenchView& view)
     configuration_->setSinCosStart([this] { sincos_->startOrStop(); });
     timers_.own(kTimerCapture, {[this] { return capture_->capturing(); }, [this] { capture_->tick(); }});
     timers_.own(kTimerAutoSave, {[this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }});
+    timers_.own(kTimerAbsTest, {[this] { return accuracy_->running(); }, [this] { accuracy_->tick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -78,6 +83,8 @@ void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(cons
 
     view.setProgress(Control::AbsProgress, 0);
     view.setProgress(Control::ResolutionProgress, 0);
+    accuracy_->initialiseControls();
+    resolution_->initialiseControls();
 
     view.setEnabled(Control::PowerControl, true);
     configFiles_->loadAtStartUp();
@@ -130,6 +137,8 @@ void Bench::onCommand(Command command)
     case Command::EncoderCalibration: calibration_->open(); break;
     case Command::SincosTest: sincos_->startOrStop(); break;
     case Command::SaveFile: capture_->saveFile(); break;
+    case Command::AbsTest: accuracy_->absTest(); break;
+    case Command::Resolution: resolution_->run(); break;
     }
 }
 
@@ -166,6 +175,7 @@ void Bench::onSpin(Control edit, int direction)
     case Control::ContentCount: editor_->onCountSpin(direction); break;
     case Control::TruncateBits: editor_->onTruncateSpin(direction); break;
     case Control::GaugeField: display_->onGaugeFieldSpin(direction); break;
+    case Control::ErrorIndex: accuracy_->onErrorIndexSpin(direction); break;
     default: break;
     }
 }
@@ -261,6 +271,7 @@ void Bench::stopAll()
     // The capture ends and its file closes before the reads are cancelled,
     // so its worker does not start another transfer.
     capture_->onStopAll();
+    accuracy_->onStopAll();
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
     sincos_->onStopAll();

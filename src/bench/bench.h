@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class AccuracyTest;
 class BoxSetup;
 class Capture;
 class ConfigFiles;
@@ -19,6 +20,7 @@ class ConfigurationCommand;
 class EncoderCalibration;
 class FrameDisplay;
 class Reading;
+class ResolutionTest;
 class SettingsEditor;
 class SinCosTest;
 
@@ -96,5 +98,7 @@ private:
     std::unique_ptr<EncoderCalibration> calibration_;
     std::unique_ptr<SinCosTest> sincos_;
     std::unique_ptr<Capture> capture_;
+    std::unique_ptr<AccuracyTest> accuracy_;
+    std::unique_ptr<ResolutionTest> resolution_;
     std::atomic<bool> shutDown_{false};
 };

@@ -12,4 +12,6 @@ enum class Command {
     EncoderCalibration,  // "Encoder's calibration"
     SincosTest,
     SaveFile,
+    AbsTest,
+    Resolution,
 };

@@ -1,0 +1,313 @@
+#include "bench/accuracy.h"
+
+#include "bench/frame_display.h"
+#include "bench/guards.h"
+#include "bench/reading.h"
+#include "bench/settings_editor.h"
+#include "bench/timers.h"
+#include "common/bench_clock.h"
+#include "common/logging.h"
+#include "link/bounded_read.h"
+#include "measure/accuracy_sampler.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Slices of the sampler's waits: the end of the sampling window is noticed
+// within this much.
+constexpr double kSamplerSliceMs = 2;
+// How long a step waits beyond its fixed wait for a sender to finish.
+constexpr double kSenderSettleMs = 100;
+
+// The gauge shows one of the fields the frame is split into.
+bool gaugeFieldShown(const InterfaceSettings& s)
+{
+    return s.gaugeField >= 1 && s.gaugeField <= kMaxFields && static_cast<unsigned>(s.gaugeField) <= s.fieldCount;
+}
+
+}  // namespace
+
+void AccuracyTest::initialiseControls()
+{
+    ctx_.showEditText(Control::ErrorIndex, QStringLiteral("0"));
+}
+
+void AccuracyTest::absTest()
+{
+    BenchState& st = ctx_.state;
+    BenchView& view = ctx_.view;
+
+    if (!Guards(ctx_)
+             .powerOn(false)
+             .idle({Busy::Capture, Busy::Configuring, Busy::Reading, Busy::Resolution})
+             .configured()
+             .idle({Busy::ResetAngle, Busy::ResetTurns})
+             .notIncremental()
+             .refuseIf(ctx_.settings().modes.sinCosMode))
+        return;
+
+    if (!editor_.takeEdits())
+        return;
+    st.updateSettings([](InterfaceSettings& s) { s.computeFieldMasks(); });
+    const bool starting = !running();
+    if (starting && !gaugeFieldShown(ctx_.settings())) {
+        view.showMessage(kMsgSetGaugeField);
+        return;
+    }
+    display_.decodeFrame(st.lastRawFrame.load());
+
+    benchSleep(100);
+    requestDrainRead(st.link);
+    benchSleep(50);
+
+    sampling_ = false;
+    st.absTestActive = starting;
+    ctx_.flags().lower(Flag::PowerOnCmd);
+    display_.decodeFrame(0);
+    view.setGaugeValue(st.gaugeAngle.load());
+
+    if (starting) {
+        {
+            std::lock_guard lock(mutex_);
+            tracker_.start();
+        }
+        browser_.clear();
+        ctx_.showEditText(Control::ErrorIndex, QStringLiteral("0"));
+        view.setText(Control::ErrorAngle, QString());
+        view.startTimer(kTimerAbsTest, kTimerPeriodMs[kTimerAbsTest]);
+        view.setText(Control::AbsTest, QStringLiteral("abs test ....."));
+    } else {
+        view.killTimer(kTimerAbsTest);
+        view.setProgress(Control::AbsProgress, 0);
+        view.setText(Control::AbsTest, QStringLiteral("abs test"));
+        view.setEnabled(Control::ReadData, true);
+    }
+    view.setLamp(Control::AbsLamp, LampImage::Unlit);
+}
+
+void AccuracyTest::tick()
+{
+    BenchState& st = ctx_.state;
+    CommandFlags& f = ctx_.flags();
+
+    // The last step's sampler leaves after its current transfer.
+    sampling_ = false;
+    benchSleep(2);
+    f.raise(Flag::PowerOnCmd);
+    sendAndWait(30);
+    st.link.lastSendOk = false;
+    f.lower(Flag::PowerOnCmd);
+    benchSleep(30);
+    f.raise(Flag::StopCmd);
+    sendAndWait(30);
+    f.lower(Flag::StopCmd);
+    // Stop-all (a worker, a settings change) may have ended the test meanwhile.
+    if (!running())
+        return;
+
+    if (st.restartOnRead) {
+        endWithoutVerdict();
+        return;
+    }
+
+    benchSleep(20);
+    f.raise(Flag::AbsStepActive);
+    sendAndWait(120);
+    if (!running()) {
+        f.lower(Flag::AbsStepActive);
+        return;
+    }
+
+    const FrameLayout layout = frameLayoutOf(st.settingsSnapshot());
+    const std::int64_t windowEnd = benchclock::nowMicros() + std::llround(kAccuracySamplingMs * 1000.0);
+    sampling_ = true;
+    sampler_ = st.link.workers.start([this, layout, windowEnd] { runSampler(layout, windowEnd); });
+    benchSleep(kAccuracySamplingMs);
+
+    bool last = false;
+    int progress = 0;
+    {
+        std::lock_guard lock(mutex_);
+        last = tracker_.stepDone();
+        progress = tracker_.progress();
+    }
+    f.lower(Flag::AbsStepActive);
+    sampling_ = false;
+    if (!running())
+        return;
+    ctx_.view.setProgress(Control::AbsProgress, progress);
+    if (last)
+        giveVerdict();
+}
+
+void AccuracyTest::sendAndWait(double ms)
+{
+    const WorkerHandle sender = ctx_.box.send();
+    benchSleep(ms);
+    // A sender normally finishes well within the wait. On a loaded machine
+    // with a fast bench clock it may not even have started: the next packet
+    // of the step must not overtake it (a stop after the stream command
+    // would leave the sampler without data).
+    waitForWorker(sender, kSenderSettleMs);
+}
+
+void AccuracyTest::waitForWorker(WorkerHandle worker, double limitMs) const
+{
+    const std::int64_t deadline = benchclock::nowMicros() + std::llround(limitMs * 1000.0);
+    while (ctx_.link.workers.isRunning(worker) && benchclock::nowMicros() < deadline)
+        benchSleep(kSamplerSliceMs);
+}
+
+void AccuracyTest::endWithoutVerdict()
+{
+    BenchView& view = ctx_.view;
+    view.killTimer(kTimerAbsTest);
+    view.setProgress(Control::AbsProgress, 0);
+    ctx_.state.absTestActive = false;
+    view.setText(Control::AbsTest, QStringLiteral("abs test"));
+    view.setEnabled(Control::ReadData, true);
+    view.setLamp(Control::AbsLamp, LampImage::Unlit);
+}
+
+void AccuracyTest::giveVerdict()
+{
+    BenchState& st = ctx_.state;
+    BenchView& view = ctx_.view;
+
+    // The last sampler is finishing its transfer; its sample belongs to the
+    // test. It ends within its read wait.
+    waitForWorker(sampler_, kAccuracyRxOnlyReadWaitMs + kAccuracySamplingMs);
+
+    view.setProgress(Control::AbsProgress, 0);
+    view.killTimer(kTimerAbsTest);
+    AccuracyVerdict verdict;
+    std::vector<double> errors;
+    {
+        // From here on a late sample is not counted.
+        std::lock_guard lock(mutex_);
+        st.absTestActive = false;
+        verdict = tracker_.verdict();
+        errors = tracker_.errorAngles();
+        qCDebug(lcBench) << "abs test: travel" << tracker_.travel() << "errors" << tracker_.errorCount()
+                         << "dropped" << tracker_.droppedErrors();
+    }
+
+    switch (verdict) {
+    case AccuracyVerdict::NotTurning:
+        view.showMessage(kMsgTurnTheMotor);
+        view.setText(Control::AbsTest, QStringLiteral("abs test"));
+        return;
+    case AccuracyVerdict::Pass:
+        view.setLamp(Control::AbsLamp, LampImage::Passed);
+        view.setText(Control::AbsTest, QStringLiteral("abs test"));
+        break;
+    case AccuracyVerdict::Errors:
+        view.setLamp(Control::AbsLamp, LampImage::Lit);
+        view.setText(Control::AbsTest, QStringLiteral("abs error"));
+        break;
+    }
+    browser_.load(std::move(errors));
+    showErrorAngle(browser_.shown());
+    ctx_.showEditText(Control::ErrorIndex, QString::number(browser_.index()));
+}
+
+void AccuracyTest::showErrorAngle(std::optional<double> angle)
+{
+    if (angle)
+        ctx_.view.setText(Control::ErrorAngle, QString::number(*angle, 'f', 3));
+}
+
+void AccuracyTest::onErrorIndexSpin(int direction)
+{
+    // The index as typed counts; the browser keeps it within the errors found.
+    const ParsedNumber typed = parseBoundedInteger(ctx_.state.typed.text(Control::ErrorIndex), 0, kAccuracyMaxErrors);
+    if (!typed.value) {
+        ctx_.view.showMessage(typed.error);
+        return;
+    }
+    const int index = static_cast<int>(*typed.value);
+    const std::optional<double> angle =
+        direction > 0 ? browser_.stepTowardsLast(index) : browser_.stepTowardsFirst(index);
+    if (!angle)
+        return;
+    showErrorAngle(angle);
+    ctx_.showEditText(Control::ErrorIndex, QString::number(browser_.index()));
+}
+
+void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndMicros)
+{
+    BenchState& st = ctx_.state;
+    BoxLink& link = st.link;
+
+    std::vector<std::uint8_t> buffer(kAccuracyTransferBytes);
+    std::int64_t previousValue = 0;
+    const double waitMs = layout.modes.rxOnlyMode ? kAccuracyRxOnlyReadWaitMs : kAccuracyReadWaitMs;
+    const auto testRuns = [&] { return st.absTestActive.load(); };
+    const auto inWindow = [&] { return sampling_.load() && benchclock::nowMicros() < windowEndMicros; };
+
+    for (bool first = true; first ? sampling_.load() : inWindow(); first = false) {
+        if (link.removalSeen || !link.inEndpoint.present()) {
+            ctx_.stopAll();
+            return;
+        }
+        // The box streams for the whole step, so the step's first transfer
+        // must come within the wait: one that does not means the box has
+        // stopped. Later transfers end with the sampling window and are
+        // cancelled there, not counted as a silent box.
+        BoundedRead request;
+        request.length = kAccuracyTransferBytes;
+        request.limitMs = waitMs;
+        request.sliceMs = kSamplerSliceMs;
+        request.keepWaiting = first ? std::function<bool()>(testRuns) : std::function<bool()>(inWindow);
+        link.sendLock.acquire();
+        const ReadOutcome r = readBounded(link, buffer.data(), request);
+        link.sendLock.release();
+
+        switch (r.status) {
+        case ReadStatus::Ok:
+            break;
+        case ReadStatus::Failed:
+            continue;
+        case ReadStatus::TimedOut:
+        case ReadStatus::NoEndpoint:
+            // Stop-all also shows the decode of 0 on the gauge.
+            ctx_.stopAll();
+            return;
+        case ReadStatus::Stopped:
+        case ReadStatus::Cancelled:
+            return;
+        }
+        if (!testRuns())
+            continue;
+
+        std::array<std::int64_t, kMaxFields> fields{};
+        for (int k = 0; k < kMaxFields; ++k)
+            fields[static_cast<std::size_t>(k)] = st.fieldValue[static_cast<std::size_t>(k)].load();
+        const AccuracyPick pick =
+            pickAccuracySample({buffer.data(), static_cast<std::size_t>(r.bytes)}, layout, previousValue, fields);
+        if (pick.lastValue) {
+            st.lastRawFrame = *pick.lastValue;
+            display_.decodeFrame(*pick.lastValue);
+            ctx_.view.setGaugeValue(st.gaugeAngle.load());
+        }
+        if (pick.kind == AccuracyPickKind::CrcMismatch) {
+            // The test ends here; the user starts it again once the encoder
+            // is configured again.
+            ctx_.stopAll();
+            ctx_.view.showMessage(kMsgSpiCrcError);
+            return;
+        }
+        if (pick.kind == AccuracyPickKind::Sample) {
+            previousValue = pick.value;
+            std::lock_guard lock(mutex_);
+            if (!testRuns())
+                continue;
+            const double before = tracker_.previousAngle();
+            if (tracker_.addSample(pick.angle).error)
+                qCDebug(lcBench) << "abs test: jump from" << before << "to" << pick.angle << "at step"
+                                 << tracker_.stepsDone() + 1;
+        }
+    }
+}

@@ -1,0 +1,134 @@
+#include "bench/resolution.h"
+
+#include "bench/guards.h"
+#include "bench/settings_editor.h"
+#include "common/bench_clock.h"
+#include "common/logging.h"
+#include "link/bounded_read.h"
+#include "measure/resolution_scan.h"
+
+#include <vector>
+
+void ResolutionTest::initialiseControls()
+{
+    ctx_.showEditText(Control::CycleCount, QStringLiteral("100000"));
+}
+
+void ResolutionTest::run()
+{
+    BenchState& st = ctx_.state;
+    BenchView& view = ctx_.view;
+    CommandFlags& f = ctx_.flags();
+
+    if (!editor_.takeEdits())
+        return;
+    if (!Guards(ctx_)
+             .powerOn(false)
+             .idle({Busy::Capture, Busy::AbsTest, Busy::Reading, Busy::Configuring, Busy::PoweringOn})
+             .configured()
+             .idle({Busy::SinCos, Busy::ResetAngle, Busy::ResetTurns}))
+        return;
+
+    const ParsedNumber cycles = parseBoundedInteger(st.typed.text(Control::CycleCount), 0, 1000000);
+    if (!cycles.value) {
+        view.showMessage(cycles.error);
+        return;
+    }
+    const std::optional<int> bytes = resolutionTransferBytes(static_cast<int>(*cycles.value));
+    if (!bytes) {
+        view.showMessage(kMsgCycleCountTooSmall);
+        return;
+    }
+    const InterfaceSettings& s = ctx_.settings();
+    const Job job{*bytes, s.modes, s.frameBits, s.truncateBits};
+
+    ctx_.box.stop(100);
+    f.raise(Flag::ResolutionActive);
+    ctx_.box.send();
+    benchSleep(100);
+    view.setProgress(Control::ResolutionProgress, 0);
+    f.lower(Flag::ResolutionActive);
+    view.setText(Control::ResolutionResult, QStringLiteral("0"));
+
+    f.raise(Flag::ResolutionActive);
+    view.setEnabled(Control::CycleCount, false);
+    if (st.drainArmed) {
+        requestDrainRead(st.link);
+        benchSleep(100);
+    }
+    const WorkerHandle sender = ctx_.box.send();
+    benchSleep(10);
+    if (!sender || !st.link.workers.start([this, job] { runWorker(job); })) {
+        // Only while the window closes: nothing is left running.
+        f.lower(Flag::ResolutionActive);
+        view.setEnabled(Control::CycleCount, true);
+        return;
+    }
+    view.setEnabled(Control::Resolution, false);
+    st.drainArmed = true;
+}
+
+void ResolutionTest::runWorker(const Job& job)
+{
+    BenchState& st = ctx_.state;
+    BoxLink& link = st.link;
+    BenchView& view = ctx_.view;
+    CommandFlags& f = ctx_.flags();
+    const auto active = [&f] { return f.isUp(Flag::ResolutionActive); };
+
+    int shown = 0;
+    const auto post = [&](int progress) {
+        if (progress != shown) {
+            shown = progress;
+            view.setProgress(Control::ResolutionProgress, progress);
+        }
+    };
+
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(job.bytes));
+    ReadOutcome r;
+    for (;;) {
+        if (!active())
+            return;
+        if (link.removalSeen) {
+            ctx_.stopAll();
+            return;
+        }
+        post(1);
+        // The transfer starts after any packet still on its way out; the
+        // lock stays free during the long wait, so later commands can send.
+        link.sendLock.acquire();
+        link.sendLock.release();
+        BoundedRead request;
+        request.length = job.bytes;
+        request.limitMs = kResolutionWaitRoundMs;
+        request.keepWaiting = active;
+        r = readBounded(link, buffer.data(), request);
+        if (link.removalSeen) {
+            ctx_.stopAll();
+            return;
+        }
+        if (r.ok())
+            break;
+        if (r.status == ReadStatus::TimedOut)
+            continue;
+        if (r.status == ReadStatus::Failed || r.status == ReadStatus::NoEndpoint) {
+            ctx_.stopAll();
+            return;
+        }
+        return;  // stopped: no result
+    }
+
+    const ResolutionScan scan =
+        scanResolution({buffer.data(), static_cast<std::size_t>(r.bytes)}, job.modes, job.frameBits, post);
+    if (scan.lastValue)
+        st.lastRawFrame = *scan.lastValue;
+    post(0);
+    if (!active())
+        return;
+    const std::int32_t result = resolutionResult(scan, job.truncateBits);
+    qCDebug(lcBench) << "resolution: records" << scan.records << "min" << scan.minimum << "max" << scan.maximum;
+    view.setText(Control::ResolutionResult, resolutionResultText(result));
+    f.lower(Flag::ResolutionActive);
+    view.setEnabled(Control::Resolution, true);
+    view.setEnabled(Control::CycleCount, true);
+}

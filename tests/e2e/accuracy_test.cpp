@@ -1,0 +1,290 @@
+// "Abs test" on the simulated encoder: full 680-step runs on a sped-up bench
+// clock, the error browser, the guards and the ways a test ends early.
+#include "bench/accuracy.h"
+#include "bench/reading.h"
+#include "bench/timers.h"
+#include "common/bench_clock.h"
+#include "support/bench/sim_bench.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+// Bench clock speed of the full runs: 204 s of steps in about 41 s. A stall
+// of the machine is stretched by this factor on the encoder's shaft, and
+// samples more than 5 degrees apart read as a jump, so faster runs fail on
+// a loaded machine. Set QUILLMARK_ABS_SPEED to time a run at another speed
+// (1 = real time).
+double runSpeed()
+{
+    if (const char* s = std::getenv("QUILLMARK_ABS_SPEED"))
+        if (const double v = std::atof(s); v > 0)
+            return v;
+    return 5.0;
+}
+
+constexpr int kTurn = 1 << 17;  // the encoder's counts per turn
+
+bool waitFor(const std::function<bool()>& done, double benchMs = 3000)
+{
+    for (double t = 0; t < benchMs; t += 5) {
+        if (done())
+            return true;
+        benchSleep(5);
+    }
+    return done();
+}
+
+// The motor of the timed runs. At exactly 1 rpm two samples 333 ms apart
+// (a step whose second transfer came too late, the stream's own timing)
+// are 2 degrees apart, and the wrap from 360 to 0 then reads as a jump of
+// 358 - a little under the limit. A motor a tenth slower keeps the wrap
+// clear of it as a real 1 rpm motor with some tolerance would.
+constexpr double kMotorRpm = 0.9;
+
+// A 17-bit BISS encoder with 15 turn bits and 2 status bits, its single-turn
+// field on the gauge, configured.
+void setUp(SimBench& b, const QString& protocol = "BISS", double rpm = kMotorRpm)
+{
+    EncoderModel& e = b.box->encoder();
+    e.setResolution(17, 15, 2);
+    e.setSpeedRpm(rpm);
+    b.chooseProtocol(protocol);
+    b.type(Control::FieldWidth1, "15");
+    b.type(Control::FieldWidth2, "17");
+    b.type(Control::FieldWidth3, "2");
+    b.type(Control::ContentCount, "3");
+    b.type(Control::GaugeField, "2");
+    ASSERT_TRUE(b.configure());
+    b.clearPackets();
+    b.view.clearMessages();
+}
+
+// Puts the shaft at `degrees` now.
+std::int64_t placeShaft(SimBench& b, double degrees)
+{
+    b.box->encoder().setPositionCounts(std::llround(degrees / 360.0 * kTurn));
+    return benchclock::nowMicros();
+}
+
+// Timer 0 as the window runs it: a tick every 300 bench ms from `start`
+// while the timer runs. Returns the number of ticks.
+int runSteps(SimBench& b, std::int64_t start, const std::function<void(int)>& afterTick = {})
+{
+    int n = 0;
+    while (b.view.timerRunning(kTimerAbsTest) && n < kAccuracySteps + 5) {
+        ++n;
+        const double late = static_cast<double>(start + n * 300000 - benchclock::nowMicros()) / 1000.0;
+        if (late > 0)
+            benchSleep(late);
+        b.bench->onTimer(kTimerAbsTest);
+        if (afterTick)
+            afterTick(n);
+    }
+    return n;
+}
+
+void press(SimBench& b)
+{
+    b.bench->onCommand(Command::AbsTest);
+}
+
+// Ticks until the test has ended, at most `ticks` times.
+void tickUntilEnded(SimBench& b, int ticks = 4)
+{
+    for (int i = 0; i < ticks && b.state.absTestActive.load(); ++i)
+        b.bench->onTimer(kTimerAbsTest);
+}
+
+}  // namespace
+
+TEST(AbsTest, MotorAtOneRpmWithoutJumpsPasses)
+{
+    SimBench b;
+    setUp(b);
+    benchclock::setSpeed(runSpeed());
+    const std::int64_t start = placeShaft(b, 11.7);
+    press(b);
+    ASSERT_EQ(b.view.text(Control::AbsTest), "abs test .....");
+    ASSERT_EQ(b.view.timerPeriod(kTimerAbsTest), 300);
+
+    int halfway = -1;
+    const int ticks = runSteps(b, start, [&](int n) {
+        if (n == kAccuracySteps / 2)
+            halfway = b.view.progress(Control::AbsProgress);
+    });
+    EXPECT_EQ(ticks, kAccuracySteps);
+    EXPECT_EQ(halfway, 30);
+    EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Passed);
+    EXPECT_EQ(b.view.text(Control::AbsTest), "abs test");
+    EXPECT_EQ(b.view.text(Control::ErrorIndex), "0");
+    EXPECT_EQ(b.view.text(Control::ErrorAngle), "");
+    EXPECT_EQ(b.view.progress(Control::AbsProgress), 0);
+    EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
+    EXPECT_FALSE(b.state.absTestActive.load());
+
+    // Every step: power on, stop, stream. Each packet waits for the one
+    // before it, within a bound: on a heavily loaded machine a sender thread
+    // may start later than that, so only the first step's order is exact.
+    const auto log = b.packetLog();
+    ASSERT_EQ(log.size(), 3u * kAccuracySteps);
+    EXPECT_EQ((std::vector<std::string>(log.begin(), log.begin() + 3)), (std::vector<std::string>{"4A", "6A", "7A"}));
+    for (const char* code : {"4A", "6A", "7A"})
+        EXPECT_EQ(std::count(log.begin(), log.end(), code), kAccuracySteps) << code;
+}
+
+TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)
+{
+    SimBench b;
+    setUp(b);
+    benchclock::setSpeed(runSpeed());
+    const std::int64_t start = placeShaft(b, 11.7);
+    const AngleJump jumps[] = {{100.0, 27.0}, {250.0, -45.0}};
+    for (const AngleJump& j : jumps)
+        b.box->encoder().addAngleJump(j);
+    press(b);
+    runSteps(b, start);
+
+    ASSERT_EQ(b.box->encoder().firedJumpsUntil(benchclock::nowMicros()).size(), 2u);
+    EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Lit);
+    EXPECT_EQ(b.view.text(Control::AbsTest), "abs error");
+    ASSERT_EQ(b.view.text(Control::ErrorIndex), "2");
+    EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
+
+    // Each error is the last sample before the jump: within one step's
+    // travel (under 1.8 degrees) below the jump's angle.
+    auto shownAngle = [&] { return b.view.text(Control::ErrorAngle).toDouble(); };
+    auto nearJump = [](double shown, double at) { return shown <= at && shown > at - 2.0; };
+    EXPECT_TRUE(nearJump(shownAngle(), 250.0)) << shownAngle();
+    const QString second = b.view.text(Control::ErrorAngle);
+
+    // Down browses towards the first error and stays there; up back to the last.
+    struct Step {
+        QString typed;  // empty: the index as shown
+        int direction;
+        QString index;
+    };
+    const Step steps[] = {{"", -1, "1"}, {"", -1, "1"}, {"", +1, "2"}, {"", +1, "2"},
+                          {"7", -1, "1"}, {"0", +1, "2"}, {"0", -1, "1"}};
+    for (const Step& s : steps) {
+        if (!s.typed.isEmpty())
+            b.type(Control::ErrorIndex, s.typed);
+        b.bench->onSpin(Control::ErrorIndex, s.direction);
+        ASSERT_EQ(b.view.text(Control::ErrorIndex), s.index) << s.typed.toStdString() << " " << s.direction;
+        if (s.index == "1")
+            EXPECT_TRUE(nearJump(shownAngle(), 100.0)) << shownAngle();
+        else
+            EXPECT_EQ(b.view.text(Control::ErrorAngle), second);
+    }
+    b.type(Control::ErrorIndex, "x");
+    b.bench->onSpin(Control::ErrorIndex, +1);
+    EXPECT_EQ(b.view.messages(), QStringList{kMsgNotInteger});
+}
+
+TEST(AbsTest, StandingEncoderAsksForTheMotor)
+{
+    SimBench b;
+    setUp(b, "BISS", 0.0);
+    // Nothing here depends on the steps' timing: run as fast as the box allows.
+    benchclock::setSpeed(2 * runSpeed());
+    const std::int64_t start = placeShaft(b, 90.0);
+    press(b);
+    EXPECT_EQ(runSteps(b, start), kAccuracySteps);
+    EXPECT_EQ(b.view.messages(), QStringList{kMsgTurnTheMotor});
+    EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Unlit);
+    EXPECT_EQ(b.view.text(Control::AbsTest), "abs test");
+    // The standing shaft was read at every step.
+    EXPECT_EQ(b.view.text(Control::FieldValue2), QString::number(kTurn / 4));
+}
+
+TEST(AbsTest, GuardsRefuseToStart)
+{
+    struct Case {
+        const char* name;
+        std::function<void(SimBench&)> arrange;
+        QString message;  // empty: refused silently
+    };
+    const std::vector<Case> cases = {
+        {"not configured", [](SimBench& b) { b.bench->stopAll(); }, kMsgSetConfiguration},
+        {"TTL", [](SimBench& b) { setUp(b, "TTL"); }, kMsgUnsupportedTtl},
+        {"no gauge field", [](SimBench& b) { b.type(Control::GaugeField, "0"); }, kMsgSetGaugeField},
+        {"gauge field beyond the fields", [](SimBench& b) { b.type(Control::GaugeField, "4"); }, kMsgSetGaugeField},
+        {"reading", [](SimBench& b) { b.bench->onCommand(Command::ReadData); }, {}},
+        {"power off", [](SimBench& b) { b.bench->onCommand(Command::PowerControl); }, {}},
+    };
+    for (const Case& c : cases) {
+        SimBench b;
+        setUp(b);
+        c.arrange(b);
+        b.settle();
+        b.view.clearMessages();
+        b.clearPackets();
+        press(b);
+        EXPECT_FALSE(b.state.absTestActive.load()) << c.name;
+        EXPECT_FALSE(b.view.timerRunning(kTimerAbsTest)) << c.name;
+        EXPECT_EQ(b.view.messages(), c.message.isEmpty() ? QStringList{} : QStringList{c.message}) << c.name;
+        EXPECT_TRUE(b.packetLog().empty()) << c.name;
+    }
+}
+
+TEST(AbsTest, EndsWithoutAVerdict)
+{
+    struct Case {
+        const char* name;
+        std::function<void(SimBench&)> end;  // runs after a few steps
+        QString caption;  // "Abs test": stop-all, which leaves the progress bar as it was
+        QStringList messages;
+    };
+    const std::vector<Case> cases = {
+        {"pressed again", [](SimBench& b) { press(b); }, "abs test", {}},
+        {"the row's check box",
+         [](SimBench& b) {
+             b.bench->onToggled(Control::AbsRowCheck, true);
+             b.bench->onTimer(kTimerAbsTest);
+         },
+         "abs test", {}},
+        {"the box stops streaming",
+         [](SimBench& b) {
+             b.box->setNoAnswer(true);
+             tickUntilEnded(b);
+         },
+         "Abs test", {}},
+        {"SPI CRC error",
+         [](SimBench& b) {
+             b.box->injectCrcErrors(-1);
+             tickUntilEnded(b);
+         },
+         "Abs test", {kMsgSpiCrcError}},
+    };
+    for (const Case& c : cases) {
+        SimBench b;
+        setUp(b, "SPI_CRC");
+        benchclock::setSpeed(runSpeed());
+        press(b);
+        for (int i = 0; i < 12; ++i)
+            b.bench->onTimer(kTimerAbsTest);
+        ASSERT_TRUE(b.state.absTestActive.load()) << c.name;
+        c.end(b);
+        b.settle();
+        EXPECT_FALSE(b.state.absTestActive.load()) << c.name;
+        EXPECT_FALSE(b.view.timerRunning(kTimerAbsTest)) << c.name;
+        EXPECT_EQ(b.view.text(Control::AbsTest), c.caption) << c.name;
+        EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Unlit) << c.name;
+        if (c.caption == "abs test") {
+            EXPECT_EQ(b.view.progress(Control::AbsProgress), 0) << c.name;
+        }
+        EXPECT_EQ(b.view.messages(), c.messages) << c.name;
+        EXPECT_TRUE(waitFor([&] { return b.state.link.workers.runningCount() == 0; })) << c.name;
+        // Nothing holds SendLock, and a later tick does nothing.
+        EXPECT_TRUE(b.state.link.sendLock.isFree()) << c.name;
+        b.clearPackets();
+        b.bench->onTimer(kTimerAbsTest);
+        b.settle();
+        EXPECT_TRUE(b.packetLog().empty()) << c.name;
+    }
+}

@@ -1,0 +1,124 @@
+// "Resolution" on the simulated encoder: one long transfer while the shaft
+// turns, the span in lsb, and how the worker ends when the box does not send.
+#include "bench/resolution.h"
+#include "common/bench_clock.h"
+#include "support/bench/sim_bench.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, double benchMs)
+{
+    for (double t = 0; t < benchMs; t += 10) {
+        if (done())
+            return true;
+        benchSleep(10);
+    }
+    return done();
+}
+
+// A single-turn BISS encoder of 17 bits above 2 status bits, configured.
+void setUp(SimBench& b, double rpm)
+{
+    EncoderModel& e = b.box->encoder();
+    e.setResolution(17, 0, 2);
+    e.setStatus(1);
+    e.setSpeedRpm(rpm);
+    b.chooseProtocol("BISS");
+    for (int k = 1; k <= 10; ++k)
+        b.type(fieldWidthControl(k), k == 1 ? "17" : k == 2 ? "2" : "0");
+    b.type(Control::ContentCount, "2");
+    b.type(Control::TruncateBits, "2");
+    ASSERT_TRUE(b.configure());
+    b.clearPackets();
+    b.view.clearMessages();
+}
+
+bool workerDone(const SimBench& b)
+{
+    return b.state.link.workers.runningCount() == 0;
+}
+
+}  // namespace
+
+TEST(Resolution, SeventeenBitEncoderOverAFullTurn)
+{
+    SimBench b;
+    // 0.99 counts per 125-us record: every position of a full turn is read
+    // within the 819200-byte transfer (about 17 s of records).
+    setUp(b, 0.99 / 125e-6 / (1 << 17) * 60.0);
+    benchclock::setSpeed(20);
+    b.type(Control::CycleCount, "800000");
+    b.bench->onCommand(Command::Resolution);
+    EXPECT_FALSE(b.view.isEnabled(Control::Resolution));
+    EXPECT_FALSE(b.view.isEnabled(Control::CycleCount));
+    EXPECT_EQ(b.view.text(Control::ResolutionResult), "0");
+    ASSERT_TRUE(waitFor([&] { return b.view.isEnabled(Control::Resolution); }, 40000));
+
+    EXPECT_EQ(b.view.text(Control::ResolutionResult), "131071");
+    EXPECT_EQ(b.view.progress(Control::ResolutionProgress), 0);
+    EXPECT_TRUE(b.view.isEnabled(Control::CycleCount));
+    EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
+    EXPECT_TRUE(b.view.messages().isEmpty());
+    EXPECT_EQ(b.packetLog(), (std::vector<std::string>{"6A", "7A", "7A"}));
+}
+
+TEST(Resolution, RefusesACycleCountBelowTheTable)
+{
+    struct Case {
+        QString cycles;
+        QString message;
+    };
+    const Case cases[] = {{"9999", kMsgCycleCountTooSmall}, {"1000001", kMsgRangeTemplate.arg(0).arg(1000000)},
+                          {"many", kMsgNotInteger}};
+    SimBench b;
+    setUp(b, 1.0);
+    for (const Case& c : cases) {
+        b.view.clearMessages();
+        b.type(Control::CycleCount, c.cycles);
+        b.bench->onCommand(Command::Resolution);
+        EXPECT_EQ(b.view.messages(), QStringList{c.message}) << c.cycles.toStdString();
+        EXPECT_TRUE(b.packetLog().empty()) << c.cycles.toStdString();
+        EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+    }
+}
+
+TEST(Resolution, SilentBoxKeepsTheLockFreeUntilStopAll)
+{
+    SimBench b;
+    setUp(b, 1.0);
+    b.box->setNoAnswer(true);
+    b.bench->onCommand(Command::Resolution);
+    ASSERT_FALSE(b.view.isEnabled(Control::Resolution));
+    benchSleep(200);
+    EXPECT_EQ(b.view.progress(Control::ResolutionProgress), 1);
+    // The worker waits without SendLock: a packet goes out meanwhile.
+    b.clearPackets();
+    b.state.link.flags.raise(Flag::StopCmd);
+    requestSend(b.state.link, b.state.packetParams());
+    b.state.link.flags.lower(Flag::StopCmd);
+    EXPECT_TRUE(b.box->waitForPackets(1, 100));
+
+    b.bench->stopAll();
+    EXPECT_TRUE(waitFor([&] { return workerDone(b); }, 200));
+    EXPECT_EQ(b.view.text(Control::ResolutionResult), "0");
+    EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+}
+
+TEST(Resolution, UnpluggedBoxEndsTheTestWithStopAll)
+{
+    SimBench b;
+    setUp(b, 1.0);
+    b.box->setNoAnswer(true);
+    b.bench->onCommand(Command::Resolution);
+    benchSleep(100);
+    ASSERT_TRUE(b.bus->unplug(b.box));
+    EXPECT_TRUE(waitFor([&] { return workerDone(b); }, 500));
+    EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
+    EXPECT_FALSE(b.state.configApplied.load());
+    EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+    EXPECT_TRUE(b.state.link.sendLock.isFree());
+}
