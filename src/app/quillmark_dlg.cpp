@@ -264,7 +264,7 @@ void CQuillmarkDlg::connectControls()
         edit(fieldLabelControl(k));
     }
     for (Control c : {Control::ContentCount, Control::TruncateBits, Control::GaugeField, Control::CaptureSeconds,
-                      Control::Description})
+                      Control::Description, Control::EepromValue})
         edit(c);
 
     auto spin = [this](QToolButton* down, QToolButton* up, Control c) {
@@ -285,6 +285,7 @@ void CQuillmarkDlg::connectControls()
     command(u.powerControlButton, &QAbstractButton::clicked, Command::PowerControl);
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
+    command(u.writeEepromButton, &QAbstractButton::clicked, Command::WriteEeprom);
 
     auto toggle = [this](QAbstractButton* w, Control c) {
         connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });

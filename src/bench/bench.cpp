@@ -3,6 +3,7 @@
 #include "bench/box_setup.h"
 #include "bench/config_files.h"
 #include "bench/configuration.h"
+#include "bench/eeprom_write.h"
 #include "bench/frame_display.h"
 #include "bench/reading.h"
 #include "bench/settings_editor.h"
@@ -18,8 +19,11 @@ Bench::Bench(BenchState& state, BenchView& view)
       setup_(std::make_unique<BoxSetup>(ctx_, *editor_, *display_)),
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
-      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory()))
+      configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
+      eeprom_(std::make_unique<EepromWrite>(ctx_))
 {
+    timers_.own(kTimerEeprom, {[this] { return eeprom_->running(); }, [this] { eeprom_->tick(); }});
+
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -60,6 +64,7 @@ void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(cons
     view.setChecked(Control::TimedCapture, true);
     view.setLamp(Control::CaptureLamp, LampImage::Unlit);
     view.setLamp(Control::EepromLamp, LampImage::Unlit);
+    ctx_.showEditText(Control::EepromValue, QStringLiteral("0"));
 
     view.setButtonColours(Control::PowerControl, kColourPressed, kColourApplied);
     view.setButtonColours(Control::ClickingSetting, kColourPressed, kColourNotApplied);
@@ -115,6 +120,7 @@ void Bench::onCommand(Command command)
     case Command::PowerControl: setup_->powerControl(); break;
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
+    case Command::WriteEeprom: eeprom_->press(); break;
     }
 }
 
@@ -188,6 +194,7 @@ void Bench::stopAll()
 
     const bool sincosWasRunning = f.isUp(Flag::SincosActive);
     const bool captureWasRunning = f.isUp(Flag::SaveActive);
+    eeprom_->reset();
 
     // The calibration engine lowers its own five flags (Cal0D, CalDash,
     // CalI, CalP, CalInfo2); every other flag drops here.

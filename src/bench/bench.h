@@ -14,6 +14,7 @@
 class BoxSetup;
 class ConfigFiles;
 class ConfigurationCommand;
+class EepromWrite;
 class FrameDisplay;
 class Reading;
 class SettingsEditor;
@@ -72,5 +73,6 @@ private:
     std::unique_ptr<ConfigurationCommand> configuration_;
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
+    std::unique_ptr<EepromWrite> eeprom_;
     std::atomic<bool> shutDown_{false};
 };

@@ -26,6 +26,7 @@ struct BenchState {
     std::atomic<bool> configApplied{false};
     std::atomic<bool> drainArmed{false};
     std::atomic<bool> absTestActive{false};
+    std::atomic<bool> eepromRunning{false};  // the EEPROM write sequence runs (timer 6)
     int fileCounter = 0;  // default names of the file dialogs
 
     // What the user typed and ticked, as the bench last took it (bench thread).

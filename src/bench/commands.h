@@ -9,4 +9,5 @@ enum class Command {
     PowerControl,
     SaveConfigFile,
     LoadConfigFile,
+    WriteEeprom,
 };
