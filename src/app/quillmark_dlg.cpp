@@ -4,6 +4,7 @@
 #include "bench/bench_state.h"
 #include "app/global_hot_key.h"
 #include "app/about_dialog.h"
+#include "app/force_dialog.h"
 #include "app/quillmark_app.h"
 #include "app/window_dialogs.h"
 #include "interface/protocol_table.h"
@@ -93,6 +94,19 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     state_ = std::make_unique<BenchState>();
     bench_ = std::make_unique<Bench>(*state_, *this);
     connectControls();
+
+    dialogs_->registerDialog(DialogKind::Force, [this](QWidget* parent) {
+        auto* d = new ForceDialog(parent);
+        auto input = [this](ForceInput in, const QString& text = {}) {
+            toBench([in, text](Bench& b) { b.onForce(in, text); });
+        };
+        connect(d, &ForceDialog::entered, this, [input] { input(ForceInput::Enter); });
+        connect(d, &ForceDialog::nameEdited, this, [input](const QString& t) { input(ForceInput::NameEdited, t); });
+        connect(d, &ForceDialog::startStopClicked, this, [input] { input(ForceInput::StartStop); });
+        connect(d, &ForceDialog::liveTick, this, [input] { input(ForceInput::LiveTick); });
+        connect(d, &ForceDialog::closing, this, [input] { input(ForceInput::Close); });
+        return d;
+    });
 
     // Device changes arrive on a backend thread; handle them on ours.
     bench_->startUp(std::move(backend), [this](const DeviceChangeEvent& e) {
@@ -286,6 +300,7 @@ void CQuillmarkDlg::connectControls()
     command(u.actionLoadConfig, &QAction::triggered, Command::LoadConfigFile);
     command(u.actionSaveConfig, &QAction::triggered, Command::SaveConfigFile);
     command(u.writeEepromButton, &QAbstractButton::clicked, Command::WriteEeprom);
+    command(u.actionForce, &QAction::triggered, Command::ForceTest);
 
     auto toggle = [this](QAbstractButton* w, Control c) {
         connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });

@@ -10,12 +10,15 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
+
+class ForceDialogView;
 
 class WindowDialogs : public DialogHost {
 public:
     using Factory = std::function<QWidget*(QWidget* parent)>;
 
-    explicit WindowDialogs(QWidget* mainWindow) : main_(mainWindow) {}
+    explicit WindowDialogs(QWidget* mainWindow);
     ~WindowDialogs() override;
 
     void registerDialog(DialogKind kind, Factory factory);
@@ -27,6 +30,7 @@ public:
     bool isDialogOpen(DialogKind kind) const override;
     void hideMainWindow() override;
     void showMainWindow() override;
+    ForceView& forceView() override;
 
     // Set once the window begins to close: nothing new is opened.
     void setClosing() { closing_ = true; }
@@ -42,4 +46,5 @@ private:
     std::array<QPointer<QWidget>, kKinds> open_;
     std::array<std::atomic<bool>, kKinds> isOpen_{};
     std::atomic<bool> closing_{false};
+    std::unique_ptr<ForceDialogView> forceView_;
 };

@@ -4,6 +4,7 @@
 #include "bench/config_files.h"
 #include "bench/configuration.h"
 #include "bench/eeprom_write.h"
+#include "bench/force_test.h"
 #include "bench/frame_display.h"
 #include "bench/reading.h"
 #include "bench/settings_editor.h"
@@ -20,10 +21,12 @@ Bench::Bench(BenchState& state, BenchView& view)
       configuration_(std::make_unique<ConfigurationCommand>(ctx_, *editor_, *display_)),
       reading_(std::make_unique<Reading>(ctx_, *editor_, *display_)),
       configFiles_(std::make_unique<ConfigFiles>(ctx_, *editor_, *display_, configDirectory())),
-      eeprom_(std::make_unique<EepromWrite>(ctx_))
+      eeprom_(std::make_unique<EepromWrite>(ctx_)),
+      force_(std::make_unique<ForceTest>(ctx_, *editor_, [this] { return reading_->startReader(); }))
 {
+    reading_->setForceSink(force_.get());
     timers_.own(kTimerEeprom, {[this] { return eeprom_->running(); }, [this] { eeprom_->tick(); }});
-
+    timers_.own(kTimerForce, {[this] { return force_->timerRunning(); }, [this] { force_->tick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -121,6 +124,7 @@ void Bench::onCommand(Command command)
     case Command::SaveConfigFile: configFiles_->save(); break;
     case Command::LoadConfigFile: configFiles_->load(); break;
     case Command::WriteEeprom: eeprom_->press(); break;
+    case Command::ForceTest: force_->press(); break;
     }
 }
 
@@ -171,6 +175,11 @@ void Bench::onMenuItem(Control item)
     }
 }
 
+void Bench::onForce(ForceInput input, const QString& text)
+{
+    force_->onInput(input, text);
+}
+
 void Bench::onDeviceChange(const DeviceChangeEvent& event)
 {
     setup_->onDeviceChange(event);
@@ -195,6 +204,7 @@ void Bench::stopAll()
     const bool sincosWasRunning = f.isUp(Flag::SincosActive);
     const bool captureWasRunning = f.isUp(Flag::SaveActive);
     eeprom_->reset();
+    force_->reset();
 
     // The calibration engine lowers its own five flags (Cal0D, CalDash,
     // CalI, CalP, CalInfo2); every other flag drops here.

@@ -4,6 +4,7 @@
 // it never touches a widget and speaks to the screen only through the view.
 #include "bench/bench_context.h"
 #include "bench/commands.h"
+#include "bench/force_view.h"
 #include "bench/timers.h"
 #include "interface/interface_settings.h"
 
@@ -15,6 +16,7 @@ class BoxSetup;
 class ConfigFiles;
 class ConfigurationCommand;
 class EepromWrite;
+class ForceTest;
 class FrameDisplay;
 class Reading;
 class SettingsEditor;
@@ -55,6 +57,9 @@ public:
     // A clock or code item of the menus.
     void onMenuItem(Control item);
 
+    // Input of the force dialog (the name's text with NameEdited).
+    void onForce(ForceInput input, const QString& text = {});
+
     void onTimer(int id);
     void onDeviceChange(const DeviceChangeEvent& event);
     // Returns the bench to idle. Callable from any thread.
@@ -74,5 +79,6 @@ private:
     std::unique_ptr<Reading> reading_;
     std::unique_ptr<ConfigFiles> configFiles_;
     std::unique_ptr<EepromWrite> eeprom_;
+    std::unique_ptr<ForceTest> force_;
     std::atomic<bool> shutDown_{false};
 };

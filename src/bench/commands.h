@@ -10,4 +10,5 @@ enum class Command {
     SaveConfigFile,
     LoadConfigFile,
     WriteEeprom,
+    ForceTest,
 };

@@ -6,6 +6,8 @@
 // with fakes. Dialogs are deleted when they close.
 enum class DialogKind { CalibrationAccess, Calibration, SinCos, Force };
 
+class ForceView;
+
 class DialogHost {
 public:
     virtual ~DialogHost() = default;
@@ -19,4 +21,7 @@ public:
 
     virtual void hideMainWindow() = 0;
     virtual void showMainWindow() = 0;
+
+    // The force dialog's view; its calls do nothing while no dialog is open.
+    virtual ForceView& forceView() = 0;
 };

@@ -3,12 +3,42 @@
 // and timer calls, and answers file dialogs from a queue. Thread-safe, so
 // workers may call it like they call the window.
 #include "bench/bench_view.h"
+#include "bench/force_view.h"
 
 #include <QStringList>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
+
+// Records what the force test shows in its dialog.
+class RecordingForceView : public ForceView {
+public:
+    void setGaugeValue(double newtons) override;
+    void setLiveText(const QString& text) override;
+    void setRecordText(const QString& text) override;
+    void setNameConfirmed(bool confirmed) override;
+    void setAttemptRunning(bool running) override;
+    void setTopList(const std::array<ForceTopRow, ForceTopList::kRows>& rows) override;
+
+    double gaugeValue() const;
+    int gaugeRedraws() const;
+    QString liveText() const;
+    QString recordText() const;
+    bool nameConfirmed() const;
+    bool attemptRunning() const;
+    // "name=power" per listed row, as the cells show them; empty rows left out.
+    QStringList topList() const;
+
+private:
+    mutable std::mutex mutex_;
+    double gauge_ = 0;
+    int redraws_ = 0;
+    QString live_, record_;
+    bool confirmed_ = false;
+    bool running_ = false;
+    std::array<ForceTopRow, ForceTopList::kRows> rows_{};
+};
 
 // Records what the operations ask of the dialogs.
 class RecordingDialogHost : public DialogHost {
@@ -18,6 +48,7 @@ public:
     bool isDialogOpen(DialogKind kind) const override;
     void hideMainWindow() override;
     void showMainWindow() override;
+    RecordingForceView& forceView() override { return force_; }
 
     bool mainWindowHidden() const;
     int opens(DialogKind kind) const;
@@ -27,6 +58,7 @@ private:
     std::map<DialogKind, bool> open_;
     std::map<DialogKind, int> opens_;
     bool mainHidden_ = false;
+    RecordingForceView force_;
 };
 
 class RecordingView : public BenchView {
