@@ -5,6 +5,7 @@
 #include "app/global_hot_key.h"
 #include "app/about_dialog.h"
 #include "app/calibration_dialogs.h"
+#include "app/force_dialog.h"
 #include "app/quillmark_app.h"
 #include "app/sincos_dialog.h"
 #include "app/window_dialogs.h"
@@ -108,6 +109,19 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     bench_ = std::make_unique<Bench>(*state_, *this);
     connectControls();
     registerCalibrationDialogs();
+
+    dialogs_->registerDialog(DialogKind::Force, [this](QWidget* parent) {
+        auto* d = new ForceDialog(parent);
+        auto input = [this](ForceInput in, const QString& text = {}) {
+            toBench([in, text](Bench& b) { b.onForce(in, text); });
+        };
+        connect(d, &ForceDialog::entered, this, [input] { input(ForceInput::Enter); });
+        connect(d, &ForceDialog::nameEdited, this, [input](const QString& t) { input(ForceInput::NameEdited, t); });
+        connect(d, &ForceDialog::startStopClicked, this, [input] { input(ForceInput::StartStop); });
+        connect(d, &ForceDialog::liveTick, this, [input] { input(ForceInput::LiveTick); });
+        connect(d, &ForceDialog::closing, this, [input] { input(ForceInput::Close); });
+        return d;
+    });
 
     // Start-up runs here, before the bench thread takes any work; from then
     // on every handler, tick and device change runs on the bench thread.
@@ -294,7 +308,7 @@ void CQuillmarkDlg::connectControls()
         edit(fieldLabelControl(k));
     }
     for (Control c : {Control::ContentCount, Control::TruncateBits, Control::GaugeField, Control::CaptureSeconds,
-                      Control::Description})
+                      Control::Description, Control::EepromValue})
         edit(c);
     for (Control c : {Control::CycleCount, Control::ErrorIndex})
         edit(c);
@@ -327,6 +341,8 @@ void CQuillmarkDlg::connectControls()
     // The hot key acts like "Save file", marked as a hot-key capture.
     connect(hotKey_.get(), &GlobalHotKey::activated, this,
             [this](int id) { toBench([id](Bench& b) { b.onHotKey(id); }); });
+    command(u.writeEepromButton, &QAbstractButton::clicked, Command::WriteEeprom);
+    command(u.actionForce, &QAction::triggered, Command::ForceTest);
 
     auto toggle = [this](QAbstractButton* w, Control c) {
         connect(w, &QAbstractButton::clicked, this, [this, c](bool on) { toBench([=](Bench& b) { b.onToggled(c, on); }); });

@@ -1,6 +1,7 @@
 #include "app/window_dialogs.h"
 
 #include "bench/calibration_view.h"
+#include "app/force_dialog.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -12,6 +13,16 @@ void WindowDialogs::onGui(F&& f)
         f();
     else
         QMetaObject::invokeMethod(main_, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+WindowDialogs::WindowDialogs(QWidget* mainWindow)
+    : main_(mainWindow), forceView_(std::make_unique<ForceDialogView>(*this, mainWindow))
+{
+}
+
+ForceView& WindowDialogs::forceView()
+{
+    return *forceView_;
 }
 
 WindowDialogs::~WindowDialogs()

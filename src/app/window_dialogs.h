@@ -11,12 +11,15 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
+
+class ForceDialogView;
 
 class WindowDialogs : public DialogHost {
 public:
     using Factory = std::function<QWidget*(QWidget* parent)>;
 
-    explicit WindowDialogs(QWidget* mainWindow) : main_(mainWindow) {}
+    explicit WindowDialogs(QWidget* mainWindow);
     ~WindowDialogs() override;
 
     void registerDialog(DialogKind kind, Factory factory);
@@ -34,6 +37,7 @@ public:
     SinCosView& sinCos() override;
     // The window's adapter behind sinCos(); it outlives this host.
     void setSinCosView(SinCosView* view) { sinCos_ = view; }
+    ForceView& forceView() override;
 
     // Set once the window begins to close: nothing new is opened.
     void setClosing() { closing_ = true; }
@@ -51,4 +55,5 @@ private:
     std::atomic<bool> closing_{false};
     CalibrationView* calibrationView_ = nullptr;
     SinCosView* sinCos_ = nullptr;
+    std::unique_ptr<ForceDialogView> forceView_;
 };

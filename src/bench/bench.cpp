@@ -6,6 +6,8 @@
 #include "bench/config_files.h"
 #include "bench/configuration.h"
 #include "bench/encoder_calibration.h"
+#include "bench/eeprom_write.h"
+#include "bench/force_test.h"
 #include "bench/frame_display.h"
 #include "bench/reading.h"
 #include "bench/resolution.h"
@@ -28,7 +30,9 @@ Bench::Bench(BenchState& state, BenchView& view)
       sincos_(std::make_unique<SinCosTest>(ctx_, *editor_, *display_)),
       capture_(std::make_unique<Capture>(ctx_, *editor_)),
       accuracy_(std::make_unique<AccuracyTest>(ctx_, *editor_, *display_)),
-      resolution_(std::make_unique<ResolutionTest>(ctx_, *editor_))
+      resolution_(std::make_unique<ResolutionTest>(ctx_, *editor_)),
+      eeprom_(std::make_unique<EepromWrite>(ctx_)),
+      force_(std::make_unique<ForceTest>(ctx_, *editor_, [this] { return reading_->startReader(); }))
 {
     timers_.own(kTimerCalibration, {[this] { return calibration_->running(); }, [this] { calibration_->tick(); }});
     timers_.own(kTimerSinCos, {[this] { return sincos_->running(); }, [this] { sincos_->tick(); }});
@@ -37,6 +41,9 @@ Bench::Bench(BenchState& state, BenchView& view)
     timers_.own(kTimerCapture, {[this] { return capture_->capturing(); }, [this] { capture_->tick(); }});
     timers_.own(kTimerAutoSave, {[this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }});
     timers_.own(kTimerAbsTest, {[this] { return accuracy_->running(); }, [this] { accuracy_->tick(); }});
+    reading_->setForceSink(force_.get());
+    timers_.own(kTimerEeprom, {[this] { return eeprom_->running(); }, [this] { eeprom_->tick(); }});
+    timers_.own(kTimerForce, {[this] { return force_->timerRunning(); }, [this] { force_->tick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
@@ -77,6 +84,7 @@ void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(cons
     view.setChecked(Control::TimedCapture, true);
     view.setLamp(Control::CaptureLamp, LampImage::Unlit);
     view.setLamp(Control::EepromLamp, LampImage::Unlit);
+    ctx_.showEditText(Control::EepromValue, QStringLiteral("0"));
 
     view.setButtonColours(Control::PowerControl, kColourPressed, kColourApplied);
     view.setButtonColours(Control::ClickingSetting, kColourPressed, kColourNotApplied);
@@ -139,6 +147,8 @@ void Bench::onCommand(Command command)
     case Command::SaveFile: capture_->saveFile(); break;
     case Command::AbsTest: accuracy_->absTest(); break;
     case Command::Resolution: resolution_->run(); break;
+    case Command::WriteEeprom: eeprom_->press(); break;
+    case Command::ForceTest: force_->press(); break;
     }
 }
 
@@ -218,6 +228,11 @@ void Bench::onHotKey(int id)
     capture_->hotKey(id);
 }
 
+void Bench::onForce(ForceInput input, const QString& text)
+{
+    force_->onInput(input, text);
+}
+
 void Bench::onDeviceChange(const DeviceChangeEvent& event)
 {
     setup_->onDeviceChange(event);
@@ -257,6 +272,8 @@ void Bench::stopAll()
     const bool sincosWasRunning = f.isUp(Flag::SincosActive);
     const bool captureWasRunning = f.isUp(Flag::SaveActive);
     calibration_->stopAll();
+    eeprom_->reset();
+    force_->reset();
 
     // The calibration engine lowers its own five flags (Cal0D, CalDash,
     // CalI, CalP, CalInfo2); every other flag drops here.

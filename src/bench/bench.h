@@ -5,6 +5,7 @@
 #include "bench/bench_context.h"
 #include "bench/calibration_view.h"
 #include "bench/commands.h"
+#include "bench/force_view.h"
 #include "bench/timers.h"
 #include "interface/interface_settings.h"
 
@@ -18,6 +19,8 @@ class Capture;
 class ConfigFiles;
 class ConfigurationCommand;
 class EncoderCalibration;
+class EepromWrite;
+class ForceTest;
 class FrameDisplay;
 class Reading;
 class ResolutionTest;
@@ -74,6 +77,8 @@ public:
     void onSinCosRefresh();
     void onSinCosCollection();
     void onSinCosBackToHome();
+    // Input of the force dialog (the name's text with NameEdited).
+    void onForce(ForceInput input, const QString& text = {});
 
     void onTimer(int id);
     // The global hot key with this identifier was pressed.
@@ -100,5 +105,7 @@ private:
     std::unique_ptr<Capture> capture_;
     std::unique_ptr<AccuracyTest> accuracy_;
     std::unique_ptr<ResolutionTest> resolution_;
+    std::unique_ptr<EepromWrite> eeprom_;
+    std::unique_ptr<ForceTest> force_;
     std::atomic<bool> shutDown_{false};
 };

@@ -29,6 +29,7 @@ struct BenchState {
     // Numbered capture files and the default names of the file dialogs;
     // the capture worker takes numbers too.
     std::atomic<int> fileCounter{0};
+    std::atomic<bool> eepromRunning{false};  // the EEPROM write sequence runs (timer 6)
 
     // What the user typed and ticked, as the bench last took it (bench thread).
     TypedTexts typed;

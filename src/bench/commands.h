@@ -14,4 +14,6 @@ enum class Command {
     SaveFile,
     AbsTest,
     Resolution,
+    WriteEeprom,
+    ForceTest,
 };

@@ -8,6 +8,7 @@ enum class DialogKind { CalibrationAccess, Calibration, SinCos, Force };
 
 class CalibrationView;
 class SinCosView;
+class ForceView;
 
 class DialogHost {
 public:
@@ -27,4 +28,6 @@ public:
     virtual CalibrationView& calibrationView() = 0;
     // What the sin/cos analysis dialog shows (dropped while it is closed).
     virtual SinCosView& sinCos() = 0;
+    // The force dialog's view; its calls do nothing while no dialog is open.
+    virtual ForceView& forceView() = 0;
 };

@@ -13,7 +13,8 @@ bool BenchModes::is(Busy b) const
     case Busy::Resolution: return f.isUp(Flag::ResolutionActive);
     case Busy::SinCos: return f.isUp(Flag::SincosActive);
     case Busy::Force: return f.isUp(Flag::ForceActive);
-    case Busy::Eeprom: return f.isUp(Flag::EepromWriteCmd) || f.isUp(Flag::EepromReadCmd);
+    case Busy::Eeprom:
+        return state_.eepromRunning.load() || f.isUp(Flag::EepromWriteCmd) || f.isUp(Flag::EepromReadCmd);
     case Busy::Configuring: return f.isUp(Flag::ConfigCmd);
     case Busy::PoweringOn: return f.isUp(Flag::PowerOnCmd);
     case Busy::ResetAngle: return f.isUp(Flag::ResetAngleCmd);

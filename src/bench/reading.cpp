@@ -173,6 +173,8 @@ void Reading::runReader()
                 display_.decodeFrame(v);
                 display_.showRawFrame(d);
                 ctx_.view.setGaugeValue(st.gaugeAngle.load());
+            } else if (forceSink_) {
+                forceSink_->onForceReading(v);
             }
             if (crcMismatch(walk.spiCrcByte)) {
                 ctx_.stopAll();

@@ -11,6 +11,15 @@ class SettingsEditor;
 
 inline const QString kMsgSpiCrcError = QStringLiteral("spi crc error ");
 
+// Takes each new raw value the continuous reader assembles while the force
+// test streams (ForceActive), instead of the decoder and the displays. Called
+// on the reader's thread.
+class ForceReadingSink {
+public:
+    virtual ~ForceReadingSink() = default;
+    virtual void onForceReading(std::int64_t raw) = 0;
+};
+
 // The frame mask of the reader: 2^bits − 1, exact (all ones from 64 bits up).
 std::int64_t readFrameMaskOf(int totalBits);
 
@@ -27,10 +36,15 @@ public:
 
     // The worker's body; runs until its run flags drop.
     void runReader();
+    // Starts the worker; it runs while any of its run flags is up (the force
+    // test starts it with ForceActive). False when it could not be started.
+    bool startReader();
+    // Where readings go while ForceActive is up; set before any reader runs.
+    void setForceSink(ForceReadingSink* sink) { forceSink_ = sink; }
 
 private:
-    bool startReader();
     BenchContext& ctx_;
     SettingsEditor& editor_;
     FrameDisplay& display_;
+    ForceReadingSink* forceSink_ = nullptr;
 };

@@ -438,3 +438,86 @@ std::shared_ptr<const SinCosTraces> RecordingSinCosView::lastTraces() const
     std::lock_guard lock(mutex_);
     return traces_;
 }
+
+void RecordingForceView::setGaugeValue(double newtons)
+{
+    std::lock_guard lock(mutex_);
+    gauge_ = newtons;
+    ++redraws_;
+}
+
+void RecordingForceView::setLiveText(const QString& text)
+{
+    std::lock_guard lock(mutex_);
+    live_ = text;
+}
+
+void RecordingForceView::setRecordText(const QString& text)
+{
+    std::lock_guard lock(mutex_);
+    record_ = text;
+}
+
+void RecordingForceView::setNameConfirmed(bool confirmed)
+{
+    std::lock_guard lock(mutex_);
+    confirmed_ = confirmed;
+}
+
+void RecordingForceView::setAttemptRunning(bool running)
+{
+    std::lock_guard lock(mutex_);
+    running_ = running;
+}
+
+void RecordingForceView::setTopList(const std::array<ForceTopRow, ForceTopList::kRows>& rows)
+{
+    std::lock_guard lock(mutex_);
+    rows_ = rows;
+}
+
+double RecordingForceView::gaugeValue() const
+{
+    std::lock_guard lock(mutex_);
+    return gauge_;
+}
+
+int RecordingForceView::gaugeRedraws() const
+{
+    std::lock_guard lock(mutex_);
+    return redraws_;
+}
+
+QString RecordingForceView::liveText() const
+{
+    std::lock_guard lock(mutex_);
+    return live_;
+}
+
+QString RecordingForceView::recordText() const
+{
+    std::lock_guard lock(mutex_);
+    return record_;
+}
+
+bool RecordingForceView::nameConfirmed() const
+{
+    std::lock_guard lock(mutex_);
+    return confirmed_;
+}
+
+bool RecordingForceView::attemptRunning() const
+{
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+QStringList RecordingForceView::topList() const
+{
+    std::lock_guard lock(mutex_);
+    QStringList out;
+    for (const ForceTopRow& r : rows_)
+        if (!r.name.isEmpty() || r.power != 0.0)
+            out << r.name + "=" + ForceTopList::powerText(r.power);
+    return out;
+}

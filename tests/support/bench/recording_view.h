@@ -5,6 +5,7 @@
 #include "bench/bench_view.h"
 #include "bench/calibration_view.h"
 #include "bench/sincos_view.h"
+#include "bench/force_view.h"
 
 #include <QStringList>
 #include <deque>
@@ -66,6 +67,35 @@ private:
     std::shared_ptr<const SinCosTraces> traces_;
 };
 
+// Records what the force test shows in its dialog.
+class RecordingForceView : public ForceView {
+public:
+    void setGaugeValue(double newtons) override;
+    void setLiveText(const QString& text) override;
+    void setRecordText(const QString& text) override;
+    void setNameConfirmed(bool confirmed) override;
+    void setAttemptRunning(bool running) override;
+    void setTopList(const std::array<ForceTopRow, ForceTopList::kRows>& rows) override;
+
+    double gaugeValue() const;
+    int gaugeRedraws() const;
+    QString liveText() const;
+    QString recordText() const;
+    bool nameConfirmed() const;
+    bool attemptRunning() const;
+    // "name=power" per listed row, as the cells show them; empty rows left out.
+    QStringList topList() const;
+
+private:
+    mutable std::mutex mutex_;
+    double gauge_ = 0;
+    int redraws_ = 0;
+    QString live_, record_;
+    bool confirmed_ = false;
+    bool running_ = false;
+    std::array<ForceTopRow, ForceTopList::kRows> rows_{};
+};
+
 // Records what the operations ask of the dialogs.
 class RecordingDialogHost : public DialogHost {
 public:
@@ -78,6 +108,7 @@ public:
     void showMainWindow() override;
     FakeCalibrationView& calibrationView() override { return calibration_; }
     RecordingSinCosView& sinCos() override { return sinCos_; }
+    RecordingForceView& forceView() override { return force_; }
 
     bool mainWindowHidden() const;
     int opens(DialogKind kind) const;
@@ -91,6 +122,7 @@ private:
     std::map<DialogKind, int> opens_;
     bool mainHidden_ = false;
     RecordingSinCosView sinCos_;
+    RecordingForceView force_;
 };
 
 class RecordingView : public BenchView {

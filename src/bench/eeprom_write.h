@@ -1,0 +1,36 @@
+#pragma once
+// "Write eepprom ": stores the typed byte in the encoder's EEPROM and checks
+// that the encoder reports it. A seven-second sequence on timer 6 sends the
+// write header, power-cycles the encoder, asks the box to read the byte back
+// and scans one bounded transfer of "AB v" pairs for the verdict lamp.
+#include "bench/bench_context.h"
+
+#include <atomic>
+#include <cstdint>
+
+class EepromWrite {
+public:
+    explicit EepromWrite(BenchContext& ctx) : ctx_(ctx) {}
+
+    // The button: starts the sequence, or stops it when it runs.
+    void press();
+    // Timer 6: one step of the sequence.
+    void tick();
+    bool running() const { return ctx_.state.eepromRunning.load(); }
+    // Stop-all: the sequence is over; the read-back worker's transfer is
+    // cancelled by stop-all itself.
+    void reset();
+
+    // The read-back worker's body.
+    void runReadBack(int value);
+
+private:
+    // Lowers every command and mode flag the sequence may have raised.
+    void lowerSequenceFlags();
+    // Gives back the buttons the sequence took and ends it.
+    void finish();
+
+    BenchContext& ctx_;
+    std::uint64_t ticks_ = 0;              // bench thread only
+    std::atomic<bool> verified_{false};    // written by the read-back worker
+};
