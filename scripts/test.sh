@@ -35,7 +35,7 @@ if [ "${1:-}" = "--tsan" ]; then
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/scripts/tsan.supp"
   # The end-to-end suite is slow under TSan: its threaded core runs (reading,
   # configuration, power, captures, the EEPROM read-back) stand for the rest.
-  e2e_filter='Reading*:Formats*:ClickingSetting*:PowerControl*:StopAll*:Capture*:EepromWrite*'
+  e2e_filter='Reading*:Formats*:ClickingSetting*:PowerControl*:StopAll*:Capture*:EepromWrite*-Capture.SixtySeconds*'
   for s in "${suites[@]}"; do
     echo "== $s under ThreadSanitizer"
     filter='*'
@@ -47,4 +47,10 @@ fi
 cmake --build "$build" -j "$jobs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
+exclude=()
+if [ "${1:-}" = "--sanitize" ]; then
+  # Runs on a sped-up bench clock whose timing an unoptimised, instrumented
+  # build cannot keep; the normal pass runs them.
+  exclude=(-E 'AbsTest\.(MotorAtOneRpm|JumpsAtTwoAngles|StandingEncoder)|Capture\.SixtySeconds')
+fi
+ctest --test-dir "$build" --output-on-failure -j "$jobs" "${exclude[@]}"

@@ -17,12 +17,6 @@ inline constexpr const char* kBoxDeviceName =
 inline constexpr std::uint8_t kBoxInAddress = 0x86;
 inline constexpr std::uint8_t kBoxOutAddress = 0x02;
 
-// Raised only for failures of the OS while the link closes the device.
-class BoxLinkError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 class BoxUsbDevice {
 public:
     using NotifyCallback = std::function<void(const DeviceChangeEvent&)>;

@@ -37,11 +37,9 @@ std::shared_ptr<TransferContext> CCyUSBEndPoint::start(std::uint8_t* buf, int le
     auto dev = device_.lock();
     if (!dev) {
         ov.startFailed = true;
-        lastError = kDeviceNotConnected;
         t->complete(TransferStatus::NoDevice, 0);
         return t;
     }
-    lastError = kIoPending;
     dev->submit(t);
     return t;
 }
@@ -77,8 +75,7 @@ bool CCyUSBEndPoint::finishTransfer(std::uint8_t* buf, int& len, OverlappedRecor
     if (!t->isDone()) {
         if (auto dev = device_.lock())
             dev->cancel(t);
-        usbdStatus = 0xC0000011;  // pending
-        ntStatus = 0x00000103;    // STATUS_PENDING
+        lastStatus = TransferStatus::Pending;
         bytesTransferred = 0;
         return false;
     }
@@ -88,13 +85,7 @@ bool CCyUSBEndPoint::finishTransfer(std::uint8_t* buf, int& len, OverlappedRecor
         std::memcpy(buf, t->buffer.data(), static_cast<std::size_t>(n));
     len = n;
     bytesTransferred = n;
-    switch (s) {
-    case TransferStatus::Completed: usbdStatus = 0; ntStatus = 0; break;
-    case TransferStatus::Stall: usbdStatus = 0xC0000004; ntStatus = 0xC0000001; break;
-    case TransferStatus::Cancelled: usbdStatus = 0xC0010000; ntStatus = 0xC0000120; break;
-    case TransferStatus::NoDevice: usbdStatus = 0xC0000030; ntStatus = 0xC000009D; break;
-    default: usbdStatus = 0xC0000001; ntStatus = 0xC0000001; break;
-    }
+    lastStatus = s;
     return s == TransferStatus::Completed;
 }
 
@@ -108,7 +99,6 @@ std::shared_ptr<TransferContext> CCyControlEndPoint::beginTransfer(std::uint8_t*
         ov.event = std::make_shared<CompletionEvent>("CYUSB_CTL");
     t->event = ov.event;
     ov.startFailed = true;
-    lastError = kGenFailure;
     t->complete(TransferStatus::Error, 0);
     return t;
 }

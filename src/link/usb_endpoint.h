@@ -15,10 +15,6 @@ struct OverlappedRecord {
     bool startFailed = false;
 };
 
-// Error codes recorded in lastError, as the platform reports them.
-constexpr std::uint32_t kIoPending = 997;
-constexpr std::uint32_t kDeviceNotConnected = 1167;
-constexpr std::uint32_t kGenFailure = 31;
 
 enum class TransferMode { Direct, Buffered };
 
@@ -58,10 +54,10 @@ public:
     bool inbound;
     TransferMode transferMode = TransferMode::Direct;
 
-    std::atomic<std::uint32_t> usbdStatus{0};
-    std::atomic<std::uint32_t> ntStatus{0};
+    // How the last finished transfer ended (Pending: cancelled before it
+    // completed) and what it carried.
+    std::atomic<TransferStatus> lastStatus{TransferStatus::Completed};
     std::atomic<int> bytesTransferred{0};
-    std::atomic<std::uint32_t> lastError{0};
 
 protected:
     std::shared_ptr<TransferContext> start(std::uint8_t* buf, int len, OverlappedRecord& ov);

@@ -477,7 +477,7 @@ TEST(SimBoxFaults, OutTransfersThatStallOrNeverComplete)
     ASSERT_TRUE(link.findBox());
     link.box->setOutFault(OutFault::Stall);
     EXPECT_FALSE(link.send({Flag::PowerOnCmd}));
-    EXPECT_EQ(0xC0000004u, link.out->usbdStatus.load());
+    EXPECT_EQ(TransferStatus::Stall, link.out->lastStatus.load());
     EXPECT_EQ(1u, link.box->state().stalledPackets);
 
     link.box->setOutFault(OutFault::NeverComplete);

@@ -71,9 +71,9 @@ TEST(SimBus, UnplugCompletesPendingTransfersAndNotifies)
     int len = 2048;
     EXPECT_FALSE(link.in->finishTransfer(buf.data(), len, inOv, inCtx));
     EXPECT_EQ(0, len);
-    EXPECT_EQ(0xC000009Du, link.in->ntStatus.load());  // device not connected
+    EXPECT_EQ(TransferStatus::NoDevice, link.in->lastStatus.load());
     EXPECT_FALSE(link.out->finishTransfer(packet.data(), len, outOv, outCtx));
-    EXPECT_EQ(0xC000009Du, link.out->ntStatus.load());
+    EXPECT_EQ(TransferStatus::NoDevice, link.out->lastStatus.load());
 
     const auto events = link.takeEvents();
     ASSERT_EQ(2u, events.size());
@@ -88,7 +88,7 @@ TEST(SimBus, UnplugCompletesPendingTransfersAndNotifies)
     EXPECT_EQ(Kind::Arrival, back[0].kind);
     EXPECT_EQ(Kind::NodesChanged, back[1].kind);
     EXPECT_FALSE(link.read(16, 50).ok);
-    EXPECT_EQ(0xC000009Du, link.in->ntStatus.load());
+    EXPECT_EQ(TransferStatus::NoDevice, link.in->lastStatus.load());
 
     // Searching again opens the new attachment; the box restarted.
     link.box->setOutFault(OutFault::None);
@@ -114,7 +114,7 @@ TEST(SimBus, ClosingTheDeviceCancelsItsTransfersAndReplugRestartsTheBox)
     ASSERT_TRUE(in->waitForTransfer(ov, kWaitMs));
     int len = 0;
     EXPECT_FALSE(in->finishTransfer(buf.data(), len, ov, ctx));
-    EXPECT_EQ(0xC0000120u, in->ntStatus.load());  // cancelled
+    EXPECT_EQ(TransferStatus::Cancelled, in->lastStatus.load());
 
     ASSERT_TRUE(link.bus->replug(link.box));
     EXPECT_FALSE(link.box->state().configured);

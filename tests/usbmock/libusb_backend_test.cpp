@@ -236,7 +236,7 @@ TEST_F(LibusbBackendTest, OutTransferDeliversTheCommandPacket)
     int len = -1;
     EXPECT_TRUE(out->finishTransfer(packet.data(), len, ov, ctx));
     EXPECT_EQ(len, 512);
-    EXPECT_EQ(out->ntStatus.load(), 0u);
+    EXPECT_EQ(out->lastStatus.load(), TransferStatus::Completed);
     ASSERT_EQ(box.outTransfers().size(), 1u);
     EXPECT_EQ(box.outTransfers()[0], pattern(512, 0x7A));
 }
@@ -319,7 +319,7 @@ TEST_F(LibusbBackendTest, StalledEndpointEndsTheTransferWithStall)
     EXPECT_FALSE(in->finishTransfer(buf.data(), len, ov, ctx));
     EXPECT_EQ(len, 0);
     EXPECT_EQ(watched->status(), TransferStatus::Stall);
-    EXPECT_NE(in->usbdStatus.load(), 0u);
+    EXPECT_NE(in->lastStatus.load(), TransferStatus::Completed);
 }
 
 TEST_F(LibusbBackendTest, CloseCancelsPendingTransfersAndReleasesTheInterface)
