@@ -5,9 +5,7 @@
 #include "measure/config_record.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -49,36 +47,21 @@ QString ConfigFiles::writeConfigRecord(const QString& path)
     v.description = ctx_.state.description;
     v.codeMode = s.codeMode;
 
-    ConfigRecordBytes bytes{};
-    if (auto error = encodeConfigRecord(v, bytes))
-        return *error;
-    // Written beside the target and renamed into place: a failed write never
-    // leaves a half-written configuration behind.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    if (!file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return {};
+    // Written beside the target and renamed into place for a regular file;
+    // a device or FIFO at the path is never replaced.
+    return writeConfigRecordFile(path, v);
 }
 
 QString ConfigFiles::loadConfigRecord(const QString& path)
 {
     BenchView& view = ctx_.view;
     BenchState& st = ctx_.state;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("Cannot open %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-    // A record is the first 512 bytes; files from elsewhere may carry more.
-    QByteArray data = file.read(static_cast<qint64>(kConfigRecordSize));
-    file.close();
-    const auto record = decodeConfigRecord(
-        std::span(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())));
-    if (!record)
-        return QStringLiteral("Cannot load %1: it is not a 512-byte configuration record.")
-            .arg(QDir::toNativeSeparators(path));
-    const ConfigRecordValues& r = *record;
+    // Regular files only, never blocking on a FIFO; a longer file from
+    // elsewhere loads its first 512 bytes. The error names the cause.
+    const ConfigRecordFile file = readConfigRecordFile(path, true);
+    if (!file.record)
+        return file.error;
+    const ConfigRecordValues& r = *file.record;
 
     st.updateSettings([&](InterfaceSettings& s) { s.protocolCode = r.protocolCode; });
     selectProtocolForCode(ctx_, r.protocolCode);

@@ -188,7 +188,7 @@ std::optional<ConfigRecordValues> decodeConfigRecord(std::span<const std::uint8_
     return v;
 }
 
-ConfigRecordFile readConfigRecordFile(const QString& path)
+ConfigRecordFile readConfigRecordFile(const QString& path, bool firstRecordOfLonger)
 {
     ConfigRecordFile result;
     // One byte more than a record, so that a longer file is seen as such
@@ -200,8 +200,10 @@ ConfigRecordFile readConfigRecordFile(const QString& path)
         return result;
     }
     QString problem;
-    const auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()),
-                                static_cast<std::size_t>(bytes->size()));
+    std::size_t size = static_cast<std::size_t>(bytes->size());
+    if (firstRecordOfLonger && size > kConfigRecordSize)
+        size = kConfigRecordSize;
+    const auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()), size);
     result.record = decodeConfigRecord(span, &problem);
     if (!result.record) {
         const bool wholeRecord = span.size() == kConfigRecordSize;

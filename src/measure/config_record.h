@@ -56,10 +56,12 @@ struct ConfigRecordFile {
 };
 
 // Loads a user-named configuration file: regular files only, never blocking
-// on a FIFO, reading at most 513 bytes (a longer file is not a configuration).
-// The error names the cause: missing, dangling link, directory, permission
-// denied, not a regular file, wrong size, texts running past the record.
-ConfigRecordFile readConfigRecordFile(const QString& path);
+// on a FIFO, reading at most 513 bytes. A longer file is refused, or with
+// `firstRecordOfLonger` read as its first 512 bytes (files from elsewhere
+// that carry trailing bytes). The error names the cause: missing, dangling
+// link, directory, permission denied, not a regular file, wrong size, texts
+// running past the record.
+ConfigRecordFile readConfigRecordFile(const QString& path, bool firstRecordOfLonger = false);
 
 // Encodes and writes a configuration file the safe way (written beside and
 // renamed for a regular file or a new one; a device or FIFO is never

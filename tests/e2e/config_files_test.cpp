@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -130,13 +132,56 @@ TEST(ConfigFiles, ShortOrCorruptFilesLoadNothing)
     const QString corruptFile = b.dataRoot.filePath("corrupt.cfg");
     writeAll(corruptFile, corrupt);
 
-    for (const QString& path : {shortFile, corruptFile, b.dataRoot.filePath("missing.cfg")}) {
+    const QString fifo = b.dataRoot.filePath("fifo.cfg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Each message names its cause; a FIFO is refused without waiting for a writer.
+    const struct {
+        QString path;
+        QString cause;
+    } cases[] = {
+        {shortFile, "is not a configuration file"},
+        {corruptFile, "is a damaged configuration file"},
+        {b.dataRoot.filePath("missing.cfg"), "does not exist"},
+        {b.dataRoot.path(), "is a directory"},
+        {fifo, "FIFO"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
         b.view.clearMessages();
-        b.view.queueFileAnswer(path);
+        b.view.queueFileAnswer(c.path);
         b.bench->onCommand(Command::LoadConfigFile);
         EXPECT_EQ(b.view.text(Control::Protocols), "SSI");
-        EXPECT_EQ(b.view.messages().size(), 1);
+        ASSERT_EQ(b.view.messages().size(), 1);
+        EXPECT_TRUE(b.view.messages().front().contains(c.cause)) << b.view.messages().front().toStdString();
     }
+}
+
+TEST(ConfigFiles, ALongerFileLoadsItsFirstRecordAndAFifoIsNeverReplaced)
+{
+    SimBench b;
+    b.chooseProtocol("SSI");
+    const QString saved = b.dataRoot.filePath("ssi.cfg");
+    b.view.queueFileAnswer(saved);
+    b.bench->onCommand(Command::SaveConfigFile);
+    QByteArray longer = readAll(saved);
+    ASSERT_EQ(longer.size(), 512);
+    longer.append(QByteArray(100, 'x'));  // trailing bytes from some other program
+    writeAll(saved, longer);
+
+    SimBench c;
+    c.view.queueFileAnswer(saved);
+    c.bench->onCommand(Command::LoadConfigFile);
+    EXPECT_TRUE(c.view.messages().isEmpty());
+    EXPECT_EQ(c.view.text(Control::Protocols), "SSI");
+
+    // Saving onto a FIFO with nobody reading it is refused; it stays a FIFO.
+    const QString fifo = b.dataRoot.filePath("out.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    b.view.clearMessages();
+    b.view.queueFileAnswer(fifo);
+    b.bench->onCommand(Command::SaveConfigFile);
+    EXPECT_EQ(b.view.messages().size(), 1);
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
 }
 
 TEST(ConfigFiles, EditsThatWouldNotFitTheRecordAreRefusedAsTyped)
