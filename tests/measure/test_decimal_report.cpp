@@ -282,8 +282,7 @@ namespace {
 QString goldenPath(const char* name)
 {
     const char* env = std::getenv("QUILLMARK_TEST_DATA");
-    const QString data = env ? QString::fromLocal8Bit(env)
-                             : QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../data";
+    const QString data = env ? QString::fromLocal8Bit(env) : QStringLiteral(QUILLMARK_TEST_DATA_DIR);
     return data + "/report/" + name;
 }
 
