@@ -1,0 +1,496 @@
+#include "headless/headless_cli.h"
+
+#include "bench/settings_editor.h"
+#include "common/bench_clock.h"
+#include "headless/headless_bench.h"
+#include "interface/protocol_table.h"
+#include "link/libusb_backend.h"
+#include "simbox/demo_bus.h"
+#include "simbox/sim_options.h"
+#include "simbox/unplug_timer.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QSet>
+#include <QStringList>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+enum Status { kPass = 0, kFailed = 1, kUsage = 2, kNoBox = 3 };
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int)
+{
+    gInterrupted = true;
+}
+
+const char* const kBoxCommands[] = {"configure", "read", "eeprom", "resolution", "abs-test", "capture", "sincos"};
+
+const char* const kHelp =
+    "Usage: quillmark-tool [--simulate[=KEY=VALUE,...]] [--json] COMMAND [OPTIONS]\n"
+    "\n"
+    "Box commands (each first sends the configuration as \"Clicking setting\" does):\n"
+    "  configure                         configuration only\n"
+    "  read --count N                    the next N new values\n"
+    "  eeprom --value V                  write V (0..255) to the encoder and verify it\n"
+    "  resolution --cycles N [--truncate T]\n"
+    "  abs-test                          the absolute accuracy test\n"
+    "  capture --seconds S --out FILE [--decimal]\n"
+    "  sincos                            one armed sin/cos analysis\n"
+    "\n"
+    "Interface options: --protocol NAME, --widths a,b,..., --labels x,y,...,\n"
+    "  --turn single|multi, --code binary|gray, --crc inverted|notinverted,\n"
+    "  --frequency TEXT (9.6MHZ, 4.8MHZ, 2.4MHZ, 1.2MHZ), --gauge-field N;\n"
+    "  or --config FILE.cfg.\n"
+    "--simulate keys: speed=F rpm=R bits=S turn-bits=T status-bits=K jump=A:D\n"
+    "  crc-errors=N eeprom=store|ignore|short sincos=CO:SO:CA:SA:PH ack-status=N\n"
+    "  unplug-after=S silent\n"
+    "Exit status: 0 pass, 1 the test failed or the box misbehaved, 2 bad command\n"
+    "line, 3 no box.\n";
+
+void say(const QString& message)
+{
+    std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
+}
+
+struct UsageError {
+    QString message;
+};
+
+// The options of a command: "--name value", "--name=value" or a bare flag.
+class Options {
+public:
+    Options(const QStringList& args, const QSet<QString>& valued, const QSet<QString>& flags)
+    {
+        for (int i = 0; i < args.size(); ++i) {
+            QString a = args[i];
+            if (!a.startsWith("--"))
+                throw UsageError{QStringLiteral("unexpected argument '%1'").arg(a)};
+            a = a.mid(2);
+            QString value;
+            const int eq = a.indexOf('=');
+            const bool inlineValue = eq >= 0;
+            if (inlineValue) {
+                value = a.mid(eq + 1);
+                a = a.left(eq);
+            }
+            if (flags.contains(a) && !inlineValue) {
+                values_[a] = QString();
+                continue;
+            }
+            if (!valued.contains(a))
+                throw UsageError{QStringLiteral("unknown option '--%1'").arg(a)};
+            if (!inlineValue) {
+                if (i + 1 >= args.size())
+                    throw UsageError{QStringLiteral("option '--%1' needs a value").arg(a)};
+                value = args[++i];
+            }
+            values_[a] = value;
+        }
+    }
+    bool has(const QString& name) const { return values_.contains(name); }
+    QString value(const QString& name) const { return values_.value(name); }
+    long long integer(const QString& name, long long min, long long max) const
+    {
+        bool ok = false;
+        const long long v = value(name).trimmed().toLongLong(&ok);
+        if (!ok || v < min || v > max)
+            throw UsageError{QStringLiteral("--%1 needs a whole number from %2 to %3").arg(name).arg(min).arg(max)};
+        return v;
+    }
+    double number(const QString& name, double min, double max) const
+    {
+        bool ok = false;
+        const double v = value(name).trimmed().toDouble(&ok);
+        if (!ok || !(v >= min && v <= max))
+            throw UsageError{QStringLiteral("--%1 needs a number from %2 to %3").arg(name).arg(min).arg(max)};
+        return v;
+    }
+
+private:
+    QMap<QString, QString> values_;
+};
+
+const QSet<QString> kInterfaceOptions{"protocol", "widths", "labels", "turn", "code",
+                                      "crc", "frequency", "gauge-field", "config"};
+
+// The interface as the command line gives it, checked before the box is touched.
+struct InterfaceChoice {
+    std::optional<int> protocol;
+    std::optional<QStringList> widths;
+    std::optional<QStringList> labels;
+    std::optional<int> turn;
+    std::optional<Control> code;
+    std::optional<int> crc;
+    std::optional<Control> clock;
+    std::optional<QString> gaugeField;
+    std::optional<QString> config;
+};
+
+InterfaceChoice interfaceChoice(const Options& o)
+{
+    InterfaceChoice c;
+    if (o.has("config")) {
+        for (const QString& k : kInterfaceOptions)
+            if (k != "config" && o.has(k))
+                throw UsageError{QStringLiteral("--config and --%1 exclude each other").arg(k)};
+        c.config = o.value("config");
+        return c;
+    }
+    if (o.has("protocol")) {
+        const QByteArray name = o.value("protocol").toUtf8();
+        const auto p = protocolByName(std::string_view(name.constData(), static_cast<std::size_t>(name.size())));
+        if (!p) {
+            QStringList names;
+            for (const auto& info : protocolTable())
+                names << QString::fromUtf8(info.name.data(), static_cast<int>(info.name.size()));
+            throw UsageError{QStringLiteral("unknown protocol '%1' (one of: %2)").arg(o.value("protocol"), names.join(", "))};
+        }
+        c.protocol = static_cast<int>(*p);
+    }
+    if (o.has("widths")) {
+        const QStringList w = o.value("widths").split(',');
+        if (w.size() > kMaxFields)
+            throw UsageError{QStringLiteral("--widths takes at most %1 widths").arg(kMaxFields)};
+        for (const QString& s : w) {
+            bool ok = false;
+            const int v = s.trimmed().toInt(&ok);
+            if (!ok || v < 0 || v > kMaxFieldWidth)
+                throw UsageError{QStringLiteral("--widths: '%1' is no width of 0 to %2 bits").arg(s).arg(kMaxFieldWidth)};
+        }
+        c.widths = w;
+    }
+    if (o.has("labels")) {
+        const QStringList l = o.value("labels").split(',');
+        if (l.size() > kMaxFields)
+            throw UsageError{QStringLiteral("--labels takes at most %1 labels").arg(kMaxFields)};
+        c.labels = l;
+    }
+    if (o.has("turn")) {
+        const QString t = o.value("turn");
+        if (t != "single" && t != "multi")
+            throw UsageError{QStringLiteral("--turn is single or multi")};
+        c.turn = t == "multi" ? 1 : 0;
+    }
+    if (o.has("code")) {
+        const QString t = o.value("code");
+        if (t != "binary" && t != "gray")
+            throw UsageError{QStringLiteral("--code is binary or gray")};
+        c.code = t == "gray" ? Control::MenuGray : Control::MenuBinary;
+    }
+    if (o.has("crc")) {
+        const QString t = o.value("crc");
+        if (t != "inverted" && t != "notinverted")
+            throw UsageError{QStringLiteral("--crc is inverted or notinverted")};
+        c.crc = t == "notinverted" ? 1 : 0;
+    }
+    if (o.has("frequency")) {
+        const QString t = o.value("frequency").trimmed().toUpper();
+        const Control items[] = {Control::MenuClock9_6, Control::MenuClock4_8, Control::MenuClock2_4,
+                                 Control::MenuClock1_2};
+        for (std::size_t i = 0; i < kClockItems.size(); ++i) {
+            const QString label = QString::fromLatin1(kClockItems[i].caption).toUpper();
+            if (t == label || t + "Z" == label || t + "MHZ" == label)
+                c.clock = items[i];
+        }
+        if (!c.clock)
+            throw UsageError{QStringLiteral("--frequency is one of 9.6MHZ, 4.8MHZ, 2.4MHZ, 1.2MHZ")};
+    }
+    if (o.has("gauge-field")) {
+        o.integer("gauge-field", 0, kMaxFields);
+        c.gaugeField = o.value("gauge-field").trimmed();
+    }
+    return c;
+}
+
+// Puts the interface into the bench as the user would: list choices, menu
+// items and typed edits. False (message shown) when a configuration file
+// could not be loaded.
+bool applyInterface(HeadlessBench& hb, const InterfaceChoice& c)
+{
+    bool ok = true;
+    hb.run([&](Bench& b) {
+        if (c.config) {
+            const int before = static_cast<int>(hb.view.messages().size());
+            hb.view.setFileAnswer(*c.config);
+            b.onCommand(Command::LoadConfigFile);
+            hb.view.setFileAnswer({});
+            ok = hb.view.messages().size() == before;
+            return;
+        }
+        if (c.protocol) {
+            hb.view.setCurrentIndex(Control::Protocols, *c.protocol);
+            b.onChosen(Control::Protocols, *c.protocol);
+        }
+        if (c.widths) {
+            const QStringList& w = *c.widths;
+            b.onEdited(Control::ContentCount, QString::number(w.size()));
+            hb.view.setText(Control::ContentCount, QString::number(w.size()));
+            for (int k = 1; k <= kMaxFields; ++k) {
+                const QString text = k <= w.size() ? w[k - 1].trimmed() : QStringLiteral("0");
+                hb.view.setText(fieldWidthControl(k), text);
+                b.onEdited(fieldWidthControl(k), text);
+            }
+        }
+        if (c.labels) {
+            for (int k = 1; k <= c.labels->size(); ++k) {
+                hb.view.setText(fieldLabelControl(k), (*c.labels)[k - 1]);
+                b.onEdited(fieldLabelControl(k), (*c.labels)[k - 1]);
+            }
+        }
+        if (c.turn) {
+            hb.view.setCurrentIndex(Control::TurnList, *c.turn);
+            b.onChosen(Control::TurnList, *c.turn);
+        }
+        if (c.crc) {
+            hb.view.setCurrentIndex(Control::CrcList, *c.crc);
+            b.onChosen(Control::CrcList, *c.crc);
+        }
+        if (c.code)
+            b.onMenuItem(*c.code);
+        if (c.clock)
+            b.onMenuItem(*c.clock);
+        if (c.gaugeField) {
+            hb.view.setText(Control::GaugeField, *c.gaugeField);
+            b.onEdited(Control::GaugeField, *c.gaugeField);
+        }
+    });
+    return ok;
+}
+
+struct Outcome {
+    int status = kPass;
+    QJsonObject json;
+    QString summary;
+};
+
+// The last message the view showed since `from`, or `fallback`.
+QString lastMessage(HeadlessBench& hb, int from, const QString& fallback)
+{
+    const QStringList m = hb.view.messages();
+    return m.size() > from ? m.last().trimmed() : fallback;
+}
+
+Outcome configure(HeadlessBench& hb)
+{
+    const int before = static_cast<int>(hb.view.messages().size());
+    hb.run([](Bench& b) { b.onCommand(Command::ClickingSetting); });
+    hb.settle();
+    const bool configured = hb.state.configApplied.load();
+    if (!configured && hb.view.messages().size() == before)
+        say(QStringLiteral("the box did not answer the configuration"));
+    Outcome o;
+    o.json["configured"] = configured;
+    o.status = configured ? kPass : kFailed;
+    o.summary = configured ? QStringLiteral("configured") : QStringLiteral("not configured");
+    return o;
+}
+
+// A new value as "Read data" shows it: the raw frame, the fields, the angle.
+struct ShownValue {
+    qint64 raw = 0;
+    QList<qint64> fields;
+    std::optional<double> angle;
+};
+
+Outcome readValues(HeadlessBench& hb, int count)
+{
+    Outcome o = configure(hb);
+    if (o.status != kPass)
+        return o;
+    std::mutex m;
+    QList<ShownValue> shown;
+    const unsigned fields = hb.state.settings().fieldCount;
+    const int gauge = hb.state.settings().gaugeField;
+    const int before = static_cast<int>(hb.view.messages().size());
+    hb.run([&](Bench& b) {
+        hb.view.setCurrentIndex(Control::DisplayBase, 1);
+        b.onChosen(Control::DisplayBase, 1);  // decimal raw frames
+        b.onCommand(Command::ReadData);
+    });
+    // Installed once the reader runs: the frame shown while it starts is no new value.
+    hb.view.setTextObserver([&](Control c, const QString& text) {
+        if (c != Control::RawFrame)
+            return;
+        // The reader decodes the frame before it shows it.
+        ShownValue v;
+        bool ok = false;
+        v.raw = text.toLongLong(&ok);
+        if (!ok)
+            return;
+        for (unsigned k = 0; k < fields; ++k)
+            v.fields << hb.state.fieldValue[k].load();
+        if (gauge >= 1 && gauge <= static_cast<int>(fields))
+            v.angle = hb.state.gaugeAngle.load();
+        std::lock_guard lock(m);
+        if (shown.size() < count)
+            shown << v;
+    });
+    auto done = [&] {
+        std::lock_guard lock(m);
+        return shown.size() >= count;
+    };
+    auto reading = [&] { return hb.state.link.flags.isUp(Flag::ReadActive); };
+    hb.waitFor([&] { return done() || !reading(); }, 10000.0 + count * 1000.0 / benchclock::speed(), &gInterrupted);
+    hb.view.setTextObserver({});
+    hb.run([](Bench& b) { b.stopAll(); });
+
+    QJsonArray values;
+    for (const ShownValue& v : shown) {
+        QJsonArray f;
+        for (qint64 x : v.fields)
+            f << x;
+        values << QJsonObject{{"raw", v.raw}, {"fields", f}, {"angle", v.angle ? QJsonValue(*v.angle) : QJsonValue()}};
+    }
+    o.json = QJsonObject{{"values", values}};
+    if (values.size() < count) {
+        o.status = kFailed;
+        say(lastMessage(hb, before, QStringLiteral("%1 of %2 new values came before the box stopped").arg(values.size()).arg(count)));
+    }
+    QStringList lines;
+    for (const auto& v : values)
+        lines << QString::number(v.toObject()["raw"].toInteger());
+    o.summary = lines.join('\n');
+    return o;
+}
+
+int usage(const QString& message)
+{
+    say(message + QStringLiteral(" (see 'quillmark-tool --help')"));
+    return kUsage;
+}
+
+}  // namespace
+
+bool isHeadlessInvocation(int argc, char** argv)
+{
+    if (argc < 2)
+        return false;
+    const char* a = argv[1];
+    if (std::strncmp(a, "--simulate", 10) == 0 || std::strcmp(a, "--json") == 0)
+        return true;
+    for (const char* c : kBoxCommands)
+        if (std::strcmp(a, c) == 0)
+            return true;
+    return false;
+}
+
+int runHeadless(int argc, char** argv)
+{
+    std::optional<SimSettings> sim;
+    bool json = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--json") == 0) {
+            json = true;
+        } else if (std::strcmp(a, "--simulate") == 0 || std::strncmp(a, "--simulate=", 11) == 0) {
+            const SimOptionsParse p = parseSimOptions(a[10] == '=' ? std::string_view(a + 11) : std::string_view());
+            if (!p.ok())
+                return usage(QString::fromStdString(p.error));
+            sim = p.settings;
+        } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return kPass;
+        } else {
+            break;
+        }
+    }
+    if (i >= argc)
+        return usage(QStringLiteral("no command"));
+    const QString command = QString::fromLocal8Bit(argv[i]);
+    QStringList args;
+    for (int k = i + 1; k < argc; ++k)
+        args << QString::fromLocal8Bit(argv[k]);
+
+    QSet<QString> valued = kInterfaceOptions;
+    QSet<QString> flags;
+    if (command == "read")
+        valued << "count";
+    else if (command == "configure")
+        ;
+    else
+        return usage(QStringLiteral("unknown command '%1'").arg(command));
+
+    std::optional<Options> options;
+    InterfaceChoice iface;
+    int count = 0;
+    try {
+        options.emplace(args, valued, flags);
+        iface = interfaceChoice(*options);
+        if (command == "read") {
+            if (!options->has("count"))
+                throw UsageError{QStringLiteral("read needs --count N")};
+            count = static_cast<int>(options->integer("count", 1, 1000000));
+        }
+    } catch (const UsageError& e) {
+        return usage(e.message);
+    }
+
+    int qargc = 1;
+    char* qargv[] = {argv[0], nullptr};
+    QCoreApplication app(qargc, qargv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quillmark"));
+
+    std::shared_ptr<UsbBackend> backend;
+    std::shared_ptr<SimBus> bus;
+    std::shared_ptr<SimBox> box;
+    if (sim) {
+        if (sim->speed)
+            benchclock::setSpeed(*sim->speed);
+        bus = makeDemoBus(&box);
+        applySimSettings(*sim, *box);
+        backend = bus;
+    } else {
+        backend = std::make_shared<LibusbBackend>();
+    }
+
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+
+    HeadlessBench hb(/*quiet=*/false);
+    hb.view.setShowProgress(isatty(STDERR_FILENO));
+    hb.startUp(backend);
+    if (!hb.boxPresent()) {
+        const std::string& access = hb.state.link.accessError;
+        if (access.empty())
+            say(QStringLiteral("no Orvik_encoder_box found on the USB bus"));
+        return kNoBox;
+    }
+    std::unique_ptr<SimUnplugTimer> unplug;
+    if (sim)
+        unplug = startUnplugTimer(*sim, bus, box);
+
+    if (!applyInterface(hb, iface))
+        return kFailed;
+
+    Outcome o;
+    if (command == "configure")
+        o = configure(hb);
+    else if (command == "read")
+        o = readValues(hb, count);
+
+    if (gInterrupted) {
+        hb.run([](Bench& b) { b.stopAll(); });
+        say(QStringLiteral("interrupted; the box is idle"));
+        o.status = kFailed;
+    }
+    hb.shutdown();
+    if (json)
+        std::fputs(QJsonDocument(o.json).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
+    else if (!o.summary.isEmpty())
+        std::printf("%s\n", o.summary.toLocal8Bit().constData());
+    std::fflush(stdout);
+    return o.status;
+}
