@@ -1,5 +1,6 @@
 #include "headless/headless_cli.h"
 
+#include "bench/accuracy.h"
 #include "bench/settings_editor.h"
 #include "common/bench_clock.h"
 #include "headless/headless_bench.h"
@@ -365,6 +366,143 @@ Outcome readValues(HeadlessBench& hb, int count)
     return o;
 }
 
+// A command whose start the bench refused: its message (if any) is the reason.
+Outcome refused(HeadlessBench& hb, int from, const QString& what, QJsonObject json)
+{
+    Outcome o;
+    o.status = kFailed;
+    o.json = std::move(json);
+    if (hb.view.messages().size() == from)
+        say(QStringLiteral("%1 did not start (the bench is busy or the box not ready)").arg(what));
+    return o;
+}
+
+// Waits for an operation that runs on its own, allowing `benchMs` of bench
+// time plus slack for a loaded machine; Ctrl+C ends the wait.
+bool waitOperation(HeadlessBench& hb, const std::function<bool()>& ended, double benchMs)
+{
+    return hb.waitFor(ended, 5000.0 + benchMs / benchclock::speed(), &gInterrupted);
+}
+
+Outcome eeprom(HeadlessBench& hb, int value)
+{
+    Outcome o = configure(hb);
+    const QJsonObject failed{{"verdict", "fail"}, {"value", value}};
+    if (o.status != kPass) {
+        o.json = failed;
+        return o;
+    }
+    const int before = static_cast<int>(hb.view.messages().size());
+    bool started = false;
+    hb.run([&](Bench& b) {
+        hb.view.setText(Control::EepromValue, QString::number(value));
+        b.onEdited(Control::EepromValue, QString::number(value));
+        b.onCommand(Command::WriteEeprom);
+        started = hb.state.eepromRunning.load();
+    });
+    if (!started)
+        return refused(hb, before, QStringLiteral("the EEPROM write"), failed);
+    // 14 ticks of 500 ms and the power cycle.
+    waitOperation(hb, [&] { return !hb.state.eepromRunning.load(); }, 9000);
+    const bool passed = !hb.state.eepromRunning.load() && hb.view.lamp(Control::EepromLamp) == LampImage::Passed;
+    o.status = passed ? kPass : kFailed;
+    o.json = QJsonObject{{"verdict", passed ? "pass" : "fail"}, {"value", value}};
+    o.summary = passed ? QStringLiteral("EEPROM holds %1: pass").arg(value) : QStringLiteral("EEPROM write of %1: fail").arg(value);
+    if (!passed && hb.view.messages().size() == before)
+        say(QStringLiteral("the encoder did not read back %1").arg(value));
+    return o;
+}
+
+Outcome resolution(HeadlessBench& hb, int cycles, std::optional<int> truncate)
+{
+    Outcome o = configure(hb);
+    if (o.status != kPass) {
+        o.json = QJsonObject{{"value", QJsonValue()}};
+        return o;
+    }
+    std::mutex m;
+    std::optional<qint64> result;
+    const int before = static_cast<int>(hb.view.messages().size());
+    bool started = false;
+    hb.run([&](Bench& b) {
+        hb.view.setText(Control::CycleCount, QString::number(cycles));
+        b.onEdited(Control::CycleCount, QString::number(cycles));
+        if (truncate) {
+            hb.view.setText(Control::TruncateBits, QString::number(*truncate));
+            b.onEdited(Control::TruncateBits, QString::number(*truncate));
+        }
+        b.onCommand(Command::Resolution);
+        started = hb.state.link.flags.isUp(Flag::ResolutionActive);
+    });
+    if (!started)
+        return refused(hb, before, QStringLiteral("the resolution test"), {{"value", QJsonValue()}});
+    // The worker writes the result once the transfer is in.
+    hb.view.setTextObserver([&](Control c, const QString& text) {
+        if (c != Control::ResolutionResult)
+            return;
+        bool ok = false;
+        const qint64 v = text.toLongLong(&ok);
+        std::lock_guard lock(m);
+        if (ok)
+            result = v;
+    });
+    // A transfer of the cycles at 8000 records a second, a few rounds at most.
+    waitOperation(hb, [&] { return !hb.state.link.flags.isUp(Flag::ResolutionActive); },
+                  cycles / 8.0 + 60000);
+    hb.view.setTextObserver({});
+    hb.run([](Bench& b) { b.stopAll(); });
+    std::lock_guard lock(m);
+    o.json = QJsonObject{{"value", result ? QJsonValue(*result) : QJsonValue()}};
+    o.status = result ? kPass : kFailed;
+    if (result)
+        o.summary = QString::number(*result);
+    else if (hb.view.messages().size() == before)
+        say(QStringLiteral("the resolution test ended without a result"));
+    return o;
+}
+
+Outcome absTest(HeadlessBench& hb)
+{
+    Outcome o = configure(hb);
+    if (o.status != kPass) {
+        o.json = QJsonObject{{"verdict", "not-turning"}, {"errors", QJsonArray()}, {"travel", 0}};
+        return o;
+    }
+    const int before = static_cast<int>(hb.view.messages().size());
+    bool started = false;
+    hb.run([&](Bench& b) {
+        b.onCommand(Command::AbsTest);
+        started = hb.state.absTestActive.load();
+    });
+    if (!started)
+        return refused(hb, before, QStringLiteral("the accuracy test"),
+                       {{"verdict", "not-turning"}, {"errors", QJsonArray()}, {"travel", 0}});
+    // 680 steps of 300 ms.
+    waitOperation(hb, [&] { return !hb.state.absTestActive.load(); }, 680 * 300.0);
+    const LampImage lamp = hb.view.lamp(Control::AbsLamp);
+    const QStringList messages = hb.view.messages();
+    const bool notTurning = messages.size() > before && messages.last() == kMsgTurnTheMotor;
+    hb.run([](Bench& b) { b.stopAll(); });
+    if (lamp != LampImage::Passed && lamp != LampImage::Lit && !notTurning) {
+        // Stopped before the verdict (Ctrl+C, a silent or removed box).
+        if (hb.view.messages().size() == before && !gInterrupted)
+            say(QStringLiteral("the accuracy test ended without a verdict"));
+        o.status = kFailed;
+        o.json = QJsonObject{{"verdict", QJsonValue()}, {"errors", QJsonArray()}, {"travel", QJsonValue()}};
+        return o;
+    }
+    const AccuracyTest::Result r = hb.bench.accuracy().result();
+    QJsonArray errors;
+    for (double e : r.errors)
+        errors << e;
+    const char* verdict = r.verdict == AccuracyVerdict::Pass ? "pass"
+                          : r.verdict == AccuracyVerdict::Errors ? "errors" : "not-turning";
+    o.json = QJsonObject{{"verdict", verdict}, {"errors", errors}, {"travel", r.travel}};
+    o.status = r.verdict == AccuracyVerdict::Pass ? kPass : kFailed;
+    o.summary = QStringLiteral("%1 (travel %2 degrees, %3 errors)").arg(verdict).arg(r.travel, 0, 'f', 1).arg(r.errors.size());
+    return o;
+}
+
 int usage(const QString& message)
 {
     say(message + QStringLiteral(" (see 'quillmark-tool --help')"));
@@ -418,7 +556,11 @@ int runHeadless(int argc, char** argv)
     QSet<QString> flags;
     if (command == "read")
         valued << "count";
-    else if (command == "configure")
+    else if (command == "eeprom")
+        valued << "value";
+    else if (command == "resolution")
+        valued << "cycles" << "truncate";
+    else if (command == "configure" || command == "abs-test")
         ;
     else
         return usage(QStringLiteral("unknown command '%1'").arg(command));
@@ -426,6 +568,8 @@ int runHeadless(int argc, char** argv)
     std::optional<Options> options;
     InterfaceChoice iface;
     int count = 0;
+    int value = 0;
+    std::optional<int> truncate;
     try {
         options.emplace(args, valued, flags);
         iface = interfaceChoice(*options);
@@ -433,6 +577,18 @@ int runHeadless(int argc, char** argv)
             if (!options->has("count"))
                 throw UsageError{QStringLiteral("read needs --count N")};
             count = static_cast<int>(options->integer("count", 1, 1000000));
+        }
+        if (command == "eeprom") {
+            if (!options->has("value"))
+                throw UsageError{QStringLiteral("eeprom needs --value V")};
+            value = static_cast<int>(options->integer("value", 0, 255));
+        }
+        if (command == "resolution") {
+            if (!options->has("cycles"))
+                throw UsageError{QStringLiteral("resolution needs --cycles N")};
+            count = static_cast<int>(options->integer("cycles", 0, 1000000));
+            if (options->has("truncate"))
+                truncate = static_cast<int>(options->integer("truncate", 0, 64));
         }
     } catch (const UsageError& e) {
         return usage(e.message);
@@ -480,6 +636,12 @@ int runHeadless(int argc, char** argv)
         o = configure(hb);
     else if (command == "read")
         o = readValues(hb, count);
+    else if (command == "eeprom")
+        o = eeprom(hb, value);
+    else if (command == "resolution")
+        o = resolution(hb, count, truncate);
+    else if (command == "abs-test")
+        o = absTest(hb);
 
     if (gInterrupted) {
         hb.run([](Bench& b) { b.stopAll(); });
