@@ -1,10 +1,15 @@
 // The box commands of quillmark-tool, end to end through its process on the
 // simulated box: exit status and JSON.
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+#include <cmath>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -108,4 +113,98 @@ TEST_F(HeadlessTest, CommandLineErrorsAreStatusTwoAndNoBoxIsThree)
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString() << ": " << r.err.constData();
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.constData();
     }
+}
+
+TEST_F(HeadlessTest, EepromVerdictFollowsWhatTheEncoderStores)
+{
+    struct Case {
+        const char* behaviour;
+        int status;
+        const char* verdict;
+    };
+    for (const Case& c : {Case{"store", 0, "pass"}, Case{"ignore", 1, "fail"}, Case{"short", 1, "fail"}}) {
+        const BoxRun r = run({QStringLiteral("--simulate=speed=4,eeprom=%1").arg(c.behaviour), "--json", "eeprom",
+                              "--value", "201"});
+        EXPECT_EQ(r.status, c.status) << c.behaviour << ": " << r.err.constData();
+        EXPECT_EQ(r.json["verdict"].toString(), c.verdict) << c.behaviour;
+        EXPECT_EQ(r.json["value"].toInt(), 201);
+    }
+    // The bench's own check of the value is a command-line error here.
+    EXPECT_EQ(run({"--simulate", "eeprom", "--value", "256"}).status, 2);
+}
+
+TEST_F(HeadlessTest, ResolutionGivesTheBenchsValueOrItsRefusal)
+{
+    const BoxRun r = run({"--simulate=speed=4,rpm=30", "--json", "resolution", "--cycles", "20000", "--protocol",
+                          "BISS", "--widths", "15,17,2"});
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    EXPECT_GT(r.json["value"].toInteger(), 0);
+
+    // Below 10000 cycles the bench refuses with its message: a failed test.
+    const BoxRun few = run({"--simulate", "--json", "resolution", "--cycles", "200"});
+    EXPECT_EQ(few.status, 1);
+    EXPECT_TRUE(few.json["value"].isNull());
+    EXPECT_TRUE(few.err.contains("Please set the cycle count to 10000 or more")) << few.err.constData();
+}
+
+TEST_F(HeadlessTest, AbsTestFindsTheJumpOfTheShaft)
+{
+    // A step of 30 degrees the first time the shaft passes 180 degrees.
+    const BoxRun r = run({"--simulate=speed=10,rpm=0.9,jump=180:30", "--json", "abs-test", "--protocol", "BISS",
+                          "--widths", "15,17,2", "--gauge-field", "2"},
+                         110000);
+    ASSERT_EQ(r.status, 1) << r.err.constData();
+    EXPECT_EQ(r.json["verdict"].toString(), "errors");
+    EXPECT_GT(r.json["travel"].toDouble(), 360.0);
+    bool atJump = false;
+    for (const QJsonValue& e : r.json["errors"].toArray())
+        atJump = atJump || std::abs(e.toDouble() - 180.0) < 6.0;
+    EXPECT_TRUE(atJump) << QJsonDocument(r.json).toJson().constData();
+}
+
+TEST_F(HeadlessTest, CaptureWritesTheFileOrSaysTheStreamBroke)
+{
+    QTemporaryDir out;
+    const QString raw = out.filePath("cap.bin");
+    const BoxRun ok = run({"--simulate=speed=4", "--json", "capture", "--seconds", "1", "--out", raw});
+    ASSERT_EQ(ok.status, 0) << ok.err.constData();
+    EXPECT_EQ(ok.json["status"].toString(), "ok");
+    EXPECT_EQ(ok.json["file"].toString(), raw);
+    EXPECT_GT(ok.json["bytes"].toInteger(), 0);
+    EXPECT_EQ(ok.json["bytes"].toInteger(), QFileInfo(raw).size());
+
+    const QString report = out.filePath("cap.txt");
+    const BoxRun dec = run({"--simulate=speed=4", "--json", "capture", "--seconds", "1", "--out", report, "--decimal"});
+    ASSERT_EQ(dec.status, 0) << dec.err.constData();
+    QFile f(report);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readLine().startsWith("Times/0.125ms"));
+
+    const QString lost = out.filePath("lost.bin");
+    const BoxRun broken = run({"--simulate=speed=4,ack-status=1", "--json", "capture", "--seconds", "1", "--out", lost});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.json["status"].toString(), "transmission-error");
+    EXPECT_FALSE(QFileInfo::exists(lost));
+}
+
+TEST_F(HeadlessTest, InterruptOrUnplugMidCaptureLeavesNoHalfFile)
+{
+    QTemporaryDir out;
+    const QString target = out.filePath("cap.bin");
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral(QUILLMARK_TOOL_PATH), {"--simulate", "--json", "capture", "--seconds", "60", "--out", target});
+    ASSERT_TRUE(p.waitForStarted());
+    QThread::msleep(1500);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().constData();
+    EXPECT_FALSE(QFileInfo::exists(target));
+    const QJsonObject json = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    EXPECT_EQ(json["bytes"].toInteger(), 0);
+
+    const BoxRun unplugged = run({"--simulate=speed=2,unplug-after=1", "--json", "capture", "--seconds", "20", "--out",
+                                  out.filePath("u.bin")});
+    EXPECT_EQ(unplugged.status, 1) << unplugged.err.constData();
+    EXPECT_FALSE(QFileInfo::exists(out.filePath("u.bin")));
 }

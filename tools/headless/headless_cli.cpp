@@ -1,6 +1,7 @@
 #include "headless/headless_cli.h"
 
 #include "bench/accuracy.h"
+#include "bench/capture.h"
 #include "bench/settings_editor.h"
 #include "common/bench_clock.h"
 #include "headless/headless_bench.h"
@@ -11,6 +12,7 @@
 #include "simbox/unplug_timer.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -503,6 +505,48 @@ Outcome absTest(HeadlessBench& hb)
     return o;
 }
 
+Outcome capture(HeadlessBench& hb, int seconds, const QString& out, bool decimal)
+{
+    const QJsonObject none{{"file", out}, {"bytes", 0}, {"status", QJsonValue()}};
+    Outcome o = configure(hb);
+    if (o.status != kPass) {
+        o.json = none;
+        return o;
+    }
+    const int before = static_cast<int>(hb.view.messages().size());
+    bool started = false;
+    hb.run([&](Bench& b) {
+        hb.view.setText(Control::CaptureSeconds, QString::number(seconds));
+        b.onEdited(Control::CaptureSeconds, QString::number(seconds));
+        hb.view.setChecked(Control::TimedCapture, true);
+        b.onToggled(Control::TimedCapture, true);
+        hb.view.setChecked(Control::SaveAsDecimal, decimal);
+        b.onToggled(Control::SaveAsDecimal, decimal);
+        // The save dialog at the end answers with --out.
+        hb.view.setFileAnswer(out);
+        started = b.capture().saveFile();
+    });
+    if (!started)
+        return refused(hb, before, QStringLiteral("the capture"), none);
+    // Timer 1 stops it after S seconds; then the acknowledgement and the file.
+    waitOperation(hb, [&] { return hb.bench.capture().phase() == Capture::Phase::Idle; },
+                  seconds * 1000.0 + kCaptureAckWaitMs + kCaptureTransferLimitMs);
+    const bool finished = hb.bench.capture().phase() == Capture::Phase::Idle;
+    hb.run([](Bench& b) { b.stopAll(); });
+    const QStringList messages = hb.view.messages().mid(before);
+    const bool broken = messages.contains(kMsgCaptureBroken);
+    const QFileInfo file(out);
+    o.json = QJsonObject{{"file", file.absoluteFilePath()},
+                         {"bytes", file.exists() ? file.size() : 0},
+                         {"status", broken ? "transmission-error" : (finished ? "ok" : QJsonValue())}};
+    o.status = finished && !broken && messages.isEmpty() && file.exists() ? kPass : kFailed;
+    if (o.status != kPass && messages.isEmpty() && !gInterrupted)
+        say(finished ? QStringLiteral("no capture was written to %1").arg(out)
+                     : QStringLiteral("the capture did not end"));
+    o.summary = QStringLiteral("%1: %2 bytes").arg(file.absoluteFilePath()).arg(file.exists() ? file.size() : 0);
+    return o;
+}
+
 int usage(const QString& message)
 {
     say(message + QStringLiteral(" (see 'quillmark-tool --help')"));
@@ -560,7 +604,10 @@ int runHeadless(int argc, char** argv)
         valued << "value";
     else if (command == "resolution")
         valued << "cycles" << "truncate";
-    else if (command == "configure" || command == "abs-test")
+    else if (command == "capture") {
+        valued << "seconds" << "out";
+        flags << "decimal";
+    } else if (command == "configure" || command == "abs-test")
         ;
     else
         return usage(QStringLiteral("unknown command '%1'").arg(command));
@@ -570,6 +617,7 @@ int runHeadless(int argc, char** argv)
     int count = 0;
     int value = 0;
     std::optional<int> truncate;
+    QString out;
     try {
         options.emplace(args, valued, flags);
         iface = interfaceChoice(*options);
@@ -582,6 +630,14 @@ int runHeadless(int argc, char** argv)
             if (!options->has("value"))
                 throw UsageError{QStringLiteral("eeprom needs --value V")};
             value = static_cast<int>(options->integer("value", 0, 255));
+        }
+        if (command == "capture") {
+            if (!options->has("seconds") || !options->has("out"))
+                throw UsageError{QStringLiteral("capture needs --seconds S and --out FILE")};
+            count = static_cast<int>(options->integer("seconds", 1, 1000000));
+            out = options->value("out");
+            if (out.isEmpty())
+                throw UsageError{QStringLiteral("--out needs a file name")};
         }
         if (command == "resolution") {
             if (!options->has("cycles"))
@@ -642,6 +698,8 @@ int runHeadless(int argc, char** argv)
         o = resolution(hb, count, truncate);
     else if (command == "abs-test")
         o = absTest(hb);
+    else if (command == "capture")
+        o = capture(hb, count, out, options->has("decimal"));
 
     if (gInterrupted) {
         hb.run([](Bench& b) { b.stopAll(); });
