@@ -206,5 +206,32 @@ TEST_F(HeadlessTest, InterruptOrUnplugMidCaptureLeavesNoHalfFile)
     const BoxRun unplugged = run({"--simulate=speed=2,unplug-after=1", "--json", "capture", "--seconds", "20", "--out",
                                   out.filePath("u.bin")});
     EXPECT_EQ(unplugged.status, 1) << unplugged.err.constData();
+    EXPECT_EQ(unplugged.json["status"].toString(), "transmission-error");
     EXPECT_FALSE(QFileInfo::exists(out.filePath("u.bin")));
+}
+
+TEST_F(HeadlessTest, SincosReportsEachTracksFitInVoltsAndDegrees)
+{
+    struct Case {
+        const char* shape;  // CO:SO:CA:SA:PH
+        double cosOffset, sinOffset, cosPp, sinPp, phase;
+    };
+    const Case cases[] = {
+        {"2.5:2.5:1.0:1.0:90", 2.5, 2.5, 2.0, 2.0, 90.0},
+        // Unequal swings: the ellipse's phase is 2 atan(0.6).
+        {"2.3:2.7:1.0:0.6:90", 2.3, 2.7, 2.0, 1.2, 2.0 * std::atan(0.6) * 180.0 / 3.14159265358979},
+    };
+    for (const Case& c : cases) {
+        const BoxRun r = run({QStringLiteral("--simulate=speed=2,sincos=%1").arg(c.shape), "--json", "sincos"});
+        ASSERT_EQ(r.status, 0) << c.shape << ": " << r.err.constData();
+        for (const char* side : {"plus", "minus"}) {
+            const QJsonObject o = r.json[side].toObject();
+            SCOPED_TRACE(std::string(c.shape) + " " + side);
+            EXPECT_NEAR(o["cos_offset"].toDouble(), c.cosOffset, 0.03);
+            EXPECT_NEAR(o["sin_offset"].toDouble(), c.sinOffset, 0.03);
+            EXPECT_NEAR(o["cos_pp"].toDouble(), c.cosPp, 0.03);
+            EXPECT_NEAR(o["sin_pp"].toDouble(), c.sinPp, 0.03);
+            EXPECT_NEAR(o["phase"].toDouble(), c.phase, 0.5);
+        }
+    }
 }

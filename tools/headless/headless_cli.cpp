@@ -8,10 +8,12 @@
 #include "interface/protocol_table.h"
 #include "link/libusb_backend.h"
 #include "simbox/demo_bus.h"
+#include "sincos/sincos_analysis.h"
 #include "simbox/sim_options.h"
 #include "simbox/unplug_timer.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,7 +21,9 @@
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -538,12 +542,80 @@ Outcome capture(HeadlessBench& hb, int seconds, const QString& out, bool decimal
     const QFileInfo file(out);
     o.json = QJsonObject{{"file", file.absoluteFilePath()},
                          {"bytes", file.exists() ? file.size() : 0},
-                         {"status", broken ? "transmission-error" : (finished ? "ok" : QJsonValue())}};
+                         {"status", !broken && file.exists() ? "ok" : "transmission-error"}};
     o.status = finished && !broken && messages.isEmpty() && file.exists() ? kPass : kFailed;
+    // Stop-all (the box gone or silent) ends a capture without keeping it.
     if (o.status != kPass && messages.isEmpty() && !gInterrupted)
-        say(finished ? QStringLiteral("no capture was written to %1").arg(out)
+        say(finished ? QStringLiteral("the capture was stopped before its end; nothing was written to %1").arg(out)
                      : QStringLiteral("the capture did not end"));
     o.summary = QStringLiteral("%1: %2 bytes").arg(file.absoluteFilePath()).arg(file.exists() ? file.size() : 0);
+    return o;
+}
+
+// A field of the analysis dialog as a number (null while it shows none).
+QJsonValue fieldNumber(const ConsoleSinCosView& v, SinCosField f)
+{
+    bool ok = false;
+    const double x = v.field(f).trimmed().toDouble(&ok);
+    return ok ? QJsonValue(x) : QJsonValue();
+}
+
+Outcome sincos(HeadlessBench& hb)
+{
+    // Settings that take with the sin/cos protocol open the analysis.
+    Outcome o = configure(hb);
+    if (o.status != kPass)
+        return o;
+    ConsoleSinCosView& view = hb.view.dialogs().sinCos();
+    if (!hb.view.dialogs().isDialogOpen(DialogKind::SinCos)) {
+        say(QStringLiteral("the sin/cos test did not start (is the protocol sin_cosine?)"));
+        o.status = kFailed;
+        o.json = {};
+        return o;
+    }
+    // "Collection", then the dialog's 50 ms refresh until the fit is shown.
+    hb.run([](Bench& b) { b.onSinCosCollection(); });
+    auto fitted = [&] {
+        return view.field(SinCosField::PhasePlus) != QLatin1String(kSinCosNoValue) &&
+               view.field(SinCosField::PhaseMinus) != QLatin1String(kSinCosNoValue);
+    };
+    QElapsedTimer sinceRefresh;
+    sinceRefresh.start();
+    const qint64 refreshMs = std::max<qint64>(1, std::llround(50.0 / benchclock::speed()));
+    hb.waitFor(
+        [&]() -> bool {
+            if (sinceRefresh.elapsed() >= refreshMs) {
+                sinceRefresh.restart();
+                hb.run([](Bench& b) { b.onSinCosRefresh(); });
+            }
+            return fitted() || !hb.view.dialogs().isDialogOpen(DialogKind::SinCos);
+        },
+        10000.0 + 20000.0 / benchclock::speed(), &gInterrupted);
+    const bool ok = fitted();
+    auto pair = [&](SinCosField co, SinCosField so, SinCosField cp, SinCosField sp, SinCosField ph) {
+        return QJsonObject{{"cos_offset", fieldNumber(view, co)}, {"sin_offset", fieldNumber(view, so)},
+                           {"cos_pp", fieldNumber(view, cp)},     {"sin_pp", fieldNumber(view, sp)},
+                           {"phase", fieldNumber(view, ph)}};
+    };
+    o.json = QJsonObject{
+        {"plus", pair(SinCosField::CosPlusOffset, SinCosField::SinPlusOffset, SinCosField::CosPlusPeakToPeak,
+                      SinCosField::SinPlusPeakToPeak, SinCosField::PhasePlus)},
+        {"minus", pair(SinCosField::CosMinusOffset, SinCosField::SinMinusOffset, SinCosField::CosMinusPeakToPeak,
+                       SinCosField::SinMinusPeakToPeak, SinCosField::PhaseMinus)},
+        {"z_plus", QJsonObject{{"offset", fieldNumber(view, SinCosField::ZPlusOffset)},
+                               {"pp", fieldNumber(view, SinCosField::ZPlusPeakToPeak)}}},
+        {"z_minus", QJsonObject{{"offset", fieldNumber(view, SinCosField::ZMinusOffset)},
+                                {"pp", fieldNumber(view, SinCosField::ZMinusPeakToPeak)}}},
+    };
+    hb.run([](Bench& b) {
+        b.onSinCosBackToHome();
+        b.stopAll();
+    });
+    o.status = ok ? kPass : kFailed;
+    if (!ok && !gInterrupted)
+        say(QStringLiteral("the sin/cos analysis gave no fit"));
+    o.summary = QStringLiteral("phase +%1 -%2 degrees")
+                    .arg(view.field(SinCosField::PhasePlus), view.field(SinCosField::PhaseMinus));
     return o;
 }
 
@@ -607,7 +679,7 @@ int runHeadless(int argc, char** argv)
     else if (command == "capture") {
         valued << "seconds" << "out";
         flags << "decimal";
-    } else if (command == "configure" || command == "abs-test")
+    } else if (command == "configure" || command == "abs-test" || command == "sincos")
         ;
     else
         return usage(QStringLiteral("unknown command '%1'").arg(command));
@@ -621,6 +693,9 @@ int runHeadless(int argc, char** argv)
     try {
         options.emplace(args, valued, flags);
         iface = interfaceChoice(*options);
+        // The analysis runs on the sin/cos interface unless told otherwise.
+        if (command == "sincos" && !iface.protocol && !iface.config)
+            iface.protocol = static_cast<int>(*protocolByName("sin_cosine"));
         if (command == "read") {
             if (!options->has("count"))
                 throw UsageError{QStringLiteral("read needs --count N")};
@@ -698,6 +773,8 @@ int runHeadless(int argc, char** argv)
         o = resolution(hb, count, truncate);
     else if (command == "abs-test")
         o = absTest(hb);
+    else if (command == "sincos")
+        o = sincos(hb);
     else if (command == "capture")
         o = capture(hb, count, out, options->has("decimal"));
 
