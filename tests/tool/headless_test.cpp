@@ -1,5 +1,7 @@
 // The box commands of quillmark-tool, end to end through its process on the
 // simulated box: exit status and JSON.
+#include "measure/config_record.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -234,4 +236,31 @@ TEST_F(HeadlessTest, SincosReportsEachTracksFitInVoltsAndDegrees)
             EXPECT_NEAR(o["phase"].toDouble(), c.phase, 0.5);
         }
     }
+}
+
+TEST_F(HeadlessTest, ConfigFileSetsTheInterfaceAsLoadingItInTheWindowDoes)
+{
+    ConfigRecordValues v;
+    v.protocolCode = 0;  // BISS
+    v.fieldCount = 2;
+    v.fieldWidth = {15, 19, 0, 0, 0, 0, 0, 0, 0, 0};
+    ConfigRecordBytes rec{};
+    ASSERT_FALSE(encodeConfigRecord(v, rec).has_value());
+    QTemporaryDir dir;
+    QFile f(dir.filePath("two.cfg"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(rec.data()), static_cast<qint64>(rec.size()));
+    f.close();
+
+    const BoxRun r = run({"--simulate=rpm=30", "--json", "read", "--count", "2", "--config", f.fileName()});
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    for (const QJsonValue& value : r.json["values"].toArray()) {
+        const QJsonArray fields = value.toObject()["fields"].toArray();
+        ASSERT_EQ(fields.size(), 2);
+        EXPECT_EQ(fields[1].toInteger(), value.toObject()["raw"].toInteger() & 0x7FFFF);
+    }
+
+    const BoxRun missing = run({"--simulate", "--json", "configure", "--config", dir.filePath("none.cfg")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(missing.err.isEmpty());
 }
