@@ -105,6 +105,8 @@ TEST_F(HeadlessTest, CommandLineErrorsAreStatusTwoAndNoBoxIsThree)
         {{"--simulate=rpm=fast", "configure"}, 2, "rpm"},
         {{"--simulate", "read"}, 2, "--count"},
         {{"--simulate", "configure", "--turn", "double"}, 2, "--turn"},
+        {{"--simulate", "configure", "--protocol", "RS485+AB", "--crc", "inverted"}, 2, "no CRC choice"},
+        {{"--simulate", "configure", "--frequency", "3MHz"}, 2, "--frequency"},
         {{"--simulate", "configure", "--config", "x.cfg", "--protocol", "BISS"}, 2, "--config"},
         {{"--simulate", "launch"}, 2, "unknown command"},
         // No --simulate: the USB bus of the test machine has no box.

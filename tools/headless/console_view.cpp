@@ -146,8 +146,10 @@ void ConsoleView::setProgress(Control c, int value)
 {
     std::lock_guard lock(mutex_);
     int& p = controls_[c].progress;
-    if (showProgress_ && p != value)
-        std::fprintf(stderr, "\rprogress %d ", value);
+    if (showProgress_ && p != value) {
+        std::fprintf(stderr, "\rprogress %d/60 ", value);
+        progressShown_ = true;
+    }
     p = value;
 }
 
@@ -200,6 +202,12 @@ void ConsoleView::setShowProgress(bool on)
 {
     std::lock_guard lock(mutex_);
     showProgress_ = on;
+}
+
+bool ConsoleView::progressShown() const
+{
+    std::lock_guard lock(mutex_);
+    return progressShown_;
 }
 
 void ConsoleView::startTimer(int id, int periodMs)

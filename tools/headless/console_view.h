@@ -113,6 +113,8 @@ public:
     void setTextObserver(std::function<void(Control, const QString&)> observer);
     // Progress changes are echoed on stderr (for a terminal).
     void setShowProgress(bool on);
+    // Whether a progress line was echoed (it wants a line end).
+    bool progressShown() const;
 
 private:
     struct State {
@@ -131,6 +133,7 @@ private:
     QStringList messages_;
     QString fileAnswer_;
     bool showProgress_ = false;
+    bool progressShown_ = false;
     std::function<void(Control, const QString&)> observer_;
     ConsoleDialogHost dialogs_;
 };

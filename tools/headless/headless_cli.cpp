@@ -214,6 +214,14 @@ InterfaceChoice interfaceChoice(const Options& o)
         if (!c.clock)
             throw UsageError{QStringLiteral("--frequency is one of 9.6MHZ, 4.8MHZ, 2.4MHZ, 1.2MHZ")};
     }
+    if (c.protocol) {
+        // The window disables these lists for protocols without the choice.
+        const ProtocolInfo& info = protocolTable()[static_cast<std::size_t>(*c.protocol)];
+        if (c.crc && !info.crcListEnabled)
+            throw UsageError{QStringLiteral("--crc: %1 has no CRC choice").arg(o.value("protocol"))};
+        if (c.turn == 1 && !info.turnListEnabled)
+            throw UsageError{QStringLiteral("--turn: %1 is single-turn only").arg(o.value("protocol"))};
+    }
     if (o.has("gauge-field")) {
         o.integer("gauge-field", 0, kMaxFields);
         c.gaugeField = o.value("gauge-field").trimmed();
@@ -778,6 +786,8 @@ int runHeadless(int argc, char** argv)
     else if (command == "capture")
         o = capture(hb, count, out, options->has("decimal"));
 
+    if (hb.view.progressShown())
+        std::fputc('\n', stderr);
     if (gInterrupted) {
         hb.run([](Bench& b) { b.stopAll(); });
         say(QStringLiteral("interrupted; the box is idle"));
