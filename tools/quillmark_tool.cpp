@@ -1,8 +1,10 @@
 // quillmark-tool: offline work on files the workbench produces.
 //   report  turns a raw capture file into the decimal text report
 //   fit     fits the sin/cos ellipse to samples in a CSV file
-// Runs without a display: no event loop, Qt Core only.
+//   configure, read, ... run the workbench's tests on the real or simulated box
+// Runs without a display: Qt Core (and Gui for colours), never Widgets.
 #include "common/file_io.h"
+#include "headless/headless_cli.h"
 #include "measure/config_record.h"
 #include "measure/decimal_report.h"
 #include "sincos/sincos_ellipse_fit.h"
@@ -29,6 +31,8 @@ const char* const kMainHelp =
     "Commands:\n"
     "  report CAPTURE OUTPUT   convert a raw capture file into a decimal report\n"
     "  fit SAMPLES.csv         fit the sin/cos ellipse to cos,sin samples\n"
+    "  configure, read, eeprom, resolution, abs-test, capture, sincos\n"
+    "                          box tests (see 'quillmark-tool --simulate --help')\n"
     "\n"
     "Run 'quillmark-tool COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 failure (file or data), 2 bad command line.\n";
@@ -228,6 +232,8 @@ int run(int argc, char** argv)
         std::fputs(kMainHelp, stderr);
         return kUsage;
     }
+    if (isHeadlessInvocation(argc, argv))
+        return runHeadless(argc, argv);
     if (isHelp(argv[1])) {
         std::fputs(kMainHelp, stdout);
         return kOk;

@@ -213,6 +213,12 @@ void AccuracyTest::giveVerdict()
     ctx_.showEditText(Control::ErrorIndex, QString::number(browser_.index()));
 }
 
+AccuracyTest::Result AccuracyTest::result() const
+{
+    std::lock_guard lock(mutex_);
+    return {tracker_.verdict(), tracker_.errorAngles(), tracker_.travel()};
+}
+
 void AccuracyTest::showErrorAngle(std::optional<double> angle)
 {
     if (angle)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class FrameDisplay;
 class SettingsEditor;
@@ -50,6 +51,15 @@ public:
     // Stop-all: the sampler leaves after its current transfer.
     void onStopAll() { sampling_ = false; }
 
+    // The last test as the tracker holds it: travel, error angles, verdict
+    // (for the command line; any thread).
+    struct Result {
+        AccuracyVerdict verdict = AccuracyVerdict::NotTurning;
+        std::vector<double> errors;
+        double travel = 0;
+    };
+    Result result() const;
+
     // The sampler worker's body for one step.
     void runSampler(const FrameLayout& layout, std::int64_t windowEndMicros);
 
@@ -70,7 +80,7 @@ private:
 
     // Shared by the step tick and the sampler: the verdict never reads the
     // totals while a sample changes them.
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     AccuracyTracker tracker_;
     // Bench thread only.
     AccuracyErrorBrowser browser_;

@@ -36,6 +36,7 @@ public:
 
     BenchContext& context() { return ctx_; }
     Capture& capture() { return *capture_; }
+    const AccuracyTest& accuracy() const { return *accuracy_; }
 
     // --- Start-up, close and destruction of the window ---
     // Opens the box on `backend`, sets the controls to their start-up state

@@ -1,0 +1,224 @@
+#include "headless/console_view.h"
+
+#include "bench/bench_thread.h"
+#include "common/bench_clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+void ConsoleSinCosView::reset()
+{
+    std::lock_guard lock(mutex_);
+    fields_.fill(QStringLiteral("xxx"));
+    fields_[static_cast<int>(SinCosField::Count)].clear();
+    writes_ = 0;
+}
+
+void ConsoleSinCosView::setField(SinCosField field, const QString& text)
+{
+    std::lock_guard lock(mutex_);
+    fields_[static_cast<int>(field)] = text;
+    ++writes_;
+}
+
+QString ConsoleSinCosView::field(SinCosField field) const
+{
+    std::lock_guard lock(mutex_);
+    return fields_[static_cast<int>(field)];
+}
+
+int ConsoleSinCosView::writes() const
+{
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+void ConsoleDialogHost::openDialog(DialogKind kind)
+{
+    std::lock_guard lock(mutex_);
+    bool& open = open_[kind];
+    if (!open && kind == DialogKind::SinCos)
+        sinCos_.reset();
+    open = true;
+}
+
+void ConsoleDialogHost::closeDialog(DialogKind kind)
+{
+    std::lock_guard lock(mutex_);
+    open_[kind] = false;
+}
+
+bool ConsoleDialogHost::isDialogOpen(DialogKind kind) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = open_.find(kind);
+    return it != open_.end() && it->second;
+}
+
+ConsoleView::ConsoleView(BenchThread& timers, bool quiet) : timers_(timers), quiet_(quiet) {}
+
+void ConsoleView::setText(Control c, const QString& text)
+{
+    std::function<void(Control, const QString&)> observer;
+    {
+        std::lock_guard lock(mutex_);
+        controls_[c].text = text;
+        observer = observer_;
+    }
+    if (observer)
+        observer(c, text);
+}
+
+QString ConsoleView::text(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it == controls_.end() ? QString() : it->second.text;
+}
+
+void ConsoleView::setEnabled(Control c, bool on)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].enabled = on;
+}
+
+bool ConsoleView::isEnabled(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it == controls_.end() || it->second.enabled;
+}
+
+void ConsoleView::setVisible(Control c, bool on)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].visible = on;
+}
+
+bool ConsoleView::isVisible(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it == controls_.end() || it->second.visible;
+}
+
+void ConsoleView::setChecked(Control c, bool on)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].checked = on;
+}
+
+bool ConsoleView::isChecked(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it != controls_.end() && it->second.checked;
+}
+
+void ConsoleView::setCurrentIndex(Control c, int index)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].index = index;
+}
+
+int ConsoleView::currentIndex(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it == controls_.end() ? 0 : it->second.index;
+}
+
+void ConsoleView::setLamp(Control c, LampImage image)
+{
+    std::lock_guard lock(mutex_);
+    controls_[c].lamp = image;
+}
+
+LampImage ConsoleView::lamp(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it == controls_.end() ? LampImage::Unlit : it->second.lamp;
+}
+
+void ConsoleView::setProgress(Control c, int value)
+{
+    std::lock_guard lock(mutex_);
+    int& p = controls_[c].progress;
+    if (showProgress_ && p != value) {
+        std::fprintf(stderr, "\rprogress %d/60 ", value);
+        progressShown_ = true;
+    }
+    p = value;
+}
+
+int ConsoleView::progress(Control c) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(c);
+    return it == controls_.end() ? 0 : it->second.progress;
+}
+
+void ConsoleView::showMessage(const QString& text)
+{
+    std::lock_guard lock(mutex_);
+    messages_ << text;
+    if (!quiet_)
+        std::fprintf(stderr, "quillmark-tool: %s\n", text.trimmed().toLocal8Bit().constData());
+}
+
+QStringList ConsoleView::messages() const
+{
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+
+QString ConsoleView::saveFileName(const FileDialogRequest&)
+{
+    std::lock_guard lock(mutex_);
+    return fileAnswer_;
+}
+
+QString ConsoleView::openFileName(const FileDialogRequest&)
+{
+    std::lock_guard lock(mutex_);
+    return fileAnswer_;
+}
+
+void ConsoleView::setFileAnswer(const QString& path)
+{
+    std::lock_guard lock(mutex_);
+    fileAnswer_ = path;
+}
+
+void ConsoleView::setTextObserver(std::function<void(Control, const QString&)> observer)
+{
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+}
+
+void ConsoleView::setShowProgress(bool on)
+{
+    std::lock_guard lock(mutex_);
+    showProgress_ = on;
+}
+
+bool ConsoleView::progressShown() const
+{
+    std::lock_guard lock(mutex_);
+    return progressShown_;
+}
+
+void ConsoleView::startTimer(int id, int periodMs)
+{
+    // The window's timers tick in real milliseconds against a bench clock that
+    // runs at real time; on a faster clock they tick as much faster.
+    const double speed = std::max(benchclock::speed(), 1e-3);
+    timers_.startTimer(id, std::max(1, static_cast<int>(std::lround(periodMs / speed))));
+}
+
+void ConsoleView::killTimer(int id)
+{
+    timers_.killTimer(id);
+}
