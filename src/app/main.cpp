@@ -2,7 +2,11 @@
 // quillmark --simulate the workbench on the simulated box
 #include "app/quillmark_app.h"
 #include "link/libusb_backend.h"
+#include "common/bench_clock.h"
 #include "simbox/demo_bus.h"
+#include "simbox/sim_box.h"
+#include "simbox/sim_options.h"
+#include "simbox/unplug_timer.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -26,6 +30,21 @@ QStringList argumentList(int argc, char** argv)
     return args;
 }
 
+// "--simulate=KEY=VALUE,..." sets up the simulated box (the same keys as
+// quillmark-tool's); the parser only knows the plain flag, so the value is
+// taken off here.
+QString takeSimulateValue(QStringList& args)
+{
+    QString value;
+    for (QString& a : args) {
+        if (a.startsWith(QStringLiteral("--simulate="))) {
+            value = a.mid(11);
+            a = QStringLiteral("--simulate");
+        }
+    }
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -39,13 +58,20 @@ int main(int argc, char** argv)
     const QCommandLineOption versionOption(QStringList{"v", "version"},
                                            QStringLiteral("Print the program version."));
     const QCommandLineOption simulateOption(
-        QStringLiteral("simulate"), QStringLiteral("Work on the simulated box instead of the USB bus."));
+        QStringLiteral("simulate"), QStringLiteral("Work on the simulated box instead of the USB bus; --simulate=KEY=VALUE,... sets it up (the keys of quillmark-tool: speed, rpm, bits, turn-bits, status-bits, jump, crc-errors, eeprom, sincos, ack-status, unplug-after, silent)."));
     parser.addOption(versionOption);
     parser.addOption(simulateOption);
 
     // Qt's own options (-platform, ...) are not known yet: look only for
     // ours here and check the rest once the application has taken its own.
-    parser.parse(argumentList(argc, argv));
+    QStringList args = argumentList(argc, argv);
+    const QString simulateValue = takeSimulateValue(args);
+    SimOptionsParse simulation = parseSimOptions(simulateValue.toStdString());
+    if (!simulation.ok()) {
+        std::fprintf(stderr, "quillmark: --simulate: %s\n", simulation.error.c_str());
+        return 2;
+    }
+    parser.parse(args);
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         std::printf("%s", qPrintable(helpText(parser)));
         return 0;
@@ -56,13 +82,23 @@ int main(int argc, char** argv)
     }
 
     CQuillmarkApp app(argc, argv);
-    if (!parser.parse(app.arguments())) {
+    QStringList appArgs = app.arguments();
+    takeSimulateValue(appArgs);
+    if (!parser.parse(appArgs)) {
         std::fprintf(stderr, "quillmark: %s\n%s", qPrintable(parser.errorText()), qPrintable(helpText(parser)));
         return 2;
     }
     std::shared_ptr<UsbBackend> backend;
+    std::unique_ptr<SimUnplugTimer> unplug;
     if (parser.isSet(simulateOption)) {
-        backend = makeDemoBus();
+        std::shared_ptr<SimBox> box;
+        auto bus = makeDemoBus(&box);
+        const SimSettings& sim = simulation.settings;
+        if (sim.speed)
+            benchclock::setSpeed(*sim.speed);
+        applySimSettings(sim, *box);
+        unplug = startUnplugTimer(sim, bus, box);
+        backend = bus;
     } else {
         backend = std::make_shared<LibusbBackend>();
     }

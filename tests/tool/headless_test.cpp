@@ -266,3 +266,18 @@ TEST_F(HeadlessTest, ConfigFileSetsTheInterfaceAsLoadingItInTheWindowDoes)
     EXPECT_EQ(missing.status, 1);
     EXPECT_FALSE(missing.err.isEmpty());
 }
+
+// The window takes the same --simulate keys; a bad one is refused before any
+// window opens, naming the key.
+TEST(WindowSimulateOption, BadKeysAreACommandLineError)
+{
+    for (const char* option : {"--simulate=nokey=1", "--simulate=rpm=x", "--simulate=eeprom=maybe"}) {
+        SCOPED_TRACE(option);
+        QProcess p;
+        p.start(QStringLiteral(QUILLMARK_PATH), {QString::fromLatin1(option)});
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 2);
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains("--simulate")) << err.constData();
+    }
+}
