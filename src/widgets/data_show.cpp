@@ -2,7 +2,6 @@
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QTimerEvent>
 #include <algorithm>
 
 using namespace datashow;
@@ -73,28 +72,6 @@ void CDataShow::setSeriesPenWidth(int series, int width)
 int CDataShow::seriesCount(int series) const
 {
     return series == 1 ? m_series1.count : series == 2 ? m_series2.count : 0;
-}
-
-void CDataShow::startRepaintTimer(int periodMs)
-{
-    stopRepaintTimer();
-    m_repaintTimer = startTimer(periodMs);
-}
-
-void CDataShow::stopRepaintTimer()
-{
-    if (m_repaintTimer) {
-        killTimer(m_repaintTimer);
-        m_repaintTimer = 0;
-    }
-}
-
-void CDataShow::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() == m_repaintTimer)
-        update();
-    else
-        QWidget::timerEvent(event);
 }
 
 void CDataShow::mousePressEvent(QMouseEvent* event)

@@ -31,11 +31,6 @@ public:
     void setSeriesColour(int series, const QColor& colour);
     void setSeriesPenWidth(int series, int width);
 
-    // A repaint timer for hosts that want one: each tick repaints the whole
-    // control. Not needed to show new data, which repaints by itself.
-    void startRepaintTimer(int periodMs);
-    void stopRepaintTimer();
-
     int seriesCount(int series) const;
     // Paints so far (on screen, not renderImage), to measure the frame rate.
     int paintCount() const { return m_paints; }
@@ -46,7 +41,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
     // Presses and releases of every button are swallowed.
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -70,7 +64,6 @@ private:
     datashow::Scales m_scales;
     datashow::Layout m_previous;  // layout of the last paint; scales use it
     bool m_havePrevious = false;
-    int m_repaintTimer = 0;
     int m_paints = 0;
 
     const QColor m_background{0, 100, 100};
