@@ -2,8 +2,7 @@
 // whole workbench (window and dialog offscreen, simulated box in the same
 // process) and the charts' frame rate, over a run of some seconds.
 // A program rather than a timed test: run it by hand and read the figures.
-//   bench_dialog_sincos [seconds] [1ms]
-// With "1ms" each chart also repaints on a 1 ms timer, for comparison.
+//   bench_dialog_sincos [seconds]
 #include "app/quillmark_dlg.h"
 #include "app/sincos_dialog.h"
 #include "app/window_dialogs.h"
@@ -66,9 +65,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the sin/cos dialog did not open\n");
         return 1;
     }
-    if (argc > 2 && QString::fromLocal8Bit(argv[2]) == "1ms")
-        for (int i = 0; i < 3; ++i)
-            dialog->chart(i)->startRepaintTimer(1);
     runFor(1.0);  // the first cycles
 
     int paints0[3];
