@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
   libusb-1.0-0-dev
   libopencv-core-dev
   libgtest-dev libgmock-dev libbenchmark-dev

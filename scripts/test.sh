@@ -45,6 +45,17 @@ if [ "${1:-}" = "--tsan" ]; then
   exit 0
 fi
 cmake --build "$build" -j "$jobs"
+
+# The results store's tests run against a throwaway PostgreSQL server, stopped
+# and removed at the end; they stop and start it themselves on the way.
+pgdir=$(mktemp -d /tmp/quillmark-pg.XXXXXX)
+chmod 755 "$pgdir"
+pgport=$((50000 + RANDOM % 10000))
+trap 'bash scripts/pg-throwaway.sh stop "$pgdir/data" >/dev/null 2>&1 || true; rm -rf "$pgdir"' EXIT
+bash scripts/pg-throwaway.sh start "$pgdir/data" "$pgport"
+export QUILLMARK_TEST_PG_URL="postgresql://postgres@127.0.0.1:$pgport/postgres"
+export QUILLMARK_TEST_PG_CTL="$(pwd)/scripts/pg-throwaway.sh" QUILLMARK_TEST_PG_DIR="$pgdir/data"
+
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # Runs on a sped-up bench clock that need the machine to themselves: run

@@ -4,3 +4,4 @@
 Q_LOGGING_CATEGORY(lcLink, "quillmark.link", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcSim, "quillmark.sim", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcBench, "quillmark.bench", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcResults, "quillmark.results", QtWarningMsg)

@@ -6,3 +6,4 @@
 Q_DECLARE_LOGGING_CATEGORY(lcLink)   // every packet's first bytes, every transfer's length and status
 Q_DECLARE_LOGGING_CATEGORY(lcSim)    // the simulated box's firmware
 Q_DECLARE_LOGGING_CATEGORY(lcBench)  // operations starting, stopping and refusing
+Q_DECLARE_LOGGING_CATEGORY(lcResults)  // the results store: server away and back, results it could not keep
