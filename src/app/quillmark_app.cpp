@@ -3,6 +3,7 @@
 #include "app/quillmark_dlg.h"
 
 #include <QFont>
+#include <QIcon>
 #include <mutex>
 
 CQuillmarkApp::CQuillmarkApp(int& argc, char** argv) : QApplication(argc, argv)
@@ -11,8 +12,23 @@ CQuillmarkApp::CQuillmarkApp(int& argc, char** argv) : QApplication(argc, argv)
     // ~/.local/share/Quillmark, the root of config/ and text/.
     setApplicationName(QStringLiteral("Quillmark"));
     setApplicationVersion(QStringLiteral("2.3"));
-    setDesktopFileName(QStringLiteral("quillmark"));
+    // The id of the installed .desktop file: Wayland compositors and docks
+    // find the icon and the name through it.
+    setDesktopFileName(QStringLiteral("io.github.quillmark.Quillmark"));
     installFontSubstitutions();
+
+    setWindowIcon(applicationIcon());
+}
+
+QIcon CQuillmarkApp::applicationIcon()
+{
+    // The resource lives in the static qm_app library: without a reference
+    // by name the linker would drop it.
+    Q_INIT_RESOURCE(app_icon);
+    QIcon icon;
+    for (int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/quillmark-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 int CQuillmarkApp::run(std::shared_ptr<UsbBackend> backend)

@@ -3,6 +3,7 @@
 // ~/.local/share/Quillmark), sets up the fonts the dialogs ask for, then runs
 // the main window modally; the program ends when the window closes.
 #include <QApplication>
+#include <QIcon>
 #include <memory>
 
 class UsbBackend;
@@ -19,4 +20,8 @@ public:
     // "Arial" and "MS Shell Dlg" are Windows faces; Liberation Sans stands
     // in for both, and a CJK face draws the Chinese captions. Idempotent.
     static void installFontSubstitutions();
+
+    // The window icon, embedded (the PNG sizes of the installed theme icon),
+    // so that X11 and an uninstalled build show it too.
+    static QIcon applicationIcon();
 };
