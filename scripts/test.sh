@@ -65,4 +65,6 @@ timed='AbsTest\.(MotorAtOneRpm|JumpsAtTwoAngles|StandingEncoder)|Capture\.SixtyS
 ctest --test-dir "$build" --output-on-failure -j "$jobs" -E "$timed"
 if [ "${1:-}" != "--sanitize" ]; then
   ctest --test-dir "$build" --output-on-failure -j 1 -R "$timed"
+  # The Debian package: built, unpacked and validated.
+  bash scripts/package-check.sh "$build"
 fi

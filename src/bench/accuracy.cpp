@@ -10,6 +10,8 @@
 #include "link/bounded_read.h"
 #include "measure/accuracy_sampler.h"
 
+#include <QJsonArray>
+
 #include <cmath>
 #include <vector>
 
@@ -184,15 +186,26 @@ void AccuracyTest::giveVerdict()
     view.killTimer(kTimerAbsTest);
     AccuracyVerdict verdict;
     std::vector<double> errors;
+    double travel = 0.0;
     {
         // From here on a late sample is not counted.
         std::lock_guard lock(mutex_);
         st.absTestActive = false;
         verdict = tracker_.verdict();
         errors = tracker_.errorAngles();
+        travel = tracker_.travel();
         qCDebug(lcBench) << "abs test: travel" << tracker_.travel() << "errors" << tracker_.errorCount()
                          << "dropped" << tracker_.droppedErrors();
     }
+
+    QJsonArray errorAngles;
+    for (double e : errors)
+        errorAngles << e;
+    const char* name = verdict == AccuracyVerdict::Pass     ? "pass"
+                       : verdict == AccuracyVerdict::Errors ? "errors"
+                                                            : "not-turning";
+    ctx_.report(QStringLiteral("abs-test"), verdict == AccuracyVerdict::Pass,
+                {{"verdict", name}, {"travel", travel}, {"errors", errorAngles}});
 
     switch (verdict) {
     case AccuracyVerdict::NotTurning:

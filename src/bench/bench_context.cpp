@@ -1,6 +1,15 @@
 #include "bench/bench_context.h"
 
+#include "bench/config_files.h"
 #include "common/bench_clock.h"
+
+void BenchContext::report(const QString& command, bool passed, const QJsonObject& figures)
+{
+    if (!resultSink_)
+        return;
+    const InterfaceSettings s = state.settingsSnapshot();
+    resultSink_(TestReport{command, passed, figures, s.description, configRecordBytesOf(s)});
+}
 
 void BenchContext::haltStream(double stopMs)
 {

@@ -4,6 +4,7 @@
 // the bench, and never reach another operation through it.
 #include "bench/bench_state.h"
 #include "bench/bench_view.h"
+#include "bench/result_sink.h"
 #include "link/box_commands.h"
 
 #include <functional>
@@ -33,6 +34,12 @@ public:
     }
     void setStopAll(std::function<void()> f) { stopAll_ = std::move(f); }
 
+    // Hands a finished test to the results sink with the serial and the
+    // configuration it ran with; any thread.
+    void report(const QString& command, bool passed, const QJsonObject& figures);
+    // Set before the bench runs anything.
+    void setResultSink(ResultSink sink) { resultSink_ = std::move(sink); }
+
     // Writes an edit's text on the screen and in the typed texts, so the two
     // never disagree.
     void showEditText(Control c, const QString& text)
@@ -48,6 +55,7 @@ public:
 
 private:
     std::function<void()> stopAll_;
+    ResultSink resultSink_;
 };
 
 // The six buttons that a stop gives back: "Read data", "Resolution", "Abs

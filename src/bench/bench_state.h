@@ -33,7 +33,6 @@ struct BenchState {
 
     // What the user typed and ticked, as the bench last took it (bench thread).
     TypedTexts typed;
-    QString description;
     std::atomic<int> captureSeconds{3};
     std::atomic<bool> restartOnRead{false};  // the check box of the "Abs test" row
 

@@ -346,6 +346,7 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes)
             const QString path = file_.path();
             const QString error = file_.errorText();
             failed();
+            ctx_.report(QStringLiteral("capture"), false, {{"status", "write-error"}, {"file", path}});
             ctx_.view.showMessage(kMsgCannotWrite.arg(path, error));
             return;
         }
@@ -370,6 +371,7 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
     ctx_.flags().lower(Flag::StopCmd);
     file_.close();
     const QString path = file_.path();
+    const qint64 bytes = QFileInfo(path).size();
     showIdle();
 
     if (!ack || captureEndFor(*ack, modes) == CaptureEnd::TransmissionError) {
@@ -377,46 +379,57 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
         QFile::remove(path);
         hotKeyCapture_ = false;
         phase_ = Phase::Idle;
+        ctx_.report(QStringLiteral("capture"), false,
+                    {{"status", "transmission-error"}, {"bytes", bytes}, {"ack", ack ? ack->status : -1}});
         ctx_.view.showMessage(kMsgCaptureBroken);
         return;
     }
     const bool quiet = hotKeyCapture_.exchange(false) || autoSave_.load();
+    const bool decimal = saveAsDecimal_.load();
+    QString landed;
     if (numberedTarget_.load()) {
         // A numbered capture stays where it is.
+        landed = path;
     } else if (quiet) {
         // A manual capture ended by the hot key or during the automatic
         // cycle is not left in the working file, where the next one would
         // overwrite it.
-        keepNumbered(path);
+        landed = keepNumbered(path);
     } else {
-        finishManual(path);
+        landed = finishManual(path);
     }
     phase_ = Phase::Idle;
+    ctx_.report(QStringLiteral("capture"), !landed.isEmpty(),
+                {{"status", landed.isEmpty() ? "not-saved" : "ok"},
+                 {"file", landed.isEmpty() ? QJsonValue() : QJsonValue(QFileInfo(landed).absoluteFilePath())},
+                 {"bytes", bytes},
+                 {"decimal", decimal && !quiet && !numberedTarget_.load()}});
 }
 
-void Capture::finishManual(const QString& workingPath)
+QString Capture::finishManual(const QString& workingPath)
 {
-    if (saveAsDecimal_.load()) {
-        writeReport(workingPath);
-        return;
-    }
+    if (saveAsDecimal_.load())
+        return writeReport(workingPath);
     const int counter = ++ctx_.state.fileCounter;
     const QString chosen = ctx_.view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
     if (chosen.isEmpty()) {
         QFile::remove(workingPath);
-        return;
+        return {};
     }
-    if (const QString error = moveCaptureInto(workingPath, chosen); !error.isEmpty())
+    if (const QString error = moveCaptureInto(workingPath, chosen); !error.isEmpty()) {
         ctx_.view.showMessage(kMsgNotSaved.arg(error, workingPath));
+        return {};
+    }
+    return chosen;
 }
 
-void Capture::writeReport(const QString& workingPath)
+QString Capture::writeReport(const QString& workingPath)
 {
     BenchView& view = ctx_.view;
     QFile in(workingPath);
     if (!in.open(QIODevice::ReadOnly)) {
         view.showMessage(kMsgReportFailed.arg(in.errorString(), workingPath));
-        return;
+        return {};
     }
     const QByteArray capture = in.readAll();
     in.close();
@@ -426,7 +439,7 @@ void Capture::writeReport(const QString& workingPath)
     const QString chosen = view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
     if (chosen.isEmpty()) {
         QFile::remove(workingPath);
-        return;
+        return {};
     }
     const QFileInfo target(chosen);
     QString error;
@@ -449,18 +462,19 @@ void Capture::writeReport(const QString& workingPath)
     if (!error.isEmpty()) {
         out.cancelWriting();
         view.showMessage(kMsgReportFailed.arg(error, workingPath));
-        return;
+        return {};
     }
     if (samePath(chosen, workingPath))
-        return;  // the report took the working file's place
+        return chosen;  // the report took the working file's place
     if (reportGroup(settings.modes) == ReportGroup::None) {
         // Receive-only and ADC captures give an empty report; the raw
         // records are the only result and are kept.
         if (const QString kept = keepNumbered(workingPath); !kept.isEmpty())
             view.showMessage(kMsgNoReport.arg(kept));
-        return;
+        return chosen;
     }
     QFile::remove(workingPath);
+    return chosen;
 }
 
 QString Capture::nextNumberedPath()

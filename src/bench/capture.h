@@ -96,8 +96,9 @@ private:
     void finish(std::uint64_t run, const StopAck* ack, ModeFlags modes);
     // Screen and timer back to idle at the end of a capture.
     void showIdle();
-    void finishManual(const QString& workingPath);
-    void writeReport(const QString& workingPath);
+    // Each returns the file the capture landed in, empty when none.
+    QString finishManual(const QString& workingPath);
+    QString writeReport(const QString& workingPath);
     // The working file goes to the next free numbered name; returns its path
     // (empty and a message when that failed).
     QString keepNumbered(const QString& workingPath);

@@ -33,9 +33,8 @@ void selectProtocolForCode(BenchContext& ctx, int code)
 
 }  // namespace
 
-QString ConfigFiles::writeConfigRecord(const QString& path)
+ConfigRecordValues configRecordValuesOf(const InterfaceSettings& s)
 {
-    const InterfaceSettings& s = ctx_.settings();
     ConfigRecordValues v;
     v.protocolCode = s.protocolCode;
     v.fieldWidth = s.fieldWidth;
@@ -44,12 +43,24 @@ QString ConfigFiles::writeConfigRecord(const QString& path)
     v.turnMode = s.turnMode;
     v.gaugeField = s.gaugeField;
     v.fieldLabel = s.fieldLabel;
-    v.description = ctx_.state.description;
+    v.description = s.description;
     v.codeMode = s.codeMode;
+    return v;
+}
 
+QByteArray configRecordBytesOf(const InterfaceSettings& s)
+{
+    ConfigRecordBytes bytes{};
+    if (encodeConfigRecord(configRecordValuesOf(s), bytes))
+        return {};  // the editor keeps texts that fit; nothing to keep otherwise
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+QString ConfigFiles::writeConfigRecord(const QString& path)
+{
     // Written beside the target and renamed into place for a regular file;
     // a device or FIFO at the path is never replaced.
-    return writeConfigRecordFile(path, v);
+    return writeConfigRecordFile(path, configRecordValuesOf(ctx_.settings()));
 }
 
 QString ConfigFiles::loadConfigRecord(const QString& path)
@@ -102,7 +113,7 @@ QString ConfigFiles::loadConfigRecord(const QString& path)
     st.updateSettings([&](InterfaceSettings& s) { s.fieldLabel = r.fieldLabel; });
     for (int k = 1; k <= kFieldCount; ++k)
         ctx_.showEditText(fieldLabelControl(k), r.fieldLabel[k - 1]);
-    st.description = r.description;
+    st.updateSettings([&](InterfaceSettings& s) { s.description = r.description; });
     ctx_.showEditText(Control::Description, r.description);
 
     editor_.showCodeMode(r.codeMode == 128 ? 128 : 0);

@@ -2,8 +2,15 @@
 // Configuration files: "Save config file", "Load config file", the load at
 // start-up and the write at close.
 #include "bench/bench_context.h"
+#include "measure/config_record.h"
 
+#include <QByteArray>
 #include <QString>
+
+// The configuration record of the settings, as a ".cfg" file holds it.
+ConfigRecordValues configRecordValuesOf(const InterfaceSettings& s);
+// Its 512 bytes; empty when the texts do not fit (the editor never lets that happen).
+QByteArray configRecordBytesOf(const InterfaceSettings& s);
 
 class FrameDisplay;
 class SettingsEditor;

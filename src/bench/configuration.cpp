@@ -96,4 +96,6 @@ void ConfigurationCommand::run()
     st.link.lastSendOk = false;
     f.lower(Flag::ConfigQueryCmd);
     ctx_.box.powerOn(100);
+    const bool applied = st.configApplied.load();
+    ctx_.report(QStringLiteral("configure"), applied, {{"configured", applied}});
 }

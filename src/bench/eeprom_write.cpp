@@ -146,6 +146,7 @@ void EepromWrite::tick()
         // The flag drop in finish() cancels a read-back still waiting.
         finish();
         view.setLamp(Control::EepromLamp, verified_ ? LampImage::Passed : LampImage::Lit);
+        ctx_.report(QStringLiteral("eeprom"), verified_, {{"value", st.eepromValue.load()}});
         ctx_.box.powerOn(100);
         break;
     }

@@ -7,6 +7,8 @@
 #include "common/logging.h"
 #include "link/bounded_read.h"
 
+#include <QJsonArray>
+
 #include <vector>
 
 namespace {
@@ -299,27 +301,38 @@ void EncoderCalibration::onDisplayTick()
 void EncoderCalibration::showResults()
 {
     CalibrationView& cv = view();
-    auto lamp = [&](R ok, R failed, CalControl c) {
-        if (engine_.takeResult(ok))
+    // Each step's outcome is kept as a result of its own.
+    auto report = [&](const char* step, bool ok, QJsonObject figures = {}) {
+        figures.insert(QStringLiteral("step"), QLatin1String(step));
+        ctx_.report(QStringLiteral("calibration"), ok, figures);
+    };
+    auto lamp = [&](R ok, R failed, CalControl c, const char* step) {
+        const bool passed = engine_.takeResult(ok);
+        if (passed)
             cv.setIndicator(c, CalIndicator::Success);
-        if (failed != R::Count && engine_.takeResult(failed))
+        const bool lost = failed != R::Count && engine_.takeResult(failed);
+        if (lost)
             cv.setIndicator(c, CalIndicator::Failure);
+        if (passed || lost)
+            report(step, !lost);
     };
 
     if (engine_.takeResult(R::WakeOk)) {
+        report("wake", true);
         cv.setIndicator(CalControl::WakeLamp, CalIndicator::Success);
         for (CalControl c : {CalControl::Zero2, CalControl::AirCal, CalControl::B1B2, CalControl::Info2})
             cv.setEnabled(c, true);
         wakeSeen_ = true;
     }
-    lamp(R::Count, R::WakeFailed, CalControl::WakeLamp);
-    lamp(R::Wake2Ok, R::Wake2Failed, CalControl::Wake2Lamp);
-    lamp(R::AirOk, R::AirFailed, CalControl::AirCalLamp);
-    lamp(R::Zero2Ok, R::Zero2Failed, CalControl::Zero2Lamp);
-    lamp(R::B1Ok, R::B1Failed, CalControl::B1Lamp);
-    lamp(R::B2Ok, R::B2Failed, CalControl::B2Lamp);
+    lamp(R::Count, R::WakeFailed, CalControl::WakeLamp, "wake");
+    lamp(R::Wake2Ok, R::Wake2Failed, CalControl::Wake2Lamp, "wake-2");
+    lamp(R::AirOk, R::AirFailed, CalControl::AirCalLamp, "air");
+    lamp(R::Zero2Ok, R::Zero2Failed, CalControl::Zero2Lamp, "zero-2");
+    lamp(R::B1Ok, R::B1Failed, CalControl::B1Lamp, "b1");
+    lamp(R::B2Ok, R::B2Failed, CalControl::B2Lamp, "b2");
 
     if (engine_.takeResult(R::StartOk)) {
+        report("start", true);
         cv.setIndicator(CalControl::StartLamp, CalIndicator::Success);
         for (CalControl c : kCombos)
             cv.setEnabled(c, false);
@@ -327,18 +340,19 @@ void EncoderCalibration::showResults()
             cv.setEnabled(c, true);
         cv.setText(CalControl::Start, QStringLiteral("启动校准"));
     }
-    lamp(R::Count, R::StartFailed, CalControl::StartLamp);
-    lamp(R::CoarseEccOk, R::CoarseEccFailed, CalControl::CoarseEccLamp);
-    lamp(R::FineAdcOk, R::FineAdcFailed, CalControl::FineAdcLamp);
-    lamp(R::CoarseAdcOk, R::CoarseAdcFailed, CalControl::CoarseAdcLamp);
+    lamp(R::Count, R::StartFailed, CalControl::StartLamp, "start");
+    lamp(R::CoarseEccOk, R::CoarseEccFailed, CalControl::CoarseEccLamp, "coarse-eccentricity");
+    lamp(R::FineAdcOk, R::FineAdcFailed, CalControl::FineAdcLamp, "fine-adc");
+    lamp(R::CoarseAdcOk, R::CoarseAdcFailed, CalControl::CoarseAdcLamp, "coarse-adc");
     // Both raised (a 0x22 answer): the failure icon stays.
-    lamp(R::FineRadiusOk, R::FineRadiusFailed, CalControl::FineRadiusLamp);
+    lamp(R::FineRadiusOk, R::FineRadiusFailed, CalControl::FineRadiusLamp, "fine-radius");
     if (engine_.takeResult(R::Zero1Ok)) {
+        report("zero-1", true);
         cv.setIndicator(CalControl::Zero1Lamp, CalIndicator::Success);
         for (CalControl c : kCombos)
             cv.setEnabled(c, true);
     }
-    lamp(R::Count, R::Zero1Failed, CalControl::Zero1Lamp);
+    lamp(R::Count, R::Zero1Failed, CalControl::Zero1Lamp, "zero-1");
 
     if (engine_.takeResult(R::Info1Ready)) {
         cv.setEnabled(CalControl::Info1, true);
@@ -348,22 +362,35 @@ void EncoderCalibration::showResults()
                                                   &t.temperature, &t.fineSin,        &t.fineCos,
                                                   &t.eccentricitySin, &t.eccentricityCos, &t.firmwareCode,
                                                   &t.firmwareDescription, &t.coarseAdc, &t.fineAdc};
-        for (int i = 0; i < kInfo1FieldCount; ++i)
+        QJsonArray shown;
+        for (int i = 0; i < kInfo1FieldCount; ++i) {
             cv.setText(calControlAt(CalControl::Info1CoarseZero, i), *texts[i]);
+            shown << *texts[i];
+        }
+        report("info-1", true, {{"fields", shown}});
     }
     // No record within the time-out: the fields stay empty and the button
     // comes back for another try.
-    if (engine_.takeResult(R::Info1Failed))
+    if (engine_.takeResult(R::Info1Failed)) {
+        report("info-1", false);
         cv.setEnabled(CalControl::Info1, true);
+    }
     if (engine_.takeResult(R::Info2Ready)) {
         const Encoder2InfoTexts t = engine_.info2Texts();
         const QString* texts[kInfo2FieldCount] = {&t.coarseSin,  &t.coarseCos, &t.fineSin, &t.fineCos,
                                                   &t.zeroOffset, &t.b1Angle,   &t.b2Angle, &t.serial};
-        for (int i = 0; i < kInfo2FieldCount; ++i)
+        QJsonArray shown;
+        for (int i = 0; i < kInfo2FieldCount; ++i) {
             cv.setText(calControlAt(CalControl::Info2CoarseSin, i), *texts[i]);
+            shown << *texts[i];
+        }
+        report("info-2", true, {{"fields", shown}});
     }
-    if (engine_.takeResult(R::Info2Failed) && wakeSeen_)
-        cv.setEnabled(CalControl::Info2, true);
+    if (engine_.takeResult(R::Info2Failed)) {
+        report("info-2", false);
+        if (wakeSeen_)
+            cv.setEnabled(CalControl::Info2, true);
+    }
 
     if (accessGranted_.exchange(false)) {
         cv.setEnabled(CalControl::Start, true);

@@ -177,6 +177,8 @@ void ForceTest::startStop()
     if (nameConfirmed_ && list_.offer(name_, result_))
         view().setTopList(list_.rows());
     view().setRecordText(forceText(result_));
+    ctx_.report(QStringLiteral("force"), true,
+                {{"result", result_}, {"baseline", baseline_}, {"name", nameConfirmed_ ? name_ : QString()}});
 }
 
 void ForceTest::close()

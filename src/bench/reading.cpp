@@ -8,6 +8,9 @@
 #include "interface/stream_parser.h"
 #include "link/stream_reader.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <vector>
 
 namespace {
@@ -102,6 +105,27 @@ bool Reading::startReader()
 
 void Reading::runReader()
 {
+    ReadTally tally;
+    readUntilStopped(tally);
+    if (!tally.reading || (tally.values == 0 && tally.end == ReadTally::End::Stopped))
+        return;  // the reader served the force or accuracy test, or showed nothing
+    const BenchState& st = ctx_.state;
+    const InterfaceSettings s = st.settingsSnapshot();
+    QJsonArray fields;
+    for (unsigned k = 0; k < s.fieldCount && k < kMaxFields; ++k)
+        fields << static_cast<qint64>(st.fieldValue[k].load());
+    const char* ends[] = {"stopped", "box-removed", "box-silent", "crc-error"};
+    const bool gauge = s.gaugeField >= 1 && s.gaugeField <= static_cast<int>(s.fieldCount);
+    ctx_.report(QStringLiteral("read"), tally.end == ReadTally::End::Stopped,
+                {{"values", tally.values},
+                 {"last", QJsonObject{{"raw", static_cast<qint64>(tally.lastShown)},
+                                      {"fields", fields},
+                                      {"angle", gauge ? QJsonValue(st.gaugeAngle.load()) : QJsonValue()}}},
+                 {"end", ends[static_cast<int>(tally.end)]}});
+}
+
+void Reading::readUntilStopped(ReadTally& tally)
+{
     BenchState& st = ctx_.state;
     BoxLink& link = st.link;
     CommandFlags& f = ctx_.flags();
@@ -123,12 +147,16 @@ void Reading::runReader()
     };
 
     while (running()) {
+        if (f.isUp(Flag::ReadActive))
+            tally.reading = true;
         if (link.removalSeen || !link.inEndpoint.present() || !link.usbDevice || !link.usbDevice->isOpen()) {
+            tally.ended(ReadTally::End::BoxRemoved);
             ctx_.stopAll();
             return;
         }
         const ReadOutcome r = reader.next(running);
         if (r.status == ReadStatus::TimedOut) {
+            tally.ended(ReadTally::End::BoxSilent);
             // The box has stopped streaming; the read was cancelled rather
             // than left to wait while holding SendLock.
             ctx_.stopAll();
@@ -159,6 +187,7 @@ void Reading::runReader()
         });
         if (!walk.synced || crcFailed) {
             if (crcFailed) {
+                tally.ended(ReadTally::End::CrcError);
                 ctx_.stopAll();
                 ctx_.view.showMessage(kMsgSpiCrcError);
             }
@@ -173,10 +202,13 @@ void Reading::runReader()
                 display_.decodeFrame(v);
                 display_.showRawFrame(d);
                 ctx_.view.setGaugeValue(st.gaugeAngle.load());
+                if (f.isUp(Flag::ReadActive))
+                    tally.shown(d);
             } else if (forceSink_) {
                 forceSink_->onForceReading(v);
             }
             if (crcMismatch(walk.spiCrcByte)) {
+                tally.ended(ReadTally::End::CrcError);
                 ctx_.stopAll();
                 ctx_.view.showMessage(kMsgSpiCrcError);
                 continue;

@@ -34,7 +34,8 @@ public:
     // "Reset of angle" (ResetAngleCmd) or "Reset of multi turn" (ResetTurnsCmd).
     void reset(Flag flag, Control button);
 
-    // The worker's body; runs until its run flags drop.
+    // The worker's body; runs until its run flags drop, then reports a read
+    // that showed values or ended on a fault.
     void runReader();
     // Starts the worker; it runs while any of its run flags is up (the force
     // test starts it with ForceActive). False when it could not be started.
@@ -43,6 +44,26 @@ public:
     void setForceSink(ForceReadingSink* sink) { forceSink_ = sink; }
 
 private:
+    // What a read showed and how it ended.
+    struct ReadTally {
+        enum class End { Stopped, BoxRemoved, BoxSilent, CrcError };
+        bool reading = false;  // "Read data" was on
+        int values = 0;
+        std::int64_t lastShown = 0;
+        End end = End::Stopped;
+        void shown(std::int64_t v)
+        {
+            ++values;
+            lastShown = v;
+        }
+        void ended(End e)
+        {
+            if (end == End::Stopped)
+                end = e;
+        }
+    };
+    void readUntilStopped(ReadTally& tally);
+
     BenchContext& ctx_;
     SettingsEditor& editor_;
     FrameDisplay& display_;

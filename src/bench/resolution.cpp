@@ -128,6 +128,8 @@ void ResolutionTest::runWorker(const Job& job)
     const std::int32_t result = resolutionResult(scan, job.truncateBits);
     qCDebug(lcBench) << "resolution: records" << scan.records << "min" << scan.minimum << "max" << scan.maximum;
     view.setText(Control::ResolutionResult, resolutionResultText(result));
+    ctx_.report(QStringLiteral("resolution"), true,
+                {{"value", static_cast<qint64>(result)}, {"bytes", job.bytes}, {"truncate", job.truncateBits}});
     f.lower(Flag::ResolutionActive);
     view.setEnabled(Control::Resolution, true);
     view.setEnabled(Control::CycleCount, true);

@@ -306,7 +306,7 @@ bool SettingsEditor::fitsRecord(Control c, const QString& text) const
     const InterfaceSettings& s = ctx_.settings();
     for (int k = 0; k < kFieldCount; ++k)
         v.fieldLabel[k] = s.fieldLabel[k];
-    v.description = ctx_.state.description;
+    v.description = s.description;
     if (c == Control::Description)
         v.description = text;
     else if (const int k = labelIndex(c); k >= 0)
@@ -320,15 +320,17 @@ void SettingsEditor::onEdited(Control c, const QString& text)
     if (c == Control::Description || labelIndex(c) >= 0) {
         if (!fitsRecord(c, text)) {
             // The record has no room for more: keep what fits.
-            ctx_.showEditText(c, c == Control::Description ? ctx_.state.description
+            ctx_.showEditText(c, c == Control::Description ? ctx_.settings().description
                                                             : ctx_.settings().fieldLabel[labelIndex(c)]);
             return;
         }
         ctx_.state.typed.set(c, text);
-        if (c == Control::Description)
-            ctx_.state.description = text;
-        else
-            ctx_.state.updateSettings([&](InterfaceSettings& s) { s.fieldLabel[labelIndex(c)] = text; });
+        ctx_.state.updateSettings([&](InterfaceSettings& s) {
+            if (c == Control::Description)
+                s.description = text;
+            else
+                s.fieldLabel[labelIndex(c)] = text;
+        });
         return;
     }
     ctx_.state.typed.set(c, text);

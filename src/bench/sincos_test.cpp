@@ -8,6 +8,8 @@
 #include "common/bench_clock.h"
 #include "link/bounded_read.h"
 
+#include <QJsonObject>
+
 #include <memory>
 #include <vector>
 
@@ -19,6 +21,19 @@ constexpr double kTransferWaitMs = 50;
 // How long the bench waits for the previous cycle's reader, which was told
 // to stop when the cycle lowered SincosActive.
 constexpr double kPreviousReaderWaitMs = 100;
+
+// A fitted pair as the results keep it: the numbers the dialog shows.
+QJsonObject pairFigures(const SinCosPairTexts& t)
+{
+    auto number = [](const std::string& text) {
+        bool ok = false;
+        const double v = QString::fromStdString(text).toDouble(&ok);
+        return ok ? QJsonValue(v) : QJsonValue();
+    };
+    return {{"cos_offset", number(t.cosOffset)}, {"sin_offset", number(t.sinOffset)},
+            {"cos_pp", number(t.cosPeakToPeak)}, {"sin_pp", number(t.sinPeakToPeak)},
+            {"phase", number(t.phase)}};
+}
 
 }  // namespace
 
@@ -222,8 +237,11 @@ void SinCosTest::refresh()
         show(SinCosField::SinMinusPeakToPeak, r.minus->sinPeakToPeak);
         show(SinCosField::PhaseMinus, r.minus->phase);
     }
-    if (r.fitted())
+    if (r.fitted()) {
         v.setCollectionCaption(kSinCosCollection);
+        ctx_.report(QStringLiteral("sincos"), true,
+                    {{"plus", pairFigures(*r.plus)}, {"minus", r.minus ? QJsonValue(pairFigures(*r.minus)) : QJsonValue()}});
+    }
     if (r.zPlus) {
         show(SinCosField::ZPlusOffset, r.zPlus->offset);
         show(SinCosField::ZPlusPeakToPeak, r.zPlus->peakToPeak);

@@ -41,6 +41,7 @@ struct InterfaceSettings {
     std::array<int, kFieldCount> fieldWidth{15, 17, 2, 0, 0, 0, 0, 0, 0, 0};
     std::array<std::uint32_t, kFieldCount> fieldMask{};
     std::array<QString, kFieldCount> fieldLabel{"St", "Error", "Warning"};
+    QString description;  // "Description:", kept with the labels in the configuration record
     int frameBits = 34;
     int truncateBits = 2;
     int gaugeField = 0;

@@ -162,6 +162,12 @@ TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)
     auto nearJump = [](double shown, double at) { return shown <= at && shown > at - 2.0; };
     EXPECT_TRUE(nearJump(shownAngle(), 250.0)) << shownAngle();
     const QString second = b.view.text(Control::ErrorAngle);
+    const TestReport r = b.lastReport("abs-test");
+    EXPECT_FALSE(r.passed);
+    EXPECT_EQ(r.figures["verdict"].toString(), "errors");
+    ASSERT_EQ(r.figures["errors"].toArray().size(), 2);
+    EXPECT_TRUE(nearJump(r.figures["errors"][0].toDouble(), 100.0));
+    EXPECT_GT(r.figures["travel"].toDouble(), 300.0);
 
     // Down browses towards the first error and stays there; up back to the last.
     struct Step {

@@ -268,6 +268,14 @@ TEST(Calibration, Encoder1FullCalibration)
     EXPECT_EQ(d.text(C::Info1FirmwareCode), "014315A4");
     EXPECT_EQ(d.text(C::Info1FirmwareText), "版本号:20；四倍频补偿；最高转速:3500RPM；协议:RS485；单圈:20；多圈:14");
     EXPECT_EQ(d.text(C::Info1FineAdc), "2050   ");
+    // Every step is a result of its own, in the order they ended.
+    QStringList reported;
+    for (const TestReport& r : cal.b.reports())
+        if (r.command == "calibration")
+            reported << r.figures["step"].toString() + (r.passed ? "" : "!");
+    EXPECT_EQ(reported, (QStringList{"start", "coarse-eccentricity", "fine-adc", "coarse-adc", "fine-radius",
+                                  "zero-1", "info-1"}));
+    EXPECT_EQ(cal.b.lastReport("calibration").figures["fields"][0].toString(), "123456   ");
     EXPECT_FALSE(cal.engine().awaitingReply());
     EXPECT_TRUE(waitFor([&] { return !cal.b.bench->calibration().readerRunning(); }, 200));
 }

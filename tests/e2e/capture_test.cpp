@@ -191,6 +191,13 @@ TEST(Capture, AcknowledgementDecidesWhetherTheCaptureIsKept)
         EXPECT_FALSE(QFileInfo::exists(b.working()));
         EXPECT_EQ(QFileInfo::exists(b.chosen("kept.txt")), c.kept);
         EXPECT_EQ(b.view.messages(), c.kept ? QStringList{} : QStringList{kMsgCaptureBroken});
+        const TestReport r = b.lastReport("capture");
+        EXPECT_EQ(r.passed, c.kept);
+        EXPECT_EQ(r.figures["status"].toString(), c.kept ? "ok" : "transmission-error");
+        if (c.kept) {
+            EXPECT_EQ(r.figures["file"].toString(), QFileInfo(b.chosen("kept.txt")).absoluteFilePath());
+            EXPECT_EQ(r.figures["bytes"].toInteger(), QFileInfo(b.chosen("kept.txt")).size());
+        }
         EXPECT_EQ(b.view.text(Control::SaveFile), "Save file");
         EXPECT_FALSE(b.state.link.flags.isUp(Flag::StopCmd));
     }

@@ -87,12 +87,23 @@ TEST(ClickingSetting, NoBox)
 TEST(ClickingSetting, BoxThatDoesNotAnswerTheQuery)
 {
     SimBench b;
+    b.type(Control::Description, "SN-0042");
     ASSERT_TRUE(b.configure()) << "a first configuration succeeds";
     b.box->setNoAnswer(true);
     b.view.clearMessages();
     // A stale success of the earlier drain read must not count.
     EXPECT_FALSE(b.configure());
     EXPECT_TRUE(b.view.messages().isEmpty());
+    // Each ends as a result under the encoder's description, with the record.
+    const std::vector<TestReport> r = b.reports();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].command, "configure");
+    EXPECT_TRUE(r[0].passed);
+    EXPECT_FALSE(r[1].passed);
+    EXPECT_EQ(r[1].figures["configured"], false);
+    EXPECT_EQ(r[1].serial, "SN-0042");
+    EXPECT_EQ(r[1].config.size(), 512);
+    EXPECT_NE(r[1].config.indexOf("SN-0042"), -1);
     EXPECT_EQ(b.view.normalColour(Control::ClickingSetting), kColourNotApplied);
 }
 

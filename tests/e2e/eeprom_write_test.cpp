@@ -122,6 +122,9 @@ TEST(EepromWrite, VerdictOfTheEncoder)
         EXPECT_EQ(b.view.lamp(Control::EepromLamp), c.lamp);
         EXPECT_EQ(b.box->encoder().eepromContent(), c.stored);
         EXPECT_EQ(b.packetLog().size(), 7u);
+        const TestReport r = b.lastReport("eeprom");
+        EXPECT_EQ(r.passed, c.lamp == LampImage::Passed);
+        EXPECT_EQ(r.figures["value"].toInt(), c.value);
     }
 }
 

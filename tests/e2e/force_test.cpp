@@ -134,6 +134,9 @@ TEST(ForceTest, GaugeFollowsTheEncoderAndAttemptsFillTheTopList)
         attempt(b, s.from, s.to);
         EXPECT_EQ(dialog(b).recordText(), s.record);
         EXPECT_EQ(dialog(b).topList(), s.list);
+        const TestReport r = b.lastReport("force");
+        EXPECT_EQ(QString::number(r.figures["result"].toDouble(), 'f', 3), s.record);
+        EXPECT_EQ(r.figures["name"].toString(), s.enter ? s.name : "");
     }
     b.bench->onCommand(Command::ForceTest);
 }

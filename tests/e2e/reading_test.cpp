@@ -127,6 +127,14 @@ TEST(Reading, FollowsTheTurningShaftAndTheGauge)
     EXPECT_TRUE(waitFor([&] { return b.view.gaugeValue() > 0.0; }));
     EXPECT_FALSE(b.view.text(Control::Angle).isEmpty());
     b.bench->onCommand(Command::ReadData);
+    ASSERT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }));
+    const TestReport r = b.lastReport("read");
+    EXPECT_TRUE(r.passed);
+    EXPECT_EQ(r.figures["end"].toString(), "stopped");
+    EXPECT_GE(r.figures["values"].toInt(), 1);
+    EXPECT_EQ(r.figures["last"]["fields"].toArray().size(), 3);
+    EXPECT_TRUE(r.figures["last"]["angle"].isDouble());
+    EXPECT_EQ(r.config.size(), 512) << "the configuration record the read ran with";
 }
 
 TEST(Reading, StationaryEncoderIsDrawnOnce)
@@ -156,6 +164,8 @@ TEST(Reading, BoxThatStopsStreamingEndsTheReading)
     EXPECT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 1000));
     EXPECT_EQ(b.view.text(Control::FieldValue2), "0");
     EXPECT_FALSE(b.state.configApplied);
+    EXPECT_FALSE(b.lastReport("read").passed);
+    EXPECT_EQ(b.lastReport("read").figures["end"].toString(), "box-silent");
     // The link is free again: a new configuration goes through.
     b.box->setNoAnswer(false);
     EXPECT_TRUE(b.configure());

@@ -145,6 +145,10 @@ TEST_P(SinCosFit, ShowsEachTracksOffsetPeakToPeakAndThePhase)
         {SinCosField::SinMinusPeakToPeak, c.sinPeakToPeak, 0.02},
         {SinCosField::PhaseMinus, c.phase, 0.5},
     };
+    // The fit is kept as a result with the numbers the dialog shows.
+    const TestReport r = b.lastReport("sincos");
+    EXPECT_EQ(r.figures["plus"]["phase"].toDouble(), volts(field(b, SinCosField::PhasePlus)));
+    EXPECT_EQ(r.figures["minus"]["cos_offset"].toDouble(), volts(field(b, SinCosField::CosMinusOffset)));
     for (const auto& e : expects) {
         const QString text = field(b, e.field);
         EXPECT_NEAR(volts(text), e.expected, e.tolerance) << "field " << int(e.field) << ": " << text.toStdString();

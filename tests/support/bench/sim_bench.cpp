@@ -2,6 +2,8 @@
 
 #include "common/bench_clock.h"
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 
@@ -24,6 +26,10 @@ SimBench::SimBench(SimBenchOptions options)
         bus->addDevice(box);
     }
     bench = std::make_unique<Bench>(state, view);
+    bench->context().setResultSink([this](const TestReport& r) {
+        std::lock_guard lock(reportsMutex_);
+        reports_.push_back(r);
+    });
     if (options.startUp)
         bench->startUp(bus);
     settle();
@@ -101,4 +107,20 @@ bool SimBench::configure()
     bench->onCommand(Command::ClickingSetting);
     settle();
     return state.configApplied.load();
+}
+
+std::vector<TestReport> SimBench::reports() const
+{
+    std::lock_guard lock(reportsMutex_);
+    return reports_;
+}
+
+TestReport SimBench::lastReport(const QString& command) const
+{
+    std::lock_guard lock(reportsMutex_);
+    for (auto it = reports_.rbegin(); it != reports_.rend(); ++it)
+        if (it->command == command)
+            return *it;
+    ADD_FAILURE() << "no " << command.toStdString() << " result was reported";
+    return {};
 }

@@ -9,8 +9,10 @@
 #include "support/bench/recording_view.h"
 #include "support/qt_printers.h"
 
+#include <QJsonArray>
 #include <QTemporaryDir>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 inline constexpr double kSimBenchSpeed = 0.5;
@@ -46,6 +48,11 @@ public:
     // Presses "Clicking setting" and reports whether the settings took.
     bool configure();
 
+    // The finished tests the bench reported, in order.
+    std::vector<TestReport> reports() const;
+    // The last report of `command`; a failed expectation when there is none.
+    TestReport lastReport(const QString& command) const;
+
     QTemporaryDir dataRoot;
     std::shared_ptr<SimBus> bus;
     std::shared_ptr<SimBox> box;
@@ -53,4 +60,8 @@ public:
     BenchState state;
     RecordingView view;
     std::unique_ptr<Bench> bench;
+
+private:
+    mutable std::mutex reportsMutex_;
+    std::vector<TestReport> reports_;
 };
