@@ -1,9 +1,11 @@
 #include "app/quillmark_app.h"
 
 #include "app/quillmark_dlg.h"
+#include "results/results_store.h"
 
 #include <QFont>
 #include <QIcon>
+#include <QMessageBox>
 #include <mutex>
 
 CQuillmarkApp::CQuillmarkApp(int& argc, char** argv) : QApplication(argc, argv)
@@ -33,7 +35,14 @@ QIcon CQuillmarkApp::applicationIcon()
 
 int CQuillmarkApp::run(std::shared_ptr<UsbBackend> backend)
 {
+    // The store outlives the window: what the last test reported is written
+    // (and offered to the line's server) after the window has gone.
+    QString error;
+    auto store = std::make_shared<ResultsStore>(configuredResultsStore(&error));
     CQuillmarkDlg dlg(std::move(backend));
+    dlg.keepResults(store);
+    if (!error.isEmpty())
+        QMessageBox::warning(&dlg, dlg.windowTitle(), error + QStringLiteral("\nResults are kept on this bench only."));
     dlg.exec();
     return 0;
 }

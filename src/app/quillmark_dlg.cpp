@@ -11,6 +11,7 @@
 #include "app/window_dialogs.h"
 #include "bench/bench_thread.h"
 #include "interface/protocol_table.h"
+#include "results/results_store.h"
 #include "ui_quillmark_dlg.h"
 #include "widgets/colour_button.h"
 #include "widgets/lamp_images.h"
@@ -23,6 +24,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPointer>
 #include <QRegularExpressionValidator>
 #include <QThread>
 #include <QTimer>
@@ -132,6 +134,31 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
                 bench_->onDeviceChange(e);
         });
     });
+}
+
+void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store)
+{
+    resultsStore_ = store;
+    QPointer<CQuillmarkDlg> self(this);
+    store->setNotice([self](const QString& text) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, text] {
+                if (!self)
+                    return;
+                // Not modal: a test in progress goes on.
+                auto* box = new QMessageBox(QMessageBox::Information, self->windowTitle(), text, QMessageBox::Ok, self);
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->setModal(false);
+                box->show();
+            },
+            Qt::QueuedConnection);
+    });
+    ResultSink sink = [store](const TestReport& r) {
+        store->record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config));
+    };
+    toBench([sink](Bench& b) { b.context().setResultSink(sink); });
+    waitForBench();
 }
 
 CQuillmarkDlg::~CQuillmarkDlg()

@@ -26,6 +26,7 @@ class WindowDialogs;
 namespace Ui {
 class CQuillmarkDlg;
 }
+class ResultsStore;
 
 class CQuillmarkDlg : public QDialog, public BenchView {
     Q_OBJECT
@@ -43,6 +44,10 @@ public:
     // Waits, applying the view's updates meanwhile, until the bench thread
     // has run everything handed to it so far (for tests and screenshots).
     void waitForBench();
+
+    // Finished tests go to `store` from now on. Its notice (the server or
+    // file cannot be reached) shows once, without stopping anything.
+    void keepResults(std::shared_ptr<ResultsStore> store);
     // Hands the user's input to the bench thread, in order.
     void toBench(std::function<void(Bench&)> work);
     // True once the close command or the destruction has begun.
@@ -118,6 +123,7 @@ private:
     std::unique_ptr<WindowDialogs> dialogs_;
     std::unique_ptr<CalibrationWindowView> calibrationView_;
     std::unique_ptr<BenchState> state_;
+    std::shared_ptr<ResultsStore> resultsStore_;  // outlives the bench and its workers
     std::unique_ptr<Bench> bench_;
 
     // Workers waiting for an answer from the GUI thread.

@@ -5,7 +5,9 @@
 #include "bench/settings_editor.h"
 #include "common/bench_clock.h"
 #include "headless/headless_bench.h"
+#include "headless/results_listing.h"
 #include "interface/protocol_table.h"
+#include "results/results_store.h"
 #include "link/libusb_backend.h"
 #include "simbox/demo_bus.h"
 #include "sincos/sincos_analysis.h"
@@ -55,6 +57,12 @@ const char* const kHelp =
     "  abs-test                          the absolute accuracy test\n"
     "  capture --seconds S --out FILE [--decimal]\n"
     "  sincos                            one armed sin/cos analysis\n"
+    "  Each box command takes --serial S, the encoder's serial (the window's\n"
+    "  \"Description:\"), and keeps its result in the results store.\n"
+    "\n"
+    "Results (this bench's results.sqlite, or the server QUILLMARK_RESULTS names):\n"
+    "  results [--since WHEN] [--serial S] [--verdict pass|fail] [--station HOST] [--csv|--json]\n"
+    "                                    WHEN: 2026-12-09, 2026-12-09T14:30 (UTC) or an age: 90m, 12h, 7d\n"
     "\n"
     "Interface options: --protocol NAME, --widths a,b,..., --labels x,y,...,\n"
     "  --turn single|multi, --code binary|gray, --crc inverted|notinverted,\n"
@@ -645,7 +653,7 @@ bool isHeadlessInvocation(int argc, char** argv)
     for (const char* c : kBoxCommands)
         if (std::strcmp(a, c) == 0)
             return true;
-    return false;
+    return std::strcmp(a, "results") == 0;
 }
 
 int runHeadless(int argc, char** argv)
@@ -676,7 +684,18 @@ int runHeadless(int argc, char** argv)
     for (int k = i + 1; k < argc; ++k)
         args << QString::fromLocal8Bit(argv[k]);
 
+    if (command == "results") {
+        if (sim)
+            return usage(QStringLiteral("--simulate does not apply to results"));
+        int qargc = 1;
+        char* qargv[] = {argv[0], nullptr};
+        QCoreApplication app(qargc, qargv);
+        QCoreApplication::setApplicationName(QStringLiteral("Quillmark"));
+        return runResults(args, json);
+    }
+
     QSet<QString> valued = kInterfaceOptions;
+    valued << "serial";
     QSet<QString> flags;
     if (command == "read")
         valued << "count";
@@ -754,7 +773,20 @@ int runHeadless(int argc, char** argv)
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
 
+    // Results go to the store from the operations themselves, as in the window.
+    QString storeError;
+    ResultsStoreOptions storeOptions = configuredResultsStore(&storeError);
+    if (!storeError.isEmpty())
+        say(storeError + QStringLiteral("; results are kept on this bench only"));
+    ResultsStore store(storeOptions);
+    store.setNotice([](const QString& text) { say(text); });
+
     HeadlessBench hb(/*quiet=*/false);
+    hb.run([&store](Bench& b) {
+        b.context().setResultSink([&store](const TestReport& r) {
+            store.record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config));
+        });
+    });
     hb.view.setShowProgress(isatty(STDERR_FILENO));
     hb.startUp(backend);
     if (!hb.boxPresent()) {
@@ -769,6 +801,13 @@ int runHeadless(int argc, char** argv)
 
     if (!applyInterface(hb, iface))
         return kFailed;
+    if (options->has("serial")) {
+        const QString serial = options->value("serial");
+        hb.run([&](Bench& b) {
+            hb.view.setText(Control::Description, serial);
+            b.onEdited(Control::Description, serial);
+        });
+    }
 
     Outcome o;
     if (command == "configure")
@@ -794,6 +833,9 @@ int runHeadless(int argc, char** argv)
         o.status = kFailed;
     }
     hb.shutdown();
+    // In the bench's file before the program ends; a server gets one try.
+    if (!store.flush(15000))
+        say(QStringLiteral("the result could not be stored in time (%1)").arg(storeOptions.localPath));
     if (json)
         std::fputs(QJsonDocument(o.json).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
     else if (!o.summary.isEmpty())

@@ -1,0 +1,218 @@
+#include "headless/results_listing.h"
+
+#include "results/results_store.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStringList>
+#include <cstdio>
+
+namespace {
+
+constexpr int kFiguresWidth = 60;
+
+QString shownTime(const ResultRow& r)
+{
+    return r.timeUtc.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString compactFigures(const ResultRow& r)
+{
+    return QString::fromUtf8(QJsonDocument(r.figures).toJson(QJsonDocument::Compact));
+}
+
+QString csvField(const QString& s)
+{
+    if (!s.contains(QRegularExpression(QStringLiteral("[\",\r\n]"))))
+        return s;
+    QString q = s;
+    q.replace('"', QStringLiteral("\"\""));
+    return '"' + q + '"';
+}
+
+void say(const QString& message)
+{
+    std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+std::optional<QDateTime> parseSince(const QString& text, const QDateTime& now)
+{
+    const QString t = text.trimmed();
+    static const QRegularExpression age(QStringLiteral("^(\\d{1,6})([mhd])$"));
+    if (const QRegularExpressionMatch m = age.match(t); m.hasMatch()) {
+        const qint64 n = m.captured(1).toLongLong();
+        const qint64 unit = m.captured(2) == "m" ? 60 : m.captured(2) == "h" ? 3600 : 86400;
+        return now.toUTC().addSecs(-n * unit);
+    }
+    QString iso = t;
+    if (iso.endsWith('Z'))
+        iso.chop(1);
+    iso.replace(' ', 'T');
+    for (const char* format : {"yyyy-MM-dd", "yyyy-MM-ddTHH:mm", "yyyy-MM-ddTHH:mm:ss"}) {
+        QDateTime d = QDateTime::fromString(iso, QLatin1String(format));
+        if (d.isValid()) {
+            d.setTimeSpec(Qt::UTC);
+            return d;
+        }
+    }
+    return std::nullopt;
+}
+
+QByteArray resultsTable(const std::vector<ResultRow>& rows)
+{
+    const QStringList header{"TIME (UTC)", "STATION", "SERIAL", "COMMAND", "VERDICT", "FIGURES"};
+    std::vector<QStringList> lines{header};
+    for (const ResultRow& r : rows) {
+        QString figures = compactFigures(r);
+        if (figures.size() > kFiguresWidth)
+            figures = figures.left(kFiguresWidth - 3) + QStringLiteral("...");
+        lines.push_back({shownTime(r), r.station, r.serial.isEmpty() ? QStringLiteral("-") : r.serial, r.command,
+                         r.verdict, figures});
+    }
+    std::vector<int> width(header.size(), 0);
+    for (const QStringList& l : lines)
+        for (int i = 0; i < l.size(); ++i)
+            width[i] = std::max(width[i], static_cast<int>(l[i].size()));
+    QString out;
+    for (const QStringList& l : lines) {
+        QString line;
+        for (int i = 0; i < l.size(); ++i)
+            line += i + 1 < l.size() ? l[i].leftJustified(width[i] + 2) : l[i];
+        out += line + '\n';
+    }
+    return out.toUtf8();
+}
+
+QByteArray resultsCsv(const std::vector<ResultRow>& rows)
+{
+    QString out = QStringLiteral("time_utc,station,serial,command,verdict,figures,config,version,uid\r\n");
+    for (const ResultRow& r : rows) {
+        const QStringList f{storedTime(r.timeUtc), r.station, r.serial, r.command, r.verdict, compactFigures(r),
+                            QString::fromLatin1(r.config.toHex()), r.version, r.uid};
+        QStringList quoted;
+        for (const QString& s : f)
+            quoted << csvField(s);
+        out += quoted.join(',') + QStringLiteral("\r\n");
+    }
+    return out.toUtf8();
+}
+
+QByteArray resultsJson(const std::vector<ResultRow>& rows)
+{
+    QJsonArray a;
+    for (const ResultRow& r : rows)
+        a << QJsonObject{{"time", storedTime(r.timeUtc)}, {"station", r.station}, {"serial", r.serial},
+                         {"command", r.command}, {"verdict", r.verdict}, {"figures", r.figures},
+                         {"config", QString::fromLatin1(r.config.toHex())}, {"version", r.version}, {"uid", r.uid}};
+    return QJsonDocument(a).toJson(QJsonDocument::Compact) + '\n';
+}
+
+int runResults(const QStringList& args, bool json)
+{
+    enum { kOk = 0, kFailed = 1, kUsage = 2 };
+    ResultsFilter filter;
+    bool csv = false;
+    for (int i = 0; i < args.size(); ++i) {
+        QString a = args[i];
+        QString value;
+        const bool valued = a == "--since" || a == "--serial" || a == "--verdict" || a == "--station";
+        if (a == "--csv") {
+            csv = true;
+            continue;
+        }
+        if (a == "--json") {
+            json = true;
+            continue;
+        }
+        if (const int eq = a.indexOf('='); a.startsWith("--") && eq > 0) {
+            value = a.mid(eq + 1);
+            a = a.left(eq);
+        } else if (valued) {
+            if (i + 1 >= args.size()) {
+                say(QStringLiteral("option '%1' needs a value (see 'quillmark-tool --help')").arg(a));
+                return kUsage;
+            }
+            value = args[++i];
+        }
+        if (a == "--since") {
+            const auto since = parseSince(value, QDateTime::currentDateTimeUtc());
+            if (!since) {
+                say(QStringLiteral("--since takes a UTC date (2026-12-09), date and time (2026-12-09T14:30) or an "
+                                   "age (90m, 12h, 7d), not '%1'")
+                        .arg(value));
+                return kUsage;
+            }
+            filter.since = storedTime(*since);
+        } else if (a == "--serial") {
+            filter.serial = value;
+        } else if (a == "--station") {
+            filter.station = value;
+        } else if (a == "--verdict") {
+            if (value != kVerdictPass && value != kVerdictFail) {
+                say(QStringLiteral("--verdict is pass or fail"));
+                return kUsage;
+            }
+            filter.verdict = value;
+        } else {
+            say(QStringLiteral("unknown option '%1' for results (see 'quillmark-tool --help')").arg(a));
+            return kUsage;
+        }
+    }
+    if (csv && json) {
+        say(QStringLiteral("--csv and --json exclude each other"));
+        return kUsage;
+    }
+
+    QString error;
+    const ResultsStoreOptions options = configuredResultsStore(&error);
+    if (!error.isEmpty()) {
+        say(error);
+        return kUsage;
+    }
+    ResultsLocation from = ResultsLocation::sqlite(options.localPath);
+    if (options.server) {
+        // Results of this bench that wait for the server go first.
+        bool reachable = false;
+        {
+            ResultsStore store(options);
+            store.flush(15000);
+            reachable = store.status().serverReachable;
+        }
+        if (reachable)
+            from = *options.server;
+        else
+            say(QStringLiteral("the results server %1 cannot be reached; listing this bench's results")
+                    .arg(options.server->describe()));
+    }
+    if (!options.server && !QFileInfo::exists(options.localPath))
+        from.path.clear();  // nothing kept yet: an empty listing, no file made for it
+    const std::vector<ResultRow> none;
+    ResultsDatabase db(from);
+    if (from.kind == ResultsLocation::Kind::Sqlite && from.path.isEmpty()) {
+        const QByteArray out = json ? resultsJson(none) : csv ? resultsCsv(none) : resultsTable(none);
+        std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
+        return kOk;
+    }
+    if (!db.open()) {
+        say(db.error());
+        return kFailed;
+    }
+    const std::vector<ResultRow> rows = db.select(filter);
+    if (!db.error().isEmpty()) {
+        say(db.error());
+        return kFailed;
+    }
+    const QByteArray out = json ? resultsJson(rows) : csv ? resultsCsv(rows) : resultsTable(rows);
+    if (std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout) != static_cast<std::size_t>(out.size()) ||
+        std::fflush(stdout) != 0) {
+        say(QStringLiteral("the listing could not be written"));
+        return kFailed;
+    }
+    return kOk;
+}
