@@ -47,14 +47,15 @@ fi
 cmake --build "$build" -j "$jobs"
 
 # The results store's tests run against a throwaway PostgreSQL server, stopped
-# and removed at the end; they stop and start it themselves on the way.
+# and removed at the end; a test that stops its server makes one of its own
+# with the same script.
 pgdir=$(mktemp -d /tmp/quillmark-pg.XXXXXX)
 chmod 755 "$pgdir"
 pgport=$((50000 + RANDOM % 10000))
 trap 'bash scripts/pg-throwaway.sh stop "$pgdir/data" >/dev/null 2>&1 || true; rm -rf "$pgdir"' EXIT
 bash scripts/pg-throwaway.sh start "$pgdir/data" "$pgport"
 export QUILLMARK_TEST_PG_URL="postgresql://postgres@127.0.0.1:$pgport/postgres"
-export QUILLMARK_TEST_PG_CTL="$(pwd)/scripts/pg-throwaway.sh" QUILLMARK_TEST_PG_DIR="$pgdir/data"
+export QUILLMARK_TEST_PG_CTL="$(pwd)/scripts/pg-throwaway.sh"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}

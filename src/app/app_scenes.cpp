@@ -9,6 +9,7 @@
 #include "simbox/sim_box.h"
 #include "bench/timers.h"
 #include "common/bench_clock.h"
+#include "results/results_store.h"
 #include "simbox/demo_bus.h"
 #include "widgets/meter.h"
 #include "widgets/screenshot_scenes.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <cmath>
 #include <QLineEdit>
@@ -233,6 +235,34 @@ QWidget* forceScene()
     return force;
 }
 
+// The notice of a line's results server that cannot be reached, shown once
+// over the main window after the first result ("Clicking setting").
+QWidget* resultsNoticeScene()
+{
+    static QTemporaryDir dir;
+    ResultsStoreOptions o;
+    o.localPath = dir.filePath("results.sqlite");
+    QString error;
+    o.server = ResultsLocation::parse("postgresql://line@127.0.0.1:1/quillmark", &error);
+    auto store = std::make_shared<ResultsStore>(o);
+    auto* dlg = new CQuillmarkDlg(makeDemoBus());
+    dlg->setAttribute(Qt::WA_DontShowOnScreen);
+    dlg->show();
+    dlg->keepResults(store);
+    dlg->toBench([](Bench& b) { b.onCommand(Command::ClickingSetting); });
+    dlg->waitForBench();
+    store->flush(10000);
+    runEvents(300);
+    const QList<QMessageBox*> boxes = dlg->findChildren<QMessageBox*>();
+    if (boxes.isEmpty())
+        return dlg;
+    auto* shot = new QLabel;
+    shot->setPixmap(boxes.first()->grab());
+    QObject::connect(shot, &QObject::destroyed, [dlg] { delete dlg; });
+    return shot;
+}
+
+const SceneRegistrar resultsNoticeRegistrar("results-notice", resultsNoticeScene);
 const SceneRegistrar forceSceneRegistrar("force", forceScene);
 const SceneRegistrar mainScene("main", mainWindowScene);
 const SceneRegistrar sinCosSceneRegistrar("sincos", sinCosScene);

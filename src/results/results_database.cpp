@@ -55,6 +55,12 @@ ResultRow rowOf(const QSqlQuery& q)
     return r;
 }
 
+// Text columns are NOT NULL; a null QString would bind as NULL.
+QString text(const QString& s)
+{
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
 const QString kColumns = QStringLiteral("uid, time_utc, station, serial, command, verdict, figures, config, version");
 
 }  // namespace
@@ -258,13 +264,13 @@ bool ResultsDatabase::insert(const std::vector<ResultRow>& rows, bool queue)
     for (const ResultRow& r : rows) {
         q.bindValue(0, r.uid);
         q.bindValue(1, storedTime(r.timeUtc));
-        q.bindValue(2, r.station);
-        q.bindValue(3, r.serial);
-        q.bindValue(4, r.command);
-        q.bindValue(5, r.verdict);
+        q.bindValue(2, text(r.station));
+        q.bindValue(3, text(r.serial));
+        q.bindValue(4, text(r.command));
+        q.bindValue(5, text(r.verdict));
         q.bindValue(6, QString::fromUtf8(QJsonDocument(r.figures).toJson(QJsonDocument::Compact)));
         q.bindValue(7, r.config);
-        q.bindValue(8, r.version);
+        q.bindValue(8, text(r.version));
         bool ok = q.exec();
         if (ok && queue) {
             o.bindValue(0, r.uid);

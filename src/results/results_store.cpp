@@ -48,8 +48,10 @@ bool ResultsStore::flush(int timeoutMs)
     const std::uint64_t target = recorded_;
     const std::uint64_t ask = ++flushAsked_;
     wake_.notify_all();
-    return done_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return handled_ >= target && flushServed_ >= ask; });
+    // A round that served this flush has tried everything recorded before
+    // it; whether the file took it all is the answer.
+    done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return flushServed_ >= ask; });
+    return flushServed_ >= ask && handled_ >= target;
 }
 
 ResultsStore::Status ResultsStore::status() const

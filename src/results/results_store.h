@@ -32,8 +32,10 @@ public:
     // Any thread; returns at once.
     void record(ResultRow row);
 
-    // Waits until every recorded result is in the SQLite file and one attempt
-    // to deliver the outbox has been made; false when `timeoutMs` ran out.
+    // Waits until the store has tried to write every recorded result to the
+    // SQLite file and made one attempt to deliver the outbox; false when a
+    // result is not in the file (it could not be written, or `timeoutMs`
+    // ran out).
     bool flush(int timeoutMs);
 
     // Called once (from the store's thread) the first time results cannot go

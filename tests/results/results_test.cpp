@@ -221,8 +221,8 @@ TEST(ResultsStore, QueuesForAnAbsentServerAndDeliversEachResultOnceWhenItIsBack)
         });
         QElapsedTimer t;
         t.start();
-        for (int i = 0; i < 30; ++i)
-            store.record(ResultRow::make("eeprom", true, {{"value", i}}, "SN", {}));
+        for (int i = 0; i < 30; ++i)  // the first without a serial (the window's "Description:" empty)
+            store.record(ResultRow::make("eeprom", true, {{"value", i}}, i == 0 ? QString() : "SN", {}));
         EXPECT_LT(t.elapsed(), 200) << "recording never waits for a database";
         ASSERT_TRUE(store.flush(10000));
         QThread::msleep(350);  // a few retries
@@ -252,12 +252,13 @@ TEST(ResultsStore, QueuesForAnAbsentServerAndDeliversEachResultOnceWhenItIsBack)
 // second store (the next program run) finding the outbox of the first.
 TEST(ResultsStore, PostgresStoppedMidRunGetsEveryResultOnceAfterItReturns)
 {
-    TestDatabases dbs;
-    const std::optional<TestDatabase> server = dbs.make(Kind::Postgres);
-    if (!server)
-        GTEST_SKIP() << "no PostgreSQL server for the tests (QUILLMARK_TEST_PG_URL)";
     if (qEnvironmentVariable("QUILLMARK_TEST_PG_CTL").isEmpty())
-        GTEST_SKIP() << "the server cannot be stopped here (QUILLMARK_TEST_PG_CTL)";
+        GTEST_SKIP() << "no PostgreSQL server for the tests (QUILLMARK_TEST_PG_CTL)";
+    PrivateServer pg;
+    ASSERT_FALSE(pg.url().isEmpty()) << "a server of the test's own did not start";
+    QString error;
+    const std::optional<TestDatabase> server = TestDatabase{*ResultsLocation::parse(pg.url(), &error), pg.url()};
+    TestDatabases dbs;
     ResultsStoreOptions o;
     o.localPath = QDir(dbs.dir()).filePath("bench.sqlite");
     o.server = server->where;
@@ -272,14 +273,14 @@ TEST(ResultsStore, PostgresStoppedMidRunGetsEveryResultOnceAfterItReturns)
         ASSERT_TRUE(store.flush(20000));
         EXPECT_EQ(store.status().delivered, 20);
 
-        ASSERT_TRUE(stopTestServer());
+        ASSERT_TRUE(pg.stop());
         for (int i = 20; i < 50; ++i)
             store.record(ResultRow::make("resolution", true, {{"value", i}}, "SN", {}));
         ASSERT_TRUE(store.flush(20000));
         EXPECT_EQ(store.status().written, 50);
         EXPECT_EQ(store.status().queued, 30);
         EXPECT_EQ(notices.load(), 1);
-        restarted = startTestServer();
+        restarted = pg.start();
         ASSERT_TRUE(restarted);
         // The store finds the server on its own at the next retry.
         QElapsedTimer t;
@@ -289,11 +290,11 @@ TEST(ResultsStore, PostgresStoppedMidRunGetsEveryResultOnceAfterItReturns)
         EXPECT_EQ(store.status().queued, 0);
         EXPECT_EQ(store.status().delivered, 50);
         // Stopped again: these wait for the next run of the program.
-        ASSERT_TRUE(stopTestServer());
+        ASSERT_TRUE(pg.stop());
         store.record(ResultRow::make("resolution", false, {}, "SN", {}));
         ASSERT_TRUE(store.flush(20000));
     }
-    ASSERT_TRUE(startTestServer());
+    ASSERT_TRUE(pg.start());
     EXPECT_EQ(countOn(server->where), 50);
     {
         ResultsStore next(o);
@@ -309,4 +310,26 @@ TEST(ResultsStore, PostgresStoppedMidRunGetsEveryResultOnceAfterItReturns)
     EXPECT_EQ(rows.size(), 51u);
     EXPECT_EQ(uids.size(), 51) << "none doubled";
     EXPECT_EQ(countOn(ResultsLocation::sqlite(o.localPath)), 51);
+}
+
+// A file that cannot be written is said at once, and flush says the results
+// are not stored instead of waiting out its time.
+TEST(ResultsStore, AFileThatCannotBeWrittenIsSaidAndFlushAnswersAtOnce)
+{
+    QTemporaryDir dir;
+    ResultsStoreOptions o;
+    o.localPath = dir.path();  // a folder
+    std::atomic<int> notices{0};
+    ResultsStore store(o);
+    store.setNotice([&](const QString& text) {
+        EXPECT_TRUE(text.contains("cannot be written")) << text.toStdString();
+        ++notices;
+    });
+    store.record(ResultRow::make("configure", true, {}, "SN", {}));
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(store.flush(20000));
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_EQ(notices.load(), 1);
+    EXPECT_EQ(store.status().written, 0);
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,22 +18,6 @@ bool onServer(const QString& sql)
     QString error;
     const auto server = ResultsLocation::parse(testServerUrl(), &error);
     return server && execOn(*server, sql);
-}
-
-// QUILLMARK_TEST_PG_CTL is the throwaway script, QUILLMARK_TEST_PG_DIR its
-// cluster; the port is the URL's.
-bool control(const char* action)
-{
-    const QString script = qEnvironmentVariable("QUILLMARK_TEST_PG_CTL");
-    QString error;
-    const auto server = ResultsLocation::parse(testServerUrl(), &error);
-    if (script.isEmpty() || !server)
-        return false;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(QStringLiteral("bash"), {script, QString::fromLatin1(action), qEnvironmentVariable("QUILLMARK_TEST_PG_DIR"),
-                                     QString::number(server->port)});
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 }  // namespace
@@ -59,14 +45,50 @@ QString testServerUrl()
     return qEnvironmentVariable("QUILLMARK_TEST_PG_URL");
 }
 
-bool stopTestServer()
+PrivateServer::PrivateServer()
 {
-    return control("stop");
+    if (qEnvironmentVariable("QUILLMARK_TEST_PG_CTL").isEmpty() || !dir_.isValid())
+        return;
+    // The server runs as the postgres user when the tests run as root.
+    QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                           QFileDevice::ReadOther | QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                           QFileDevice::ExeGroup);
+    for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
+        port_ = 40000 + static_cast<int>(QRandomGenerator::global()->bounded(10000));
+        running_ = control("start");
+    }
 }
 
-bool startTestServer()
+PrivateServer::~PrivateServer()
 {
-    return control("start");
+    if (running_)
+        control("stop");
+}
+
+QString PrivateServer::url() const
+{
+    return running_ ? QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres").arg(port_) : QString();
+}
+
+bool PrivateServer::stop()
+{
+    running_ = !control("stop");
+    return !running_;
+}
+
+bool PrivateServer::start()
+{
+    running_ = control("start");
+    return running_;
+}
+
+bool PrivateServer::control(const char* action)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(QStringLiteral("bash"), {qEnvironmentVariable("QUILLMARK_TEST_PG_CTL"), QString::fromLatin1(action),
+                                     dir_.filePath("data"), QString::number(port_)});
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 TestDatabases::TestDatabases() = default;

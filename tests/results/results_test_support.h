@@ -29,7 +29,25 @@ private:
 // Runs one statement on a database over a connection of its own.
 bool execOn(const ResultsLocation& where, const QString& sql);
 
-// The throwaway server's URL, and how to stop and start it.
+// The throwaway server's URL.
 QString testServerUrl();
-bool stopTestServer();
-bool startTestServer();
+
+// A throwaway server of a test's own, for a test that stops and starts it
+// while the others use theirs. Made with the script QUILLMARK_TEST_PG_CTL
+// names; url() is empty when there is none or it would not start.
+class PrivateServer {
+public:
+    PrivateServer();
+    ~PrivateServer();
+    PrivateServer(const PrivateServer&) = delete;
+    PrivateServer& operator=(const PrivateServer&) = delete;
+    QString url() const;
+    bool stop();
+    bool start();
+
+private:
+    bool control(const char* action);
+    QTemporaryDir dir_;
+    int port_ = 0;
+    bool running_ = false;
+};
