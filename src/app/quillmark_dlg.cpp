@@ -140,14 +140,15 @@ void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store)
 {
     resultsStore_ = store;
     QPointer<CQuillmarkDlg> self(this);
-    store->setNotice([self](const QString& text) {
+    store->setNotice([self](const QString& text, const QString& detail) {
         QMetaObject::invokeMethod(
             qApp,
-            [self, text] {
+            [self, text, detail] {
                 if (!self)
                     return;
                 // Not modal: a test in progress goes on.
                 auto* box = new QMessageBox(QMessageBox::Information, self->windowTitle(), text, QMessageBox::Ok, self);
+                box->setDetailedText(detail);
                 box->setAttribute(Qt::WA_DeleteOnClose);
                 box->setModal(false);
                 box->show();

@@ -26,7 +26,7 @@ ResultsStore::~ResultsStore()
     thread_.join();
 }
 
-void ResultsStore::setNotice(std::function<void(const QString&)> notice)
+void ResultsStore::setNotice(Notice notice)
 {
     std::lock_guard lock(mutex_);
     notice_ = std::move(notice);
@@ -60,20 +60,20 @@ ResultsStore::Status ResultsStore::status() const
     return status_;
 }
 
-void ResultsStore::noticeOnce(const QString& text)
+void ResultsStore::noticeOnce(const QString& text, const QString& detail)
 {
-    std::function<void(const QString&)> notice;
+    Notice notice;
     {
         std::lock_guard lock(mutex_);
-        status_.lastError = text;
+        status_.lastError = text + ' ' + detail;
         if (noticed_)
             return;
         noticed_ = true;
         notice = notice_;
     }
-    qCInfo(lcResults).noquote() << text;
+    qCInfo(lcResults).noquote() << text << detail;
     if (notice)
-        notice(text);
+        notice(text, detail);
 }
 
 void ResultsStore::run()
@@ -124,8 +124,9 @@ void ResultsStore::run()
                 local.close();
                 nextFileTry = Clock::now() + std::chrono::milliseconds(options_.retryMs);
                 noticeOnce(QStringLiteral("Results cannot be written to %1; they are kept in memory and written "
-                                          "when it can be. %2")
-                               .arg(options_.localPath, local.error()));
+                                          "when it can be.")
+                               .arg(options_.localPath),
+                           local.error().simplified());
             }
         }
 
@@ -156,8 +157,9 @@ void ResultsStore::run()
                     server->close();
                     nextServerTry = Clock::now() + std::chrono::milliseconds(options_.retryMs);
                     noticeOnce(QStringLiteral("The results server %1 cannot be reached; results are kept on this "
-                                              "bench and sent when it is back. %2")
-                                   .arg(options_.server->describe(), server->error()));
+                                              "bench and sent when it is back.")
+                                   .arg(options_.server->describe()),
+                               server->error().simplified());
                 }
                 std::lock_guard lock(mutex_);
                 if (reachable && !status_.serverReachable && noticed_)

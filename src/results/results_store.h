@@ -40,7 +40,10 @@ public:
 
     // Called once (from the store's thread) the first time results cannot go
     // where they should: the server is away, or the file cannot be written.
-    void setNotice(std::function<void(const QString&)> notice);
+    // `text` says what happened and what becomes of the results; `detail`
+    // is the database's own error.
+    using Notice = std::function<void(const QString& text, const QString& detail)>;
+    void setNotice(Notice notice);
 
     struct Status {
         int written = 0;       // results in the SQLite file since start
@@ -55,14 +58,14 @@ public:
 
 private:
     void run();
-    void noticeOnce(const QString& text);
+    void noticeOnce(const QString& text, const QString& detail);
 
     ResultsStoreOptions options_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
     std::deque<ResultRow> pending_;
-    std::function<void(const QString&)> notice_;
+    Notice notice_;
     bool noticed_ = false;
     bool stopping_ = false;
     std::uint64_t recorded_ = 0;   // rows handed to record()

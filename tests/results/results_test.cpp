@@ -215,7 +215,7 @@ TEST(ResultsStore, QueuesForAnAbsentServerAndDeliversEachResultOnceWhenItIsBack)
     QString noticeText;
     {
         ResultsStore store(o);
-        store.setNotice([&](const QString& text) {
+        store.setNotice([&](const QString& text, const QString&) {
             noticeText = text;
             ++notices;
         });
@@ -267,7 +267,7 @@ TEST(ResultsStore, PostgresStoppedMidRunGetsEveryResultOnceAfterItReturns)
     bool restarted = false;
     {
         ResultsStore store(o);
-        store.setNotice([&](const QString&) { ++notices; });
+        store.setNotice([&](const QString&, const QString&) { ++notices; });
         for (int i = 0; i < 20; ++i)
             store.record(ResultRow::make("resolution", true, {{"value", i}}, "SN", {}));
         ASSERT_TRUE(store.flush(20000));
@@ -321,7 +321,7 @@ TEST(ResultsStore, AFileThatCannotBeWrittenIsSaidAndFlushAnswersAtOnce)
     o.localPath = dir.path();  // a folder
     std::atomic<int> notices{0};
     ResultsStore store(o);
-    store.setNotice([&](const QString& text) {
+    store.setNotice([&](const QString& text, const QString&) {
         EXPECT_TRUE(text.contains("cannot be written")) << text.toStdString();
         ++notices;
     });

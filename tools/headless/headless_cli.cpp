@@ -779,7 +779,7 @@ int runHeadless(int argc, char** argv)
     if (!storeError.isEmpty())
         say(storeError + QStringLiteral("; results are kept on this bench only"));
     ResultsStore store(storeOptions);
-    store.setNotice([](const QString& text) { say(text); });
+    store.setNotice([](const QString& text, const QString& detail) { say(text + QStringLiteral(" (") + detail + ')'); });
 
     HeadlessBench hb(/*quiet=*/false);
     hb.run([&store](Bench& b) {
