@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian/Ubuntu packages the workbench needs to build, run and test.
+# Installs the Debian/Ubuntu packages the workbench needs to build, run and test,
+# or the packages named on the command line instead.
 # Idempotent: packages already present are left alone and apt is not touched.
 set -euo pipefail
 
@@ -19,6 +20,9 @@ packages=(
 # part of clang's common package on older Ubuntu.
 if apt-cache show libclang-rt-dev >/dev/null 2>&1; then
   packages+=(libclang-rt-dev)
+fi
+if [ $# -gt 0 ]; then
+  packages=("$@")
 fi
 
 missing=()

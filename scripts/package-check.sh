@@ -18,22 +18,8 @@ if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   exit 2
 fi
 
-# The validators, installed once like scripts/install-deps.sh does.
-tools=(desktop-file-utils appstream)
-missing=()
-for p in "${tools[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# The validators, installed once.
+"$(dirname "$0")/install-deps.sh" desktop-file-utils appstream
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
