@@ -129,7 +129,8 @@ void ResolutionTest::runWorker(const Job& job)
     qCDebug(lcBench) << "resolution: records" << scan.records << "min" << scan.minimum << "max" << scan.maximum;
     view.setText(Control::ResolutionResult, resolutionResultText(result));
     ctx_.report(QStringLiteral("resolution"), true,
-                {{"value", static_cast<qint64>(result)}, {"bytes", job.bytes}, {"truncate", job.truncateBits}});
+                {{"value", static_cast<qint64>(result)}, {"bytes", job.bytes}, {"truncate", job.truncateBits},
+                 {"records", scan.records}});
     f.lower(Flag::ResolutionActive);
     view.setEnabled(Control::Resolution, true);
     view.setEnabled(Control::CycleCount, true);

@@ -67,6 +67,9 @@ TEST(Resolution, SeventeenBitEncoderOverAFullTurn)
 
     EXPECT_EQ(b.box->state().lostBytes, 0u);
     EXPECT_EQ(b.view.text(Control::ResolutionResult), "131071");
+    const TestReport r = b.lastReport("resolution");
+    EXPECT_EQ(r.figures["value"].toInteger(), 131071);
+    EXPECT_GT(r.figures["records"].toInt(), 130000) << "every block of the transfer walked";
     EXPECT_EQ(b.view.progress(Control::ResolutionProgress), 0);
     EXPECT_TRUE(b.view.isEnabled(Control::CycleCount));
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
