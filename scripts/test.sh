@@ -62,7 +62,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # Runs on a sped-up bench clock that need the machine to themselves: run
 # alone after the rest in a normal build, and left out of the unoptimised,
 # instrumented build, whose timing they cannot keep.
-timed='AbsTest\.(MotorAtOneRpm|JumpsAtTwoAngles|StandingEncoder)|Capture\.SixtySeconds|HeadlessTest\.AbsTest'
+timed='AbsTest\.(MotorAtOneRpm|JumpsAtTwoAngles|StandingEncoder)|Capture\.SixtySeconds|HeadlessTest\.AbsTest|Resolution\.SeventeenBit'
 ctest --test-dir "$build" --output-on-failure -j "$jobs" -E "$timed"
 if [ "${1:-}" != "--sanitize" ]; then
   ctest --test-dir "$build" --output-on-failure -j 1 -R "$timed"
