@@ -102,5 +102,5 @@ int main(int argc, char** argv)
     } else {
         backend = std::make_shared<LibusbBackend>();
     }
-    return app.run(std::move(backend));
+    return app.run(std::move(backend), parser.isSet(simulateOption));
 }

@@ -33,14 +33,14 @@ QIcon CQuillmarkApp::applicationIcon()
     return icon;
 }
 
-int CQuillmarkApp::run(std::shared_ptr<UsbBackend> backend)
+int CQuillmarkApp::run(std::shared_ptr<UsbBackend> backend, bool simulated)
 {
     // The store outlives the window: what the last test reported is written
     // (and offered to the line's server) after the window has gone.
     QString error;
     auto store = std::make_shared<ResultsStore>(configuredResultsStore(&error));
     CQuillmarkDlg dlg(std::move(backend));
-    dlg.keepResults(store);
+    dlg.keepResults(store, simulated);
     if (!error.isEmpty())
         QMessageBox::warning(&dlg, dlg.windowTitle(), error + QStringLiteral("\nResults are kept on this bench only."));
     dlg.exec();

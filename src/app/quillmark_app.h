@@ -14,8 +14,9 @@ public:
     CQuillmarkApp(int& argc, char** argv);
 
     // Creates the main window on `backend`, runs it modally and returns when
-    // it has been closed and destroyed.
-    int run(std::shared_ptr<UsbBackend> backend);
+    // it has been closed and destroyed. Results of a simulated box are kept
+    // marked as such.
+    int run(std::shared_ptr<UsbBackend> backend, bool simulated = false);
 
     // "Arial" and "MS Shell Dlg" are Windows faces; Liberation Sans stands
     // in for both, and a CJK face draws the Chinese captions. Idempotent.

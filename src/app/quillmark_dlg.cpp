@@ -136,7 +136,7 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     });
 }
 
-void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store)
+void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store, bool simulated)
 {
     resultsStore_ = store;
     QPointer<CQuillmarkDlg> self(this);
@@ -155,9 +155,7 @@ void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store)
             },
             Qt::QueuedConnection);
     });
-    ResultSink sink = [store](const TestReport& r) {
-        store->record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config));
-    };
+    ResultSink sink = [store, simulated](const TestReport& r) { store->record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated)); };
     toBench([sink](Bench& b) { b.context().setResultSink(sink); });
     waitForBench();
 }

@@ -47,7 +47,8 @@ public:
 
     // Finished tests go to `store` from now on. Its notice (the server or
     // file cannot be reached) shows once, without stopping anything.
-    void keepResults(std::shared_ptr<ResultsStore> store);
+    // `simulated` marks each result's figures ("simulated": true).
+    void keepResults(std::shared_ptr<ResultsStore> store, bool simulated = false);
     // Hands the user's input to the bench thread, in order.
     void toBench(std::function<void(Bench&)> work);
     // True once the close command or the destruction has begun.

@@ -8,7 +8,7 @@
 #endif
 
 ResultRow ResultRow::make(const QString& command, bool passed, const QJsonObject& figures, const QString& serial,
-                          const QByteArray& config)
+                          const QByteArray& config, bool simulated)
 {
     ResultRow r;
     r.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -18,6 +18,8 @@ ResultRow ResultRow::make(const QString& command, bool passed, const QJsonObject
     r.command = command;
     r.verdict = passed ? kVerdictPass : kVerdictFail;
     r.figures = figures;
+    if (simulated)
+        r.figures.insert(QStringLiteral("simulated"), true);
     r.config = config;
     r.version = QStringLiteral(QUILLMARK_VERSION);
     return r;

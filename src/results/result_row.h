@@ -20,9 +20,11 @@ struct ResultRow {
     QByteArray config;    // the configuration record the test ran with
     QString version;      // the program's version
 
-    // A row for a test that finished now on this station.
+    // A row for a test that finished now on this station. A test on the
+    // simulated box says so in its figures ("simulated": true), so that it
+    // is never taken for an encoder's.
     static ResultRow make(const QString& command, bool passed, const QJsonObject& figures, const QString& serial,
-                          const QByteArray& config);
+                          const QByteArray& config, bool simulated = false);
 };
 
 // The stored form of the time: ISO 8601 in UTC with milliseconds, so that

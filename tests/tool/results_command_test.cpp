@@ -126,6 +126,7 @@ TEST_F(ResultsCommand, BoxCommandsKeepTheirResultsAndResultsListsThemFiltered)
     EXPECT_EQ(serials(all), (QStringList{"SN-1:configure:pass", "SN-2:configure:fail", "SN-1:configure:pass",
                                          "SN-1:eeprom:pass"}));
     EXPECT_EQ(all[3]["figures"]["value"], 77);
+    EXPECT_EQ(all[3]["figures"]["simulated"], true) << "never taken for an encoder's result";
     EXPECT_EQ(all[0]["station"], QSysInfo::machineHostName());
     EXPECT_EQ(all[0]["config"].toString().size(), 1024) << "the 512-byte record, in hex";
 

@@ -782,9 +782,10 @@ int runHeadless(int argc, char** argv)
     store.setNotice([](const QString& text, const QString& detail) { say(text + QStringLiteral(" (") + detail + ')'); });
 
     HeadlessBench hb(/*quiet=*/false);
-    hb.run([&store](Bench& b) {
-        b.context().setResultSink([&store](const TestReport& r) {
-            store.record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config));
+    const bool simulated = sim.has_value();
+    hb.run([&store, simulated](Bench& b) {
+        b.context().setResultSink([&store, simulated](const TestReport& r) {
+            store.record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated));
         });
     });
     hb.view.setShowProgress(isatty(STDERR_FILENO));
