@@ -33,6 +33,7 @@ const char* const kMainHelp =
     "  fit SAMPLES.csv         fit the sin/cos ellipse to cos,sin samples\n"
     "  configure, read, eeprom, resolution, abs-test, capture, sincos\n"
     "                          box tests (see 'quillmark-tool --simulate --help')\n"
+    "  results                 list the results kept by the window and the box tests\n"
     "\n"
     "Run 'quillmark-tool COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 failure (file or data), 2 bad command line.\n";

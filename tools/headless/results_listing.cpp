@@ -116,6 +116,17 @@ QByteArray resultsJson(const std::vector<ResultRow>& rows)
 int runResults(const QStringList& args, bool json)
 {
     enum { kOk = 0, kFailed = 1, kUsage = 2 };
+    if (args.contains("--help") || args.contains("-h")) {
+        std::fputs("Usage: quillmark-tool results [--since WHEN] [--serial S] [--verdict pass|fail]\n"
+                   "                              [--station HOST] [--csv | --json]\n"
+                   "\n"
+                   "Lists the kept results, oldest first: this bench's results.sqlite, or the\n"
+                   "server QUILLMARK_RESULTS names (after sending this bench's waiting results).\n"
+                   "WHEN is a UTC date (2026-12-09), date and time (2026-12-09T14:30) or an age\n"
+                   "(90m, 12h, 7d).\n",
+                   stdout);
+        return kOk;
+    }
     ResultsFilter filter;
     bool csv = false;
     for (int i = 0; i < args.size(); ++i) {
