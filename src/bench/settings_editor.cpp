@@ -1,5 +1,6 @@
 #include "bench/settings_editor.h"
 
+#include "bench/config_files.h"
 #include "common/bench_clock.h"
 #include "measure/config_record.h"
 
@@ -302,11 +303,7 @@ void SettingsEditor::refreshFieldLayout()
 
 bool SettingsEditor::fitsRecord(Control c, const QString& text) const
 {
-    ConfigRecordValues v;
-    const InterfaceSettings& s = ctx_.settings();
-    for (int k = 0; k < kFieldCount; ++k)
-        v.fieldLabel[k] = s.fieldLabel[k];
-    v.description = s.description;
+    ConfigRecordValues v = configRecordValuesOf(ctx_.settings());
     if (c == Control::Description)
         v.description = text;
     else if (const int k = labelIndex(c); k >= 0)

@@ -72,74 +72,57 @@ void ConsoleView::setText(Control c, const QString& text)
 
 QString ConsoleView::text(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it == controls_.end() ? QString() : it->second.text;
+    return get(c, &State::text);
 }
 
 void ConsoleView::setEnabled(Control c, bool on)
 {
-    std::lock_guard lock(mutex_);
-    controls_[c].enabled = on;
+    put(c, &State::enabled, on);
 }
 
 bool ConsoleView::isEnabled(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it == controls_.end() || it->second.enabled;
+    return get(c, &State::enabled);
 }
 
 void ConsoleView::setVisible(Control c, bool on)
 {
-    std::lock_guard lock(mutex_);
-    controls_[c].visible = on;
+    put(c, &State::visible, on);
 }
 
 bool ConsoleView::isVisible(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it == controls_.end() || it->second.visible;
+    return get(c, &State::visible);
 }
 
 void ConsoleView::setChecked(Control c, bool on)
 {
-    std::lock_guard lock(mutex_);
-    controls_[c].checked = on;
+    put(c, &State::checked, on);
 }
 
 bool ConsoleView::isChecked(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it != controls_.end() && it->second.checked;
+    return get(c, &State::checked);
 }
 
 void ConsoleView::setCurrentIndex(Control c, int index)
 {
-    std::lock_guard lock(mutex_);
-    controls_[c].index = index;
+    put(c, &State::index, index);
 }
 
 int ConsoleView::currentIndex(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it == controls_.end() ? 0 : it->second.index;
+    return get(c, &State::index);
 }
 
 void ConsoleView::setLamp(Control c, LampImage image)
 {
-    std::lock_guard lock(mutex_);
-    controls_[c].lamp = image;
+    put(c, &State::lamp, image);
 }
 
 LampImage ConsoleView::lamp(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it == controls_.end() ? LampImage::Unlit : it->second.lamp;
+    return get(c, &State::lamp);
 }
 
 void ConsoleView::setProgress(Control c, int value)
@@ -155,9 +138,7 @@ void ConsoleView::setProgress(Control c, int value)
 
 int ConsoleView::progress(Control c) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = controls_.find(c);
-    return it == controls_.end() ? 0 : it->second.progress;
+    return get(c, &State::progress);
 }
 
 void ConsoleView::showMessage(const QString& text)

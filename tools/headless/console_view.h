@@ -126,6 +126,21 @@ private:
         LampImage lamp = LampImage::Unlit;
         int progress = 0;
     };
+    // One control's field, under the lock; a control never set reads as a
+    // fresh State.
+    template <typename T>
+    void put(Control c, T State::*field, T value)
+    {
+        std::lock_guard lock(mutex_);
+        controls_[c].*field = value;
+    }
+    template <typename T>
+    T get(Control c, T State::*field) const
+    {
+        std::lock_guard lock(mutex_);
+        auto it = controls_.find(c);
+        return it == controls_.end() ? State{}.*field : it->second.*field;
+    }
     BenchThread& timers_;
     const bool quiet_;
     mutable std::mutex mutex_;

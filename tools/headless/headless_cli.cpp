@@ -5,6 +5,7 @@
 #include "bench/settings_editor.h"
 #include "common/bench_clock.h"
 #include "headless/headless_bench.h"
+#include "headless/options.h"
 #include "headless/results_listing.h"
 #include "interface/protocol_table.h"
 #include "results/results_store.h"
@@ -78,64 +79,6 @@ void say(const QString& message)
 {
     std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
 }
-
-struct UsageError {
-    QString message;
-};
-
-// The options of a command: "--name value", "--name=value" or a bare flag.
-class Options {
-public:
-    Options(const QStringList& args, const QSet<QString>& valued, const QSet<QString>& flags)
-    {
-        for (int i = 0; i < args.size(); ++i) {
-            QString a = args[i];
-            if (!a.startsWith("--"))
-                throw UsageError{QStringLiteral("unexpected argument '%1'").arg(a)};
-            a = a.mid(2);
-            QString value;
-            const int eq = a.indexOf('=');
-            const bool inlineValue = eq >= 0;
-            if (inlineValue) {
-                value = a.mid(eq + 1);
-                a = a.left(eq);
-            }
-            if (flags.contains(a) && !inlineValue) {
-                values_[a] = QString();
-                continue;
-            }
-            if (!valued.contains(a))
-                throw UsageError{QStringLiteral("unknown option '--%1'").arg(a)};
-            if (!inlineValue) {
-                if (i + 1 >= args.size())
-                    throw UsageError{QStringLiteral("option '--%1' needs a value").arg(a)};
-                value = args[++i];
-            }
-            values_[a] = value;
-        }
-    }
-    bool has(const QString& name) const { return values_.contains(name); }
-    QString value(const QString& name) const { return values_.value(name); }
-    long long integer(const QString& name, long long min, long long max) const
-    {
-        bool ok = false;
-        const long long v = value(name).trimmed().toLongLong(&ok);
-        if (!ok || v < min || v > max)
-            throw UsageError{QStringLiteral("--%1 needs a whole number from %2 to %3").arg(name).arg(min).arg(max)};
-        return v;
-    }
-    double number(const QString& name, double min, double max) const
-    {
-        bool ok = false;
-        const double v = value(name).trimmed().toDouble(&ok);
-        if (!ok || !(v >= min && v <= max))
-            throw UsageError{QStringLiteral("--%1 needs a number from %2 to %3").arg(name).arg(min).arg(max)};
-        return v;
-    }
-
-private:
-    QMap<QString, QString> values_;
-};
 
 const QSet<QString> kInterfaceOptions{"protocol", "widths", "labels", "turn", "code",
                                       "crc", "frequency", "gauge-field", "config"};

@@ -1,5 +1,6 @@
 #include "headless/results_listing.h"
 
+#include "headless/options.h"
 #include "results/results_store.h"
 
 #include <QCoreApplication>
@@ -116,67 +117,42 @@ QByteArray resultsJson(const std::vector<ResultRow>& rows)
 int runResults(const QStringList& args, bool json)
 {
     enum { kOk = 0, kFailed = 1, kUsage = 2 };
-    if (args.contains("--help") || args.contains("-h")) {
-        std::fputs("Usage: quillmark-tool results [--since WHEN] [--serial S] [--verdict pass|fail]\n"
-                   "                              [--station HOST] [--csv | --json]\n"
-                   "\n"
-                   "Lists the kept results, oldest first: this bench's results.sqlite, or the\n"
-                   "server QUILLMARK_RESULTS names (after sending this bench's waiting results).\n"
-                   "WHEN is a UTC date (2026-12-09), date and time (2026-12-09T14:30) or an age\n"
-                   "(90m, 12h, 7d).\n",
-                   stdout);
-        return kOk;
-    }
     ResultsFilter filter;
     bool csv = false;
-    for (int i = 0; i < args.size(); ++i) {
-        QString a = args[i];
-        QString value;
-        const bool valued = a == "--since" || a == "--serial" || a == "--verdict" || a == "--station";
-        if (a == "--csv") {
-            csv = true;
-            continue;
+    try {
+        QStringList given = args;
+        given.replaceInStrings(QRegularExpression(QStringLiteral("^-h$")), QStringLiteral("--help"));
+        const Options o(given, {"since", "serial", "verdict", "station"}, {"csv", "json", "help"});
+        if (o.has("help")) {
+            std::fputs("Usage: quillmark-tool results [--since WHEN] [--serial S] [--verdict pass|fail]\n"
+                       "                              [--station HOST] [--csv | --json]\n"
+                       "\n"
+                       "Lists the kept results, oldest first: this bench's results.sqlite, or the\n"
+                       "server QUILLMARK_RESULTS names (after sending this bench's waiting results).\n"
+                       "WHEN is a UTC date (2026-12-09), date and time (2026-12-09T14:30) or an age\n"
+                       "(90m, 12h, 7d).\n",
+                       stdout);
+            return kOk;
         }
-        if (a == "--json") {
-            json = true;
-            continue;
-        }
-        if (const int eq = a.indexOf('='); a.startsWith("--") && eq > 0) {
-            value = a.mid(eq + 1);
-            a = a.left(eq);
-        } else if (valued) {
-            if (i + 1 >= args.size()) {
-                say(QStringLiteral("option '%1' needs a value (see 'quillmark-tool --help')").arg(a));
-                return kUsage;
-            }
-            value = args[++i];
-        }
-        if (a == "--since") {
-            const auto since = parseSince(value, QDateTime::currentDateTimeUtc());
-            if (!since) {
-                say(QStringLiteral("--since takes a UTC date (2026-12-09), date and time (2026-12-09T14:30) or an "
-                                   "age (90m, 12h, 7d), not '%1'")
-                        .arg(value));
-                return kUsage;
-            }
+        csv = o.has("csv");
+        json = json || o.has("json");
+        if (csv && json)
+            throw UsageError{QStringLiteral("--csv and --json exclude each other")};
+        if (o.has("since")) {
+            const auto since = parseSince(o.value("since"), QDateTime::currentDateTimeUtc());
+            if (!since)
+                throw UsageError{QStringLiteral("--since takes a UTC date (2026-12-09), date and time "
+                                                "(2026-12-09T14:30) or an age (90m, 12h, 7d), not '%1'")
+                                     .arg(o.value("since"))};
             filter.since = storedTime(*since);
-        } else if (a == "--serial") {
-            filter.serial = value;
-        } else if (a == "--station") {
-            filter.station = value;
-        } else if (a == "--verdict") {
-            if (value != kVerdictPass && value != kVerdictFail) {
-                say(QStringLiteral("--verdict is pass or fail"));
-                return kUsage;
-            }
-            filter.verdict = value;
-        } else {
-            say(QStringLiteral("unknown option '%1' for results (see 'quillmark-tool --help')").arg(a));
-            return kUsage;
         }
-    }
-    if (csv && json) {
-        say(QStringLiteral("--csv and --json exclude each other"));
+        filter.serial = o.value("serial");
+        filter.station = o.value("station");
+        filter.verdict = o.value("verdict");
+        if (o.has("verdict") && filter.verdict != kVerdictPass && filter.verdict != kVerdictFail)
+            throw UsageError{QStringLiteral("--verdict is pass or fail")};
+    } catch (const UsageError& e) {
+        say(e.message + QStringLiteral(" (see 'quillmark-tool results --help')"));
         return kUsage;
     }
 
