@@ -9,7 +9,7 @@
 #include "app/quillmark_dlg.h"
 #include "bench/bench.h"
 #include "bench/capture.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "interface/protocol_table.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
@@ -54,7 +54,7 @@ struct Result {
 // One hot-key capture (numbered file, no dialog) of `benchSeconds`.
 Result captureOnce(double speed, double benchSeconds, int protocol = 0)
 {
-    benchclock::setSpeed(speed);
+    installBenchClock(std::make_shared<SteadyClock>(speed));
     auto bus = std::make_shared<SimBus>();
     auto box = std::make_shared<SimBox>();  // 4-packet FIFO, as the FX2
     bus->addDevice(box);
@@ -81,8 +81,8 @@ Result captureOnce(double speed, double benchSeconds, int protocol = 0)
         dlg.toBench([&](Bench& bench) { bench.onHotKey(kCaptureHotKeyId); });
         dlg.waitForBench();
         const QString path = bench.capture().filePath();
-        const std::int64_t end = benchclock::nowMicros() + static_cast<std::int64_t>(benchSeconds * 1e6);
-        while (benchclock::nowMicros() < end)
+        const std::int64_t end = benchClock().nowMicros() + static_cast<std::int64_t>(benchSeconds * 1e6);
+        while (benchClock().nowMicros() < end)
             pump(200);
         dlg.toBench([&](Bench& bench) { bench.onHotKey(kCaptureHotKeyId); });
         dlg.waitForBench();

@@ -6,7 +6,7 @@
 // A program rather than a timed test: run it by hand and read the figures.
 #include "bench/bench.h"
 #include "app/quillmark_dlg.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 #include "support/bench/recording_view.h"
@@ -78,7 +78,7 @@ public:
             pendingTurns_ = text.toLongLong();
         if (c == Control::FieldValue2 && recording) {
             std::lock_guard lock(m_);
-            stamps.push_back({benchclock::nowMicros(), pendingTurns_, text.toLongLong()});
+            stamps.push_back({benchClock().nowMicros(), pendingTurns_, text.toLongLong()});
         }
         RecordingView::setText(c, text);
     }
@@ -105,7 +105,7 @@ void measureLatency(double seconds)
     EncoderModel& e = box->encoder();
     e.setSpeedRpm(0);
     e.setPositionCounts(0);
-    const std::int64_t t1 = benchclock::nowMicros();
+    const std::int64_t t1 = benchClock().nowMicros();
     e.setSpeedRpm(kRpm);
     const double countsPerMicro = kRpm / 60.0 / 1e6 * double(1 << kSingleTurnBits);
     view.recording = true;

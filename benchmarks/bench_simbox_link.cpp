@@ -1,6 +1,6 @@
 // The simulated link through the real endpoint API: a command round trip and
 // the IN throughput of a streaming box.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "link/box_usb_device.h"
 #include "link/command_packet.h"
 #include "simbox/sim_box.h"
@@ -51,7 +51,7 @@ struct Link {
 // 512-byte 9A query out, then the 2048-byte drain read that collects the answer.
 void BM_QueryRoundTrip(benchmark::State& state)
 {
-    benchclock::setSpeed(1.0);
+    installBenchClock(std::make_shared<SteadyClock>(1.0));
     Link link;
     std::vector<std::uint8_t> buf(2048);
     for (auto _ : state) {
@@ -70,7 +70,7 @@ void BM_StreamThroughput(benchmark::State& state)
 {
     const auto protocol = static_cast<int>(state.range(0));
     const auto speed = static_cast<double>(state.range(1));
-    benchclock::setSpeed(speed);
+    installBenchClock(std::make_shared<SteadyClock>(speed));
     {
         Link link;
         PacketParams params;
@@ -95,7 +95,7 @@ void BM_StreamThroughput(benchmark::State& state)
         state.counters["speed"] = speed;
         link.send({Flag::StopCmd});
     }
-    benchclock::setSpeed(1.0);
+    installBenchClock(std::make_shared<SteadyClock>(1.0));
 }
 BENCHMARK(BM_StreamThroughput)
     ->ArgNames({"protocol", "speed"})

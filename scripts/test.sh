@@ -33,14 +33,9 @@ if [ "${1:-}" = "--tsan" ]; then
   suites=(test_link test_simbox test_e2e)
   cmake --build "$build" -j "$jobs" --target "${suites[@]}"
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/scripts/tsan.supp"
-  # The end-to-end suite is slow under TSan: its threaded core runs (reading,
-  # configuration, power, captures, the EEPROM read-back) stand for the rest.
-  e2e_filter='Reading*:Formats*:ClickingSetting*:PowerControl*:StopAll*:Capture*:EepromWrite*-Capture.SixtySeconds*'
   for s in "${suites[@]}"; do
     echo "== $s under ThreadSanitizer"
-    filter='*'
-    [ "$s" = test_e2e ] && filter=$e2e_filter
-    "$build/tests/$s" --gtest_brief=1 --gtest_filter="$filter"
+    "$build/tests/$s" --gtest_brief=1
   done
   exit 0
 fi
@@ -59,13 +54,10 @@ export QUILLMARK_TEST_PG_CTL="$(pwd)/scripts/pg-throwaway.sh"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
-# Runs on a sped-up bench clock that need the machine to themselves: run
-# alone after the rest in a normal build, and left out of the unoptimised,
-# instrumented build, whose timing they cannot keep.
-timed='AbsTest\.(MotorAtOneRpm|JumpsAtTwoAngles|StandingEncoder)|Capture\.SixtySeconds|HeadlessTest\.AbsTest|Resolution\.SeventeenBit'
-ctest --test-dir "$build" --output-on-failure -j "$jobs" -E "$timed"
+# Box timelines run in virtual time: every test, the full accuracy runs and
+# long captures included, runs in every pass, in parallel, whatever the load.
+ctest --test-dir "$build" --output-on-failure -j "$jobs"
 if [ "${1:-}" != "--sanitize" ]; then
-  ctest --test-dir "$build" --output-on-failure -j 1 -R "$timed"
   # The Debian package: built, unpacked and validated.
   bash scripts/package-check.sh "$build"
 fi

@@ -3,7 +3,7 @@
 #include "app/quillmark_dlg.h"
 #include "app/window_dialogs.h"
 #include "bench/bench.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 #include "widgets/lamp_images.h"
@@ -44,8 +44,8 @@ QWidget* accessScene()
 // taken before the window goes.
 QWidget* calibrationScene()
 {
-    const double speed = benchclock::speed();
-    benchclock::setSpeed(4);
+    // The only scene of its process: the bench and the box four times faster.
+    installBenchClock(std::make_shared<SteadyClock>(4));
     auto bus = std::make_shared<SimBus>();
     auto box = std::make_shared<SimBox>();
     bus->addDevice(box);
@@ -98,7 +98,6 @@ QWidget* calibrationScene()
         shot = d->grab();
     }
     delete window;
-    benchclock::setSpeed(speed);
 
     auto* picture = new QLabel;
     picture->setPixmap(shot);

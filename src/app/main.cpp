@@ -2,7 +2,7 @@
 // quillmark --simulate the workbench on the simulated box
 #include "app/quillmark_app.h"
 #include "link/libusb_backend.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/demo_bus.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_options.h"
@@ -91,11 +91,12 @@ int main(int argc, char** argv)
     std::shared_ptr<UsbBackend> backend;
     std::unique_ptr<SimUnplugTimer> unplug;
     if (parser.isSet(simulateOption)) {
-        std::shared_ptr<SimBox> box;
-        auto bus = makeDemoBus(&box);
+        // The window's simulated box runs in real time, or `speed` times faster.
         const SimSettings& sim = simulation.settings;
         if (sim.speed)
-            benchclock::setSpeed(*sim.speed);
+            installBenchClock(std::make_shared<SteadyClock>(*sim.speed));
+        std::shared_ptr<SimBox> box;
+        auto bus = makeDemoBus(&box);
         applySimSettings(sim, *box);
         unplug = startUnplugTimer(sim, bus, box);
         backend = bus;

@@ -5,7 +5,7 @@
 #include "bench/reading.h"
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "common/logging.h"
 #include "link/bounded_read.h"
 #include "measure/accuracy_sampler.h"
@@ -20,8 +20,6 @@ namespace {
 // Slices of the sampler's waits: the end of the sampling window is noticed
 // within this much.
 constexpr double kSamplerSliceMs = 2;
-// How long a step waits beyond its fixed wait for a sender to finish.
-constexpr double kSenderSettleMs = 100;
 
 // The gauge shows one of the fields the frame is split into.
 bool gaugeFieldShown(const InterfaceSettings& s)
@@ -123,7 +121,7 @@ void AccuracyTest::tick()
     }
 
     const FrameLayout layout = frameLayoutOf(st.settingsSnapshot());
-    const std::int64_t windowEnd = benchclock::nowMicros() + std::llround(kAccuracySamplingMs * 1000.0);
+    const std::int64_t windowEnd = benchClock().nowMicros() + std::llround(kAccuracySamplingMs * 1000.0);
     sampling_ = true;
     sampler_ = st.link.workers.start([this, layout, windowEnd] { runSampler(layout, windowEnd); });
     benchSleep(kAccuracySamplingMs);
@@ -146,20 +144,14 @@ void AccuracyTest::tick()
 
 void AccuracyTest::sendAndWait(double ms)
 {
-    const WorkerHandle sender = ctx_.box.send();
+    // The OUT queue keeps the step's packets in order: no wait for the sender.
+    ctx_.box.send();
     benchSleep(ms);
-    // A sender normally finishes well within the wait. On a loaded machine
-    // with a fast bench clock it may not even have started: the next packet
-    // of the step must not overtake it (a stop after the stream command
-    // would leave the sampler without data).
-    waitForWorker(sender, kSenderSettleMs);
 }
 
 void AccuracyTest::waitForWorker(WorkerHandle worker, double limitMs) const
 {
-    const std::int64_t deadline = benchclock::nowMicros() + std::llround(limitMs * 1000.0);
-    while (ctx_.link.workers.isRunning(worker) && benchclock::nowMicros() < deadline)
-        benchSleep(kSamplerSliceMs);
+    ctx_.link.workers.waitFor(worker, limitMs);
 }
 
 void AccuracyTest::endWithoutVerdict()
@@ -264,7 +256,7 @@ void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndM
     std::int64_t previousValue = 0;
     const double waitMs = layout.modes.rxOnlyMode ? kAccuracyRxOnlyReadWaitMs : kAccuracyReadWaitMs;
     const auto testRuns = [&] { return st.absTestActive.load(); };
-    const auto inWindow = [&] { return sampling_.load() && benchclock::nowMicros() < windowEndMicros; };
+    const auto inWindow = [&] { return sampling_.load() && benchClock().nowMicros() < windowEndMicros; };
 
     for (bool first = true; first ? sampling_.load() : inWindow(); first = false) {
         if (link.removalSeen || !link.inEndpoint.present()) {

@@ -13,7 +13,7 @@
 #include "bench/resolution.h"
 #include "bench/settings_editor.h"
 #include "bench/sincos_test.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "common/logging.h"
 
 #include <QStandardPaths>
@@ -118,6 +118,9 @@ void Bench::shutdown()
         return;
     stopAll();
     BoxLink& link = ctx_.link;
+    // What was asked of the box goes out first (the close command's stop).
+    link.outQueue.drain(1000);
+    link.outQueue.close();
     // Closing the device cancels every pending transfer, which wakes the
     // workers that wait on one; then none is left to join.
     link.inEndpoint.set(nullptr);

@@ -1,7 +1,7 @@
 #include "bench/bench_context.h"
 
 #include "bench/config_files.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 void BenchContext::report(const QString& command, bool passed, const QJsonObject& figures)
 {

@@ -1,25 +1,10 @@
 #include "bench/bench_thread.h"
 
-#include <QMetaObject>
-#include <QTimer>
-#include <condition_variable>
-#include <mutex>
+#include <algorithm>
 
-BenchThread::BenchThread() : home_(new QObject)
+BenchThread::BenchThread(Clock& clock) : clock_(clock)
 {
-    thread_.setObjectName(QStringLiteral("bench"));
-    for (int id = 0; id < kTimerCount; ++id) {
-        auto* t = new QTimer(home_);
-        t->setTimerType(Qt::PreciseTimer);
-        QObject::connect(t, &QTimer::timeout, home_, [this, id] {
-            if (onTick_)
-                onTick_(id);
-        });
-        timers_[static_cast<std::size_t>(id)] = t;
-    }
-    home_->moveToThread(&thread_);
-    QObject::connect(&thread_, &QThread::finished, home_, &QObject::deleteLater);
-    thread_.start();
+    thread_ = std::make_unique<ClockThread>(clock_, [this] { run(); });
 }
 
 BenchThread::~BenchThread()
@@ -29,44 +14,38 @@ BenchThread::~BenchThread()
 
 void BenchThread::stop()
 {
-    if (!thread_.isRunning())
+    if (!thread_ || !thread_->joinable())
         return;
-    // The timers stop on their own thread, then the loop ends.
-    runAndWait([this] {
-        for (QTimer* t : timers_)
-            t->stop();
+    clock_.update([this] {
+        quit_ = true;
+        for (Timer& t : timers_)
+            t.active = false;
     });
-    thread_.quit();
-    thread_.wait();
+    thread_->join();
 }
 
 bool BenchThread::isCurrent() const
 {
-    return QThread::currentThread() == &thread_;
+    return thread_ && std::this_thread::get_id() == thread_->id();
 }
 
 void BenchThread::post(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(home_, std::move(work), Qt::QueuedConnection);
+    clock_.update([&] { queue_.push_back(std::move(work)); });
 }
 
 void BenchThread::runAndWait(const std::function<void()>& work)
 {
-    if (isCurrent() || !thread_.isRunning()) {
+    if (isCurrent() || !thread_ || thread_->finished()) {
         work();
         return;
     }
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    post([&] {
+    auto done = std::make_shared<bool>(false);
+    post([&work, done, this] {
         work();
-        std::lock_guard lock(m);
-        done = true;
-        cv.notify_all();
+        clock_.update([&] { *done = true; });
     });
-    std::unique_lock lock(m);
-    cv.wait(lock, [&] { return done; });
+    clock_.waitUntil(Clock::kNever, [&] { return *done; });
 }
 
 void BenchThread::setTickHandler(std::function<void(int)> onTick)
@@ -78,27 +57,97 @@ void BenchThread::startTimer(int id, int periodMs)
 {
     if (id < 0 || id >= kTimerCount)
         return;
-    QTimer* t = timers_[static_cast<std::size_t>(id)];
-    if (isCurrent())
-        t->start(periodMs);
-    else
-        post([t, periodMs] { t->start(periodMs); });
+    const std::int64_t period = std::max<std::int64_t>(1, periodMs) * 1000;
+    const std::int64_t now = clock_.nowMicros();
+    clock_.update([&] {
+        Timer& t = timers_[static_cast<std::size_t>(id)];
+        t.active = true;
+        t.periodMicros = period;
+        t.dueMicros = now + period;
+        rescheduled_ = true;
+    });
 }
 
 void BenchThread::killTimer(int id)
 {
     if (id < 0 || id >= kTimerCount)
         return;
-    QTimer* t = timers_[static_cast<std::size_t>(id)];
-    if (isCurrent())
-        t->stop();
-    else
-        post([t] { t->stop(); });
+    clock_.update([&] { timers_[static_cast<std::size_t>(id)].active = false; });
 }
 
 bool BenchThread::timerActive(int id) const
 {
     if (id < 0 || id >= kTimerCount)
         return false;
-    return timers_[static_cast<std::size_t>(id)]->isActive();
+    bool active = false;
+    clock_.update([&] { active = timers_[static_cast<std::size_t>(id)].active; });
+    return active;
+}
+
+std::int64_t BenchThread::nextDueLocked() const
+{
+    std::int64_t next = Clock::kNever;
+    for (const Timer& t : timers_)
+        if (t.active)
+            next = std::min(next, t.dueMicros);
+    return next;
+}
+
+void BenchThread::run()
+{
+    for (;;) {
+        std::function<void()> work;
+        int tick = -1;
+        bool quit = false;
+        // Queued work first; a timer whose time has come ticks when the
+        // queue is empty, the lowest id first.
+        auto ready = [&] {
+            if (!queue_.empty()) {
+                work = std::move(queue_.front());
+                queue_.pop_front();
+                return true;
+            }
+            if (quit_) {
+                quit = true;
+                return true;
+            }
+            // A timer started meanwhile may be due before the one waited for.
+            const bool again = rescheduled_;
+            rescheduled_ = false;
+            return again;
+        };
+        std::int64_t due = Clock::kNever;
+        clock_.update([&] { due = nextDueLocked(); });
+        if (!clock_.waitUntil(due, ready)) {
+            const std::int64_t now = clock_.nowMicros();
+            clock_.update([&] {
+                for (int id = 0; id < kTimerCount; ++id) {
+                    Timer& t = timers_[static_cast<std::size_t>(id)];
+                    if (t.active && t.dueMicros <= now) {
+                        tick = id;
+                        break;
+                    }
+                }
+            });
+        }
+        if (quit)
+            return;
+        if (work) {
+            work();
+            continue;
+        }
+        if (tick < 0)
+            continue;  // rescheduled, or a timer killed meanwhile
+        if (onTick_)
+            onTick_(tick);
+        const std::int64_t now = clock_.nowMicros();
+        clock_.update([&] {
+            Timer& t = timers_[static_cast<std::size_t>(tick)];
+            if (!t.active)
+                return;
+            t.dueMicros += t.periodMicros;
+            if (t.dueMicros <= now)
+                t.dueMicros = now + t.periodMicros;
+        });
+    }
 }

@@ -2,20 +2,19 @@
 // The bench thread: runs the bench's command handlers, timer ticks and fixed
 // waits in order, in the place the box protocol gives the user-interface
 // thread, so that the window itself never waits. Work is queued to it; its
-// seven timers live on it.
+// seven timers are scheduled on the bench clock, so in virtual time a tick
+// comes exactly one period after the last.
 #include "bench/timers.h"
+#include "common/clock.h"
 
-#include <QObject>
-#include <QThread>
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
 
-class QTimer;
-
 class BenchThread {
 public:
-    BenchThread();
+    explicit BenchThread(Clock& clock = benchClock());
     ~BenchThread();
     BenchThread(const BenchThread&) = delete;
     BenchThread& operator=(const BenchThread&) = delete;
@@ -29,7 +28,9 @@ public:
 
     // Ticks of timer `id` call `onTick(id)` on the bench thread.
     void setTickHandler(std::function<void(int)> onTick);
-    // Any thread; from another thread the change takes effect a little later.
+    // Any thread. A timer's first tick comes one period after the start; a
+    // tick that overran its period is followed by the next one period after
+    // it ended, as a window timer does.
     void startTimer(int id, int periodMs);
     void killTimer(int id);
     bool timerActive(int id) const;
@@ -38,8 +39,20 @@ public:
     void stop();
 
 private:
-    QThread thread_;
-    QObject* home_;  // lives on the thread; owns the timers
-    std::array<QTimer*, kTimerCount> timers_{};
+    struct Timer {
+        bool active = false;
+        std::int64_t periodMicros = 0;
+        std::int64_t dueMicros = 0;
+    };
+    void run();
+    // Written inside clock updates.
+    std::int64_t nextDueLocked() const;
+
+    Clock& clock_;
+    std::deque<std::function<void()>> queue_;
+    std::array<Timer, kTimerCount> timers_{};
+    bool quit_ = false;
+    bool rescheduled_ = false;
     std::function<void(int)> onTick_;
+    std::unique_ptr<ClockThread> thread_;  // last
 };

@@ -3,7 +3,7 @@
 #include "bench/frame_display.h"
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 void BoxSetup::searchBox()
 {

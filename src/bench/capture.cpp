@@ -3,7 +3,7 @@
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "common/logging.h"
 #include "link/bounded_read.h"
 #include "measure/capture_files.h"
@@ -185,7 +185,7 @@ bool Capture::startCapture(bool automatic)
     // The worker's transfer is pending before the 5A packet goes out, so the
     // box's first packets find a reader waiting.
     worker_ = st.link.workers.start([this, run, modes] { runWorker(run, modes); });
-    const WorkerHandle sender = worker_ ? ctx_.box.send() : WorkerHandle{};
+    const SendTicket sender = worker_ ? ctx_.box.send() : SendTicket{};
     benchSleep(10);
     if (!sender) {
         ctx_.stopAll();
@@ -291,7 +291,7 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes)
         }
         double limitMs = kCaptureTransferLimitMs;
         if (phase_.load() == Phase::Stopping) {
-            const std::int64_t now = benchclock::nowMicros();
+            const std::int64_t now = benchClock().nowMicros();
             if (ackDeadline == 0)
                 ackDeadline = now + static_cast<std::int64_t>(kCaptureAckWaitMs * 1000);
             limitMs = static_cast<double>(ackDeadline - now) / 1000.0;

@@ -4,7 +4,7 @@
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 void ConfigurationCommand::run()
 {

@@ -3,7 +3,7 @@
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "link/bounded_read.h"
 #include "measure/eeprom_readback.h"
 

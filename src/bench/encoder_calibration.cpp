@@ -3,7 +3,7 @@
 #include "bench/guards.h"
 #include "bench/timers.h"
 #include "calibration/cal_access.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "common/logging.h"
 #include "link/bounded_read.h"
 

@@ -3,7 +3,7 @@
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ void ForceTest::press()
     timerArmed_ = true;
     v.startTimer(kTimerForce, kTimerPeriodMs[kTimerForce]);
     benchSleep(100);
-    const WorkerHandle sender = ctx_.box.send();  // 512 x 7A
+    const SendTicket sender = ctx_.box.send();  // 512 x 7A
     benchSleep(20);
     if (!sender) {
         f.lower(Flag::ForceActive);

@@ -3,7 +3,7 @@
 #include "bench/frame_display.h"
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "interface/frame_decoder.h"
 #include "interface/stream_parser.h"
 #include "link/stream_reader.h"
@@ -83,7 +83,7 @@ void Reading::readData()
         takeSettings();
     }
 
-    const WorkerHandle sender = ctx_.box.send();
+    const SendTicket sender = ctx_.box.send();
     benchSleep(20);
     if (!sender)
         return;
@@ -130,14 +130,13 @@ void Reading::readUntilStopped(ReadTally& tally)
     BoxLink& link = st.link;
     CommandFlags& f = ctx_.flags();
 
-    link.sendLock.release();
     const InterfaceSettings start = st.settingsSnapshot();
     int totalBits = 0;
     for (int w : start.fieldWidth)
         totalBits += w;
     const std::int64_t frameMask = readFrameMaskOf(totalBits);
     const RecordFormat format = recordFormatFor(start.modes);
-    StreamReader reader(link, {kFirstReadLength, start.modes.rxOnlyMode ? kRxOnlyReadWaitMs : kReadWaitMs, true});
+    StreamReader reader(link, {kFirstReadLength, start.modes.rxOnlyMode ? kRxOnlyReadWaitMs : kReadWaitMs});
     std::int64_t previousShownValue = 0;
     bool readButtonShown = false;
 
@@ -157,8 +156,7 @@ void Reading::readUntilStopped(ReadTally& tally)
         const ReadOutcome r = reader.next(running);
         if (r.status == ReadStatus::TimedOut) {
             tally.ended(ReadTally::End::BoxSilent);
-            // The box has stopped streaming; the read was cancelled rather
-            // than left to wait while holding SendLock.
+            // The box has stopped streaming.
             ctx_.stopAll();
             if (!link.removalSeen) {
                 display_.decodeFrame(0);

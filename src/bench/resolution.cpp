@@ -2,7 +2,7 @@
 
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "common/logging.h"
 #include "link/bounded_read.h"
 #include "measure/resolution_scan.h"
@@ -56,7 +56,7 @@ void ResolutionTest::run()
         requestDrainRead(st.link);
         benchSleep(100);
     }
-    const WorkerHandle sender = ctx_.box.send();
+    const SendTicket sender = ctx_.box.send();
     benchSleep(10);
     if (!sender || !st.link.workers.start([this, job] { runWorker(job); })) {
         // Only while the window closes: nothing is left running.

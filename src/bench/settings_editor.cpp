@@ -1,7 +1,7 @@
 #include "bench/settings_editor.h"
 
 #include "bench/config_files.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "measure/config_record.h"
 
 namespace {

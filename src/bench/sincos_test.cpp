@@ -5,7 +5,7 @@
 #include "bench/settings_editor.h"
 #include "bench/sincos_view.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "link/bounded_read.h"
 
 #include <QJsonObject>

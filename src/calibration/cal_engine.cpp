@@ -1,7 +1,7 @@
 #include "calibration/cal_engine.h"
 
 #include "calibration/cal_reply_scan.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 #include <iterator>
 
@@ -171,7 +171,7 @@ R failureOf(W w)
 
 std::int64_t benchMillis()
 {
-    return benchclock::nowMicros() / 1000;
+    return benchClock().nowMicros() / 1000;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "link/bounded_read.h"
 
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "common/logging.h"
 #include "link/box_link.h"
 
@@ -23,7 +23,7 @@ namespace {
 
 ReadOutcome logged(const BoundedRead& r, ReadOutcome o)
 {
-    qCDebug(lcLink, "IN  %6d/%-6d %s", o.bytes, r.length, readStatusName(o.status));
+    qCDebug(lcLink, "%10.3f IN  %6d/%-6d %s", benchClock().nowMs(), o.bytes, r.length, readStatusName(o.status));
     return o;
 }
 
@@ -35,8 +35,8 @@ ReadOutcome readBounded(BoxLink& link, std::uint8_t* buf, const BoundedRead& r)
     if (!in)
         return logged(r, {ReadStatus::NoEndpoint, 0});
 
-    const std::int64_t start = benchclock::nowMicros();
-    auto elapsedMs = [&] { return static_cast<double>(benchclock::nowMicros() - start) / 1000.0; };
+    const std::int64_t start = benchClock().nowMicros();
+    auto elapsedMs = [&] { return static_cast<double>(benchClock().nowMicros() - start) / 1000.0; };
 
     const std::uint64_t generation = link.inGate.acquire(r.limitMs);
     if (generation == 0)

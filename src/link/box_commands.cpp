@@ -1,8 +1,8 @@
 #include "link/box_commands.h"
 
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
-WorkerHandle BoxCommands::send()
+SendTicket BoxCommands::send()
 {
     return requestSend(link_, params_());
 }
@@ -15,7 +15,7 @@ void BoxCommands::pulse(Flag f, double ms)
     link_.flags.lower(f);
 }
 
-WorkerHandle BoxCommands::startMode(Flag mode)
+SendTicket BoxCommands::startMode(Flag mode)
 {
     link_.flags.raise(mode);
     return send();

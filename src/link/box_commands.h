@@ -17,7 +17,7 @@ public:
     CommandFlags& flags() { return link_.flags; }
 
     // A packet for the flags that are up now.
-    WorkerHandle send();
+    SendTicket send();
     // Raise `f`, send, wait `ms`, lower `f`.
     void pulse(Flag f, double ms);
 
@@ -26,7 +26,7 @@ public:
     void configBegin(double ms) { pulse(Flag::ConfigBeginCmd, ms); }  // 512 x 4D
     // Raises a held mode flag (a stream mode, SaveActive, PowerOffCmd) and
     // sends; the packets that follow carry it until it is lowered.
-    WorkerHandle startMode(Flag mode);
+    SendTicket startMode(Flag mode);
     void endMode(Flag mode) { link_.flags.lower(mode); }
 
 private:

@@ -12,11 +12,11 @@ constexpr double kDrainLimitMs = 1000;
 constexpr int kDrainLength = 2048;
 }  // namespace
 
-void runSender(BoxLink& link, const CommandPacket& packet)
+SendStatus runSender(BoxLink& link, const CommandPacket& packet)
 {
     std::shared_ptr<CCyUSBEndPoint> out = link.outEndpoint.get();
     if (!out)
-        return;  // lastSendOk keeps its value
+        return SendStatus::NoEndpoint;  // lastSendOk keeps its value
     CommandPacket buf = packet;
     link.sendLock.acquire();
     OverlappedRecord ov;
@@ -29,14 +29,19 @@ void runSender(BoxLink& link, const CommandPacket& packet)
     const bool ok = out->finishTransfer(buf.data(), len, ov, ctx);
     link.sendLock.release();
     link.lastSendOk = ok;
-    qCDebug(lcLink, "OUT %02X %02X %02X %02X %02X %02X … %s", buf[0], buf[1], buf[2], buf[3], buf[4], buf[5],
-            ok ? "ok" : "failed");
+    qCDebug(lcLink, "%10.3f OUT %02X %02X %02X %02X %02X %02X … %s", benchClock().nowMs(), buf[0], buf[1], buf[2],
+            buf[3], buf[4], buf[5], ok ? "ok" : "failed");
+    return ok ? SendStatus::Sent : SendStatus::Failed;
 }
 
-WorkerHandle requestSend(BoxLink& link, const PacketParams& params)
+SendStatus BoxLink::writePacket(const CommandPacket& packet)
 {
-    const CommandPacket packet = buildCommandPacket(link.flags.snapshot(), params);
-    return link.workers.start([&link, packet] { runSender(link, packet); });
+    return runSender(*this, packet);
+}
+
+SendTicket requestSend(BoxLink& link, const PacketParams& params)
+{
+    return link.outQueue.enqueue(buildCommandPacket(link.flags.snapshot(), params));
 }
 
 void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed)

@@ -5,7 +5,9 @@
 #include "link/box_usb_device.h"
 #include "link/command_flags.h"
 #include "link/command_packet.h"
+#include "link/in_pump.h"
 #include "link/inbound_gate.h"
+#include "link/out_queue.h"
 #include "link/send_lock.h"
 #include "link/worker_set.h"
 
@@ -57,10 +59,12 @@ struct BoxLink {
     std::atomic<bool> removalSeen{false};
 
     CommandFlags flags;
+    // Held by the sender around each write and by the box search while it
+    // replaces the endpoints.
     SendLock sendLock;
     std::atomic<bool> lastSendOk{false};
     std::atomic<bool> lastReadOk{false};
-    WorkerHandle senderWorker;
+    SendTicket senderWorker;
     WorkerHandle drainWorker;
 
     // Why the last search found no box, when a device refused access.
@@ -68,14 +72,24 @@ struct BoxLink {
 
     // One reader at a time on the IN endpoint; stop-all cancels them all.
     InboundGate inGate;
+    // Sessions of the streaming consumers on the IN endpoint.
+    InPump inPump{*this};
 
     LinkHooks hooks;
     WorkerSet workers;
+
+    // Every packet to the box, in the order requested (last: it writes
+    // through the members above).
+    OutQueue outQueue{[this](const CommandPacket& p) { return writePacket(p); }};
+
+private:
+    SendStatus writePacket(const CommandPacket& packet);
 };
 
-// Starts a sender worker for the flags that are up now and the given packet
-// parameters (both captured at the request). Does not wait for the worker.
-WorkerHandle requestSend(BoxLink& link, const PacketParams& params);
+// Queues the packet for the flags that are up now and the given packet
+// parameters (both captured at the request). Does not wait for it: the
+// ticket tells when it was written and how that went.
+SendTicket requestSend(BoxLink& link, const PacketParams& params);
 
 // Starts the one-shot 2048-byte drain read. After its first 100 ms it keeps
 // waiting only while `stillArmed` says the operation that armed it runs (at
@@ -87,5 +101,5 @@ WorkerHandle requestDrainRead(BoxLink& link, std::function<bool()> stillArmed = 
 std::string findBox(BoxLink& link);
 
 // The sender's and the drain read's bodies, run on the calling thread.
-void runSender(BoxLink& link, const CommandPacket& packet);
+SendStatus runSender(BoxLink& link, const CommandPacket& packet);
 void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed = {});

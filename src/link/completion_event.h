@@ -1,14 +1,15 @@
 #pragma once
 // An auto-reset completion event: set() wakes one wait and is consumed by it.
 // Named after the box's two event kinds ("CYUSB_OUT", "Velt_USB_IN") so a
-// debugger shows which transfer a thread waits for.
-#include <condition_variable>
-#include <mutex>
+// debugger shows which transfer a thread waits for. Waits run on the bench
+// clock, so a transfer's completion wait passes in virtual time in tests.
 #include <string>
+
+class Clock;
 
 class CompletionEvent {
 public:
-    explicit CompletionEvent(std::string name) : name_(std::move(name)) {}
+    explicit CompletionEvent(std::string name);
 
     const std::string& name() const { return name_; }
 
@@ -20,7 +21,6 @@ public:
 
 private:
     std::string name_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool signalled_ = false;
+    Clock& clock_;
+    bool signalled_ = false;  // written inside clock updates
 };

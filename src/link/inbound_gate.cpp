@@ -1,40 +1,38 @@
 #include "link/inbound_gate.h"
 
-#include "common/bench_clock.h"
+#include "common/clock.h"
+
+InboundGate::InboundGate() : clock_(benchClock()) {}
 
 std::uint64_t InboundGate::acquire(double benchMs)
 {
-    std::unique_lock lock(mutex_);
     const std::uint64_t generation = generation_.load();
-    const auto deadline = std::chrono::steady_clock::now() + benchclock::toReal(benchMs);
-    if (!freed_.wait_until(lock, deadline, [&] { return !owned_ || cancelled(generation); }))
-        return 0;
-    if (cancelled(generation))
-        return 0;
-    owned_ = true;
-    return generation;
+    bool gotIt = false;
+    clock_.waitFor(benchMs, [&] {
+        if (cancelled(generation))
+            return true;
+        if (owned_)
+            return false;
+        owned_ = true;
+        gotIt = true;
+        return true;
+    });
+    return gotIt ? generation : 0;
 }
 
 void InboundGate::release()
 {
-    {
-        std::lock_guard lock(mutex_);
-        owned_ = false;
-    }
-    freed_.notify_all();
+    clock_.update([this] { owned_ = false; });
 }
 
 void InboundGate::cancelAll()
 {
-    {
-        std::lock_guard lock(mutex_);
-        generation_.fetch_add(1);
-    }
-    freed_.notify_all();
+    clock_.update([this] { generation_.fetch_add(1); });
 }
 
 bool InboundGate::owned() const
 {
-    std::lock_guard lock(mutex_);
-    return owned_;
+    bool owned = false;
+    clock_.update([&] { owned = owned_; });
+    return owned;
 }

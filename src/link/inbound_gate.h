@@ -4,12 +4,13 @@
 // moving the generation on, so a reader of an earlier operation can never
 // deliver its data into a later one.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+class Clock;
 
 class InboundGate {
 public:
+    InboundGate();
     // Waits until no other reader owns the endpoint, at most `benchMs`
     // (bench time). Returns the generation the reader runs in, or 0 when the
     // wait timed out or the reads were cancelled meanwhile.
@@ -21,8 +22,7 @@ public:
     bool owned() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable freed_;
-    bool owned_ = false;
+    Clock& clock_;
+    bool owned_ = false;  // written inside clock updates
     std::atomic<std::uint64_t> generation_{1};
 };

@@ -1,45 +1,46 @@
 #pragma once
-// SendLock: a semaphore of count 1 that keeps endpoint transfers one at a
-// time. Releasing it while it is free has no effect (the continuous reader
-// releases it once when it starts, whoever held it).
-#include <condition_variable>
-#include <mutex>
+// SendLock: a lock of count 1 on the bench clock that keeps the box search
+// from replacing the endpoints under a transfer of the sender. Releasing it
+// while it is free has no effect.
+#include "common/clock.h"
 
 class SendLock {
 public:
+    SendLock() : clock_(benchClock()) {}
+
     void acquire()
     {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [this] { return free_; });
-        free_ = false;
+        clock_.waitUntil(Clock::kNever, [this] {
+            if (!free_)
+                return false;
+            free_ = false;
+            return true;
+        });
     }
 
     bool tryAcquire()
     {
-        std::lock_guard lock(mutex_);
-        if (!free_)
-            return false;
-        free_ = false;
-        return true;
+        bool got = false;
+        clock_.update([&] {
+            got = free_;
+            free_ = false;
+        });
+        return got;
     }
 
     void release()
     {
-        {
-            std::lock_guard lock(mutex_);
-            free_ = true;
-        }
-        cv_.notify_one();
+        clock_.update([this] { free_ = true; });
     }
 
     bool isFree() const
     {
-        std::lock_guard lock(mutex_);
-        return free_;
+        bool free = false;
+        clock_.update([&] { free = free_; });
+        return free;
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    bool free_ = true;
+    Clock& clock_;
+    bool free_ = true;  // written inside clock updates
 };

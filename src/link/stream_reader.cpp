@@ -2,27 +2,27 @@
 
 #include "link/box_link.h"
 
-#include <algorithm>
-
 StreamReader::StreamReader(BoxLink& link, StreamReaderOptions options)
-    : link_(link), options_(options), length_(options.firstLength), buffer_(static_cast<std::size_t>(options.firstLength))
+    : link_(link), options_(options), buffer_(static_cast<std::size_t>(options.firstLength))
 {
 }
 
+StreamReader::~StreamReader() = default;
+
 ReadOutcome StreamReader::next(const std::function<bool()>& running)
 {
-    if (static_cast<int>(buffer_.size()) < length_)
-        buffer_.resize(static_cast<std::size_t>(length_));
-    BoundedRead request;
-    request.length = length_;
-    request.limitMs = options_.waitMs;
-    request.keepWaiting = running;
-    link_.sendLock.acquire();
-    const ReadOutcome r = readBounded(link_, buffer_.data(), request);
-    link_.sendLock.release();
+    BoundedRead wait;
+    wait.length = options_.firstLength;
+    wait.limitMs = options_.waitMs;
+    wait.keepWaiting = running;
+    // A session that stop-all cancelled (or that could not open) is opened
+    // afresh: the reader goes on as long as its operation runs.
+    if (!session_ || !session_->isOpen())
+        session_ = link_.inPump.open({options_.firstLength, 0, options_.waitMs});
+    const ReadOutcome r = session_->next(buffer_.data(), wait);
+    if (r.status == ReadStatus::Cancelled)
+        session_.reset();
     got_ = r.ok() ? r.bytes : 0;
-    if (options_.followLength && got_ > 0)
-        length_ = got_;
     return r;
 }
 

@@ -9,6 +9,9 @@
 #include <mutex>
 #include <thread>
 
+class Clock;
+class ClockThread;
+
 // Handle of a started worker; false when none could be started.
 struct WorkerHandle {
     std::uint64_t id = 0;
@@ -17,8 +20,8 @@ struct WorkerHandle {
 
 class WorkerSet {
 public:
-    WorkerSet() = default;
-    ~WorkerSet() { joinAll(); }
+    WorkerSet();
+    ~WorkerSet();
     WorkerSet(const WorkerSet&) = delete;
     WorkerSet& operator=(const WorkerSet&) = delete;
 
@@ -29,6 +32,11 @@ public:
     // True while the worker with this handle has not finished.
     bool isRunning(WorkerHandle h) const;
 
+    // Waits on the bench clock until the worker has finished (or every
+    // worker but `atMostRunning`); false when `benchMs` passed first.
+    bool waitFor(WorkerHandle h, double benchMs) const;
+    bool waitForAll(std::size_t atMostRunning, double benchMs) const;
+
     // Joins every worker. Starting new workers meanwhile is refused.
     void joinAll();
 
@@ -37,11 +45,13 @@ public:
 private:
     struct Worker {
         std::uint64_t id = 0;
-        std::atomic<bool> finished{false};
-        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
+        std::unique_ptr<ClockThread> thread;
     };
     void reapLocked();
+    std::atomic<std::size_t> running_{0};
 
+    Clock& clock_;
     mutable std::mutex mutex_;
     std::list<std::unique_ptr<Worker>> workers_;
     std::uint64_t nextId_ = 1;

@@ -1,6 +1,6 @@
 #include "simbox/encoder_model.h"
 
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,7 +76,7 @@ BoxInterfaceConfig BoxInterfaceConfig::fromHeader(const std::uint8_t* h)
 
 EncoderModel::EncoderModel()
 {
-    baseMicros_ = benchclock::nowMicros();
+    baseMicros_ = benchClock().nowMicros();
 }
 
 double sinCosRpmForPeriods(double periods, int samples, std::int64_t samplePeriodMicros, int periodsPerTurn)
@@ -167,7 +167,7 @@ void EncoderModel::settleJumpsLocked(std::int64_t t) const
 void EncoderModel::addAngleJump(const AngleJump& jump)
 {
     std::lock_guard lock(mutex_);
-    const std::int64_t now = benchclock::nowMicros();
+    const std::int64_t now = benchClock().nowMicros();
     settleJumpsLocked(now);
     AngleJump j = jump;
     j.atDegrees = std::fmod(j.atDegrees, 360.0);
@@ -179,7 +179,7 @@ void EncoderModel::addAngleJump(const AngleJump& jump)
 void EncoderModel::clearAngleJumps()
 {
     std::lock_guard lock(mutex_);
-    const std::int64_t now = benchclock::nowMicros();
+    const std::int64_t now = benchClock().nowMicros();
     settleJumpsLocked(now);
     unfireAfterLocked(now);
     armedJumps_.clear();
@@ -232,7 +232,7 @@ std::uint8_t EncoderModel::readEeprom(std::uint64_t index) const
 void EncoderModel::setSpeedRpm(double rpm)
 {
     std::lock_guard lock(mutex_);
-    reanchorLocked(benchclock::nowMicros());
+    reanchorLocked(benchClock().nowMicros());
     rpm_ = rpm;
     countsPerMicro_ = rpm / 60e6 * std::ldexp(1.0, singleTurnBits_);
 }
@@ -246,7 +246,7 @@ double EncoderModel::speedRpm() const
 void EncoderModel::setResolution(int singleTurnBits, int turnBits, int statusBits)
 {
     std::lock_guard lock(mutex_);
-    rebaseLocked(benchclock::nowMicros(), 0);  // jumps up to now fire in the old resolution
+    rebaseLocked(benchClock().nowMicros(), 0);  // jumps up to now fire in the old resolution
     singleTurnBits_ = std::clamp(singleTurnBits, 1, 32);
     turnBits_ = std::clamp(turnBits, 0, 24);
     statusBits_ = std::clamp(statusBits, 0, 64 - singleTurnBits_ - turnBits_);
@@ -288,20 +288,20 @@ void EncoderModel::setStatus(std::uint32_t value)
 void EncoderModel::setPositionCounts(std::int64_t counts)
 {
     std::lock_guard lock(mutex_);
-    rebaseLocked(benchclock::nowMicros(), counts + zero_);
+    rebaseLocked(benchClock().nowMicros(), counts + zero_);
 }
 
 void EncoderModel::jumpBy(std::int64_t counts)
 {
     std::lock_guard lock(mutex_);
-    reanchorLocked(benchclock::nowMicros());
+    reanchorLocked(benchClock().nowMicros());
     baseCounts_ += counts;
 }
 
 void EncoderModel::resetAngle()
 {
     std::lock_guard lock(mutex_);
-    const std::int64_t now = benchclock::nowMicros();
+    const std::int64_t now = benchClock().nowMicros();
     reanchorLocked(now);  // armed jumps are sought from now on in the new frame
     const std::int64_t total = countsAtLocked(now) - zero_;
     zero_ += static_cast<std::int64_t>(static_cast<std::uint64_t>(total) & maskOf(singleTurnBits_));
@@ -310,7 +310,7 @@ void EncoderModel::resetAngle()
 void EncoderModel::resetTurns()
 {
     std::lock_guard lock(mutex_);
-    const std::int64_t now = benchclock::nowMicros();
+    const std::int64_t now = benchClock().nowMicros();
     reanchorLocked(now);
     const std::int64_t total = countsAtLocked(now) - zero_;
     // Arithmetic shift: floor division, so a negative turn count clears too.
@@ -355,7 +355,7 @@ EncoderFields EncoderModel::fieldsAt(std::int64_t t) const
 
 EncoderFields EncoderModel::fields() const
 {
-    return fieldsAt(benchclock::nowMicros());
+    return fieldsAt(benchClock().nowMicros());
 }
 
 std::uint64_t EncoderModel::frameOfLocked(const EncoderFields& f) const

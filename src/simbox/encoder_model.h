@@ -2,7 +2,7 @@
 // The encoder under test, as the simulated box sees it: a shaft turning at a
 // set speed, read as [turns][single-turn position][status], plus the analog
 // sin/cos/Z tracks of a sin/cos encoder. Everything is a function of bench
-// time (benchclock::nowMicros), so the box can compute a record for the exact
+// time (benchClock().nowMicros), so the box can compute a record for the exact
 // moment it was taken even when its thread runs late.
 //
 // Thread-safe: the box's firmware thread reads it while a test changes it.

@@ -1,6 +1,5 @@
 #include "simbox/sim_box.h"
 
-#include "common/bench_clock.h"
 #include "link/box_usb_device.h"
 
 #include <algorithm>
@@ -11,9 +10,6 @@
 namespace {
 
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
-// The firmware thread looks at the clock at least this often, so a change of
-// bench speed is followed promptly.
-constexpr auto kMaxSleep = std::chrono::milliseconds(20);
 // A stream further behind than this, whose records could only be lost (FIFO
 // full, no transfer pending), skips ahead and counts them as lost.
 constexpr std::int64_t kMaxCatchUpMicros = 200'000;
@@ -31,21 +27,22 @@ bool ReceivedPacket::startsWith(std::initializer_list<std::uint8_t> header) cons
 }
 
 SimBox::SimBox(std::shared_ptr<EncoderModel> encoder)
-    : encoder_(encoder ? std::move(encoder) : std::make_shared<EncoderModel>())
+    : encoder_(encoder ? std::move(encoder) : std::make_shared<EncoderModel>()), clock_(benchClock())
 {
     registerHandlers();
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::make_unique<ClockThread>(clock_, [this] { run(); });
 }
 
 SimBox::~SimBox()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    clock_.update([this] { quit_ = true; });
+    thread_->join();
     detached();
+}
+
+void SimBox::kick()
+{
+    clock_.update([this] { kicked_ = true; });
 }
 
 void SimBox::registerHandlers()
@@ -114,18 +111,18 @@ void SimBox::clearReceivedPackets()
 {
     std::lock_guard lock(mutex_);
     log_.clear();
+    logCount_ = 0;
 }
 
 bool SimBox::waitForPackets(std::size_t count, double benchMs) const
 {
-    std::unique_lock lock(mutex_);
-    return logged_.wait_for(lock, benchclock::toReal(benchMs), [&] { return log_.size() >= count; });
+    return clock_.waitFor(benchMs, [&] { return logCount_.load() >= count; });
 }
 
 SimBoxState SimBox::state()
 {
     std::lock_guard lock(mutex_);
-    produceLocked(benchclock::nowMicros());
+    produceLocked(clock_.nowMicros());
     SimBoxState s = state_;
     s.fifoPackets = fifo_.size();
     s.fifoBytes = 0;
@@ -232,7 +229,7 @@ void SimBox::submit(const std::shared_ptr<TransferContext>& t, std::uint64_t att
     // an FX2 does both within microseconds, and the bench's short completion
     // waits (10 ms, less when the clock runs fast) must not depend on when the
     // firmware thread is scheduled.
-    const std::int64_t now = benchclock::nowMicros();
+    const std::int64_t now = clock_.nowMicros();
     produceLocked(now);
     if (t->inbound && t->endpointAddress == kBoxInAddress) {
         if (t->buffer.empty()) {
@@ -249,7 +246,7 @@ void SimBox::submit(const std::shared_ptr<TransferContext>& t, std::uint64_t att
         return;
     }
     deliverLocked();
-    wake_.notify_all();  // the stream or a delayed answer may need another wake-up time
+    kick();  // the stream or a delayed answer may need another wake-up time
 }
 
 void SimBox::cancel(const std::shared_ptr<TransferContext>& t)
@@ -275,7 +272,7 @@ void SimBox::attached(std::uint64_t attachment)
         resetFirmwareLocked();
         state_.attached = true;
     }
-    wake_.notify_all();
+    kick();
 }
 
 void SimBox::detached()
@@ -318,21 +315,26 @@ void SimBox::resetFirmwareLocked()
 
 void SimBox::run()
 {
-    std::unique_lock lock(mutex_);
-    while (!quit_) {
-        const std::int64_t now = benchclock::nowMicros();
-        produceLocked(now);
-        releaseAnswersLocked(now);
-        deliverLocked();
-
-        const std::int64_t next = nextWakeLocked();
-        auto sleep = std::chrono::duration_cast<std::chrono::steady_clock::duration>(kMaxSleep);
-        if (next != kNever) {
-            const auto until = benchclock::toReal(static_cast<double>(std::max<std::int64_t>(0, next - now)) / 1000.0);
-            sleep = std::min(sleep, std::chrono::duration_cast<std::chrono::steady_clock::duration>(until));
+    for (;;) {
+        std::int64_t next = kNever;
+        {
+            std::lock_guard lock(mutex_);
+            const std::int64_t now = clock_.nowMicros();
+            produceLocked(now);
+            releaseAnswersLocked(now);
+            deliverLocked();
+            next = nextWakeLocked();
         }
-        if (sleep.count() > 0)
-            wake_.wait_for(lock, sleep);
+        // A submit, an attach or the end kicks the thread before its time.
+        bool quit = false;
+        clock_.waitUntil(next, [&] {
+            quit = quit_;
+            const bool kicked = kicked_;
+            kicked_ = false;
+            return quit || kicked;
+        });
+        if (quit)
+            return;
     }
 }
 
@@ -348,7 +350,8 @@ void SimBox::takeOutPacketLocked(const std::shared_ptr<TransferContext>& t, std:
         return;
     }
     log_.push_back({t->buffer, now});
-    logged_.notify_all();
+    logCount_ = log_.size();
+    clock_.update([] {});  // waitForPackets looks again
     const Packet packet = t->buffer;
     // The EEPROM read-back runs until the next command.
     if (streamKindIs(StreamKind::EepromPairs) && !packet.empty() && packet[0] != 0xB5)

@@ -15,18 +15,19 @@
 //    bulk IN pipe, a transfer of N bytes completes when N bytes have arrived
 //    or when a short packet (< 512 bytes, e.g. an answer) ends it.
 //
-// All timing uses bench time, so benchclock::setSpeed speeds the box up
-// together with the workbench.
+// All timing is on the bench clock: in virtual time the box's record clock
+// and answer delays advance with the bench's waits.
 #include "simbox/calibration_firmware.h"
 #include "simbox/capture_firmware.h"
 #include "simbox/eeprom_firmware.h"
 #include "simbox/encoder_model.h"
 #include "simbox/sim_bus.h"
 #include "simbox/stream_source.h"
+#include "common/clock.h"
 
 #include <array>
 #include <bitset>
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
@@ -238,9 +239,12 @@ private:
     std::array<Handler, 256> handlers_{};
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;           // the firmware thread
-    mutable std::condition_variable logged_; // waitForPackets
+    Clock& clock_;
+    // Written inside clock updates: the firmware thread's wake-up and end.
+    bool kicked_ = false;
     bool quit_ = false;
+    std::atomic<std::size_t> logCount_{0};  // log_.size(), for waitForPackets
+    void kick();
 
     // Device identity and options.
     bool inOnly_ = false;
@@ -276,5 +280,5 @@ private:
     CaptureFirmware capture_;
     EepromFirmware eeprom_;
 
-    std::thread thread_;  // last: starts once everything above exists
+    std::unique_ptr<ClockThread> thread_;  // last: starts once everything above exists
 };

@@ -123,16 +123,12 @@ void SimOtherDevice::detached()
 
 // ---------------------------------------------------------------------------
 
-SimBus::SimBus() : thread_([this] { run(); }) {}
+SimBus::SimBus() : clock_(benchClock()), thread_(std::make_unique<ClockThread>(clock_, [this] { run(); })) {}
 
 SimBus::~SimBus()
 {
-    {
-        std::lock_guard lock(queueMutex_);
-        quit_ = true;
-    }
-    queueCv_.notify_all();
-    thread_.join();
+    clock_.update([this] { quit_ = true; });
+    thread_->join();
     std::vector<Entry> devices;
     {
         std::lock_guard lock(mutex_);
@@ -234,49 +230,53 @@ std::unique_ptr<UsbDeviceHandle> SimBus::open(int index, std::string* error)
 
 void SimBus::setChangeCallback(ChangeCallback callback)
 {
-    if (std::this_thread::get_id() == thread_.get_id()) {
-        callback_ = std::move(callback);  // from inside a callback: callbackMutex_ is ours
+    if (std::this_thread::get_id() == thread_->id()) {
+        clock_.update([&] { callback_ = std::move(callback); });  // from inside a callback
         return;
     }
-    std::lock_guard lock(callbackMutex_);
-    callback_ = std::move(callback);
+    // Waits, on the clock, for a delivery in progress to end.
+    clock_.waitUntil(Clock::kNever, [&] {
+        if (delivering_)
+            return false;
+        callback_ = std::move(callback);
+        return true;
+    });
 }
 
 void SimBus::waitForNotifications()
 {
-    std::unique_lock lock(queueMutex_);
-    queueCv_.wait(lock, [this] { return (queue_.empty() && !delivering_) || quit_; });
+    clock_.waitUntil(Clock::kNever, [this] { return (queue_.empty() && !delivering_) || quit_; });
 }
 
 void SimBus::post(DeviceChangeEvent e)
 {
-    {
-        std::lock_guard lock(queueMutex_);
-        queue_.push_back(e);
-    }
-    queueCv_.notify_all();
+    clock_.update([&] { queue_.push_back(e); });
 }
 
 void SimBus::run()
 {
-    std::unique_lock lock(queueMutex_);
     for (;;) {
-        queueCv_.wait(lock, [this] { return quit_ || !queue_.empty(); });
-        if (quit_)
-            return;
-        const DeviceChangeEvent e = queue_.front();
-        queue_.pop_front();
-        delivering_ = true;
-        lock.unlock();
-        {
-            std::lock_guard cb(callbackMutex_);
+        DeviceChangeEvent e;
+        ChangeCallback callback;
+        bool quit = false;
+        clock_.waitUntil(Clock::kNever, [&] {
+            if (quit_) {
+                quit = true;
+                return true;
+            }
+            if (queue_.empty())
+                return false;
+            e = queue_.front();
+            queue_.pop_front();
+            delivering_ = true;
             // A copy, so the callback may replace itself while it runs.
-            const ChangeCallback callback = callback_;
-            if (callback)
-                callback(e);
-        }
-        lock.lock();
-        delivering_ = false;
-        queueCv_.notify_all();
+            callback = callback_;
+            return true;
+        });
+        if (quit)
+            return;
+        if (callback)
+            callback(e);
+        clock_.update([this] { delivering_ = false; });
     }
 }

@@ -5,7 +5,8 @@
 // from the bus's own thread, as they would from the OS.
 #include "link/usb_backend.h"
 
-#include <condition_variable>
+#include "common/clock.h"
+
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -99,13 +100,14 @@ private:
     std::vector<Entry> devices_;
     std::uint64_t nextAttachment_ = 1;
 
-    std::mutex queueMutex_;
-    std::condition_variable queueCv_;
+    // The notification queue, written inside clock updates: the bus's thread
+    // is a member of the bench clock, so a wait for a notification to be
+    // delivered passes in virtual time as the delivery's own waits do.
+    Clock& clock_;
     std::deque<DeviceChangeEvent> queue_;
     bool delivering_ = false;
     bool quit_ = false;
 
-    std::mutex callbackMutex_;  // held while a callback runs
     ChangeCallback callback_;
-    std::thread thread_;
+    std::unique_ptr<ClockThread> thread_;
 };

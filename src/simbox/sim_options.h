@@ -1,7 +1,8 @@
 #pragma once
 // The simulated box as the `--simulate=KEY=VALUE,...` option describes it:
-//   speed=F          bench clock and box F times faster (applied by the caller
-//                    with benchclock::setSpeed)
+//   speed=F          a steady bench clock F times faster than real time
+//                    (installed by the caller before the box exists;
+//                    without it quillmark-tool runs in virtual time)
 //   rpm=R            shaft speed
 //   bits=S, turn-bits=T, status-bits=K
 //                    the encoder's frame [turns][position][status]

@@ -5,17 +5,15 @@
 // operation.
 #include "simbox/sim_bus.h"
 
+#include "common/clock.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 class SimUnplugTimer {
 public:
-    // Due `benchSeconds` of bench time from now (a later change of the bench
-    // speed is followed).
+    // Due `benchSeconds` of bench time from now.
     SimUnplugTimer(std::weak_ptr<SimBus> bus, std::weak_ptr<SimDevice> device, double benchSeconds);
     // A timer not yet due is cancelled.
     ~SimUnplugTimer();
@@ -32,8 +30,7 @@ private:
     std::weak_ptr<SimDevice> device_;
     std::int64_t due_;
     std::atomic<bool> fired_{false};
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool cancelled_ = false;
-    std::thread thread_;  // last: starts once everything above exists
+    Clock& clock_;
+    bool cancelled_ = false;  // written inside clock updates
+    ClockThread thread_;      // last: starts once everything above exists
 };

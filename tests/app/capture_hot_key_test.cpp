@@ -5,7 +5,7 @@
 #include "app/quillmark_dlg.h"
 #include "bench/bench.h"
 #include "bench/capture.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 
@@ -37,7 +37,6 @@ TEST(CaptureHotKeyX11, CtrlAltSStartsAndStopsANumberedCapture)
         GTEST_SKIP() << "needs xdotool";
     QTemporaryDir dataRoot;
     qputenv("XDG_DATA_HOME", dataRoot.path().toUtf8());
-    benchclock::setSpeed(1.0);
     auto bus = std::make_shared<SimBus>();
     auto box = std::make_shared<SimBox>();
     box->setFifoPackets(64);

@@ -5,7 +5,7 @@
 #include "bench/bench_state.h"
 #include "app/global_hot_key.h"
 #include "app/quillmark_dlg.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/demo_bus.h"
 
 #include <QAction>

@@ -7,7 +7,7 @@
 #include "bench/bench.h"
 #include "bench/bench_state.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 #include "widgets/data_show.h"
@@ -40,7 +40,6 @@ void runEvents(int ms)
 struct Window {
     Window()
     {
-        benchclock::setSpeed(1.0);
         qputenv("XDG_DATA_HOME", root.path().toUtf8());
         auto bus = std::make_shared<SimBus>();
         box = std::make_shared<SimBox>();

@@ -1,9 +1,8 @@
-// "Abs test" on the simulated encoder: full 680-step runs on a sped-up bench
-// clock, the error browser, the guards and the ways a test ends early.
+// "Abs test" on the simulated encoder: full 680-step runs in virtual time, the error browser, the guards and the ways a test ends early.
 #include "bench/accuracy.h"
 #include "bench/reading.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -14,19 +13,6 @@
 #include <functional>
 
 namespace {
-
-// Bench clock speed of the full runs: 204 s of steps in about 41 s. A stall
-// of the machine is stretched by this factor on the encoder's shaft, and
-// samples more than 5 degrees apart read as a jump, so faster runs fail on
-// a loaded machine. Set QUILLMARK_ABS_SPEED to time a run at another speed
-// (1 = real time).
-double runSpeed()
-{
-    if (const char* s = std::getenv("QUILLMARK_ABS_SPEED"))
-        if (const double v = std::atof(s); v > 0)
-            return v;
-    return 5.0;
-}
 
 constexpr int kTurn = 1 << 17;  // the encoder's counts per turn
 
@@ -69,7 +55,7 @@ void setUp(SimBench& b, const QString& protocol = "BISS", double rpm = kMotorRpm
 std::int64_t placeShaft(SimBench& b, double degrees)
 {
     b.box->encoder().setPositionCounts(std::llround(degrees / 360.0 * kTurn));
-    return benchclock::nowMicros();
+    return benchClock().nowMicros();
 }
 
 // Timer 0 as the window runs it: a tick every 300 bench ms from `start`
@@ -79,7 +65,7 @@ int runSteps(SimBench& b, std::int64_t start, const std::function<void(int)>& af
     int n = 0;
     while (b.view.timerRunning(kTimerAbsTest) && n < kAccuracySteps + 5) {
         ++n;
-        const double late = static_cast<double>(start + n * 300000 - benchclock::nowMicros()) / 1000.0;
+        const double late = static_cast<double>(start + n * 300000 - benchClock().nowMicros()) / 1000.0;
         if (late > 0)
             benchSleep(late);
         b.bench->onTimer(kTimerAbsTest);
@@ -107,7 +93,6 @@ TEST(AbsTest, MotorAtOneRpmWithoutJumpsPasses)
 {
     SimBench b;
     setUp(b);
-    benchclock::setSpeed(runSpeed());
     const std::int64_t start = placeShaft(b, 11.7);
     press(b);
     ASSERT_EQ(b.view.text(Control::AbsTest), "abs test .....");
@@ -142,7 +127,6 @@ TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)
 {
     SimBench b;
     setUp(b);
-    benchclock::setSpeed(runSpeed());
     const std::int64_t start = placeShaft(b, 11.7);
     const AngleJump jumps[] = {{100.0, 27.0}, {250.0, -45.0}};
     for (const AngleJump& j : jumps)
@@ -150,7 +134,7 @@ TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)
     press(b);
     runSteps(b, start);
 
-    ASSERT_EQ(b.box->encoder().firedJumpsUntil(benchclock::nowMicros()).size(), 2u);
+    ASSERT_EQ(b.box->encoder().firedJumpsUntil(benchClock().nowMicros()).size(), 2u);
     EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Lit);
     EXPECT_EQ(b.view.text(Control::AbsTest), "abs error");
     ASSERT_EQ(b.view.text(Control::ErrorIndex), "2");
@@ -197,7 +181,6 @@ TEST(AbsTest, StandingEncoderAsksForTheMotor)
     SimBench b;
     setUp(b, "BISS", 0.0);
     // Nothing here depends on the steps' timing: run as fast as the box allows.
-    benchclock::setSpeed(2 * runSpeed());
     const std::int64_t start = placeShaft(b, 90.0);
     press(b);
     EXPECT_EQ(runSteps(b, start), kAccuracySteps);
@@ -270,7 +253,6 @@ TEST(AbsTest, EndsWithoutAVerdict)
     for (const Case& c : cases) {
         SimBench b;
         setUp(b, "SPI_CRC");
-        benchclock::setSpeed(runSpeed());
         press(b);
         for (int i = 0; i < 12; ++i)
             b.bench->onTimer(kTimerAbsTest);

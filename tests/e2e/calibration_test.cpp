@@ -3,7 +3,7 @@
 // failure codes, silence, and closing or stop-all in the middle of a step.
 #include "bench/encoder_calibration.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -391,9 +391,7 @@ TEST(Calibration, SilenceTimesOutIntoTheFailureIndicator)
     EXPECT_TRUE(cal.b.bench->calibration().readerRunning());
     // Nothing comes; the reply time-out is five seconds. Box and bench
     // share the clock, so the whole bench may run faster while it waits.
-    benchclock::setSpeed(8);
     const bool timedOut = waitFor([&] { return cal.engine().resultRaised(R::FineAdcFailed); }, 6000);
-    benchclock::setSpeed(kSimBenchSpeed);
     ASSERT_TRUE(timedOut);
     EXPECT_FALSE(cal.engine().awaitingReply());
     EXPECT_TRUE(waitFor([&] { return !cal.b.bench->calibration().readerRunning(); }, 200));

@@ -3,7 +3,7 @@
 // automatic cycle on timer 5 and the decimal report, compared with the bytes
 // the box logged as sent.
 #include "bench/capture.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "measure/decimal_report.h"
 #include "support/bench/sim_bench.h"
 
@@ -32,21 +32,11 @@ void writeFile(const QString& path, const QByteArray& bytes)
 }
 
 struct CaptureBench : SimBench {
-    explicit CaptureBench(const QString& protocol = {}, double speed = kSimBenchSpeed)
+    explicit CaptureBench(const QString& protocol = {})
     {
-        // Deep enough that a loaded machine between two transfers loses
-        // nothing unless a test injects the loss (the benchmark measures
-        // the box's real FIFO).
-        box->setFifoPackets(64);
-        benchclock::setSpeed(speed);
         if (!protocol.isEmpty())
             chooseProtocol(protocol);
-        // The configuration is this fixture's precondition, not under test;
-        // on a loaded machine its 50 ms query answer may come late once.
-        bool configured = false;
-        for (int attempt = 0; attempt < 3 && !configured; ++attempt)
-            configured = configure();
-        EXPECT_TRUE(configured);
+        EXPECT_TRUE(configure());
         settle();
         clearPackets();
         box->clearCaptureLog();
@@ -150,7 +140,7 @@ TEST(Capture, TimedCaptureBlinksStopsAtTickSixAndTheDialogTakesTheFile)
 
 TEST(Capture, SixtySecondsMatchTheBoxLogBlockForBlock)
 {
-    CaptureBench b({}, 4.0);
+    CaptureBench b;
     b.view.queueFileAnswer(b.chosen("minute.txt"));
     b.captureFor(60000);
     const auto transfers = b.box->captureTransfers();

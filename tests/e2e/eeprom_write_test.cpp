@@ -2,7 +2,7 @@
 // verdict lamp for encoders that store, do not store or answer wrongly, and
 // the guards of the command.
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -30,12 +30,12 @@ void prepare(SimBench& b, const QString& value)
 std::int64_t runSequence(SimBench& b, const std::function<void(int)>& beforeTick = {})
 {
     b.bench->onCommand(Command::WriteEeprom);
-    const std::int64_t t0 = benchclock::nowMicros();
+    const std::int64_t t0 = benchClock().nowMicros();
     EXPECT_TRUE(b.view.timerRunning(kTimerEeprom));
     EXPECT_EQ(b.view.timerPeriod(kTimerEeprom), 500);
     for (int k = 1; k <= 30 && b.view.timerRunning(kTimerEeprom); ++k) {
         const double due = static_cast<double>(t0) / 1000.0 + k * kTickMs;
-        const double now = static_cast<double>(benchclock::nowMicros()) / 1000.0;
+        const double now = static_cast<double>(benchClock().nowMicros()) / 1000.0;
         if (due > now)
             benchSleep(due - now);
         if (beforeTick)
@@ -51,7 +51,6 @@ std::int64_t runSequence(SimBench& b, const std::function<void(int)>& beforeTick
 TEST(EepromWrite, PacketTimelineAndGreenCheckForValue171)
 {
     SimBench b;
-    benchclock::setSpeed(1.0);  // real time: the timeline's times are checked
     prepare(b, "171");
     std::vector<LampImage> lamps;
     const std::int64_t t0 = runSequence(b, [&](int k) {
@@ -114,7 +113,6 @@ TEST(EepromWrite, VerdictOfTheEncoder)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SimBench b;
-        benchclock::setSpeed(4.0);
         b.box->encoder().setEepromBehaviour(c.behaviour);
         b.box->setEepromNoise(c.noise);
         prepare(b, QString::number(c.value));
@@ -131,7 +129,6 @@ TEST(EepromWrite, VerdictOfTheEncoder)
 TEST(EepromWrite, SecondPressStopsAtOnceAndSendsNothingMore)
 {
     SimBench b;
-    benchclock::setSpeed(4.0);
     prepare(b, "5");
     std::size_t sentBefore = 0;
     runSequence(b, [&](int k) {
@@ -161,7 +158,6 @@ TEST(EepromWrite, SecondPressStopsAtOnceAndSendsNothingMore)
 TEST(EepromWrite, StopAllDuringTheReadBackCancelsItsTransfer)
 {
     SimBench b;
-    benchclock::setSpeed(4.0);
     prepare(b, "9");
     runSequence(b, [&](int k) {
         if (k == 13)
@@ -203,7 +199,6 @@ TEST(EepromWrite, RefusedStarts)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SimBench b;
-        benchclock::setSpeed(2.0);  // nothing here is timed
         prepare(b, c.value);
         c.arrange(b);
         b.settle();

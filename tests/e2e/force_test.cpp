@@ -1,7 +1,7 @@
 // "Force test" on the simulated box: the stream, the reader's force step, the
 // dialog's attempts and top list, and the command's guards.
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -235,7 +235,6 @@ TEST(ForceTest, RefusedStarts)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SimBench b;
-        benchclock::setSpeed(2.0);  // nothing here is timed
         prepare(b, c.firstWidth);
         c.arrange(b);
         b.settle();

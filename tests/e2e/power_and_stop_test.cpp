@@ -1,6 +1,6 @@
 // "Power control", the read guard while the power is off, and stop-all, as
 // the box sees them.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -121,7 +121,7 @@ TEST(StopAll, FromAWorkerThread)
 {
     SimBench b;
     b.state.link.flags.raise(Flag::ReadActive);
-    std::thread worker([&] { b.bench->stopAll(); });
+    ClockThread worker(benchClock(), [&] { b.bench->stopAll(); });
     worker.join();
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ReadActive));
     EXPECT_EQ(b.view.text(Control::ReadData), "Read data");

@@ -1,6 +1,6 @@
 // "Read data" on the simulated box: what the screen shows for each record
 // format, and how a reading ends.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "bench/reading.h"
 #include "support/bench/sim_bench.h"
 
@@ -66,7 +66,7 @@ QStringList shownFields(const SimBench& b, int n)
 QStringList expectedFields(const SimBench& b, RecordGroup group)
 {
     QStringList out;
-    for (std::int64_t v : b.box->encoder().expectedFieldsAt(group, benchclock::nowMicros()))
+    for (std::int64_t v : b.box->encoder().expectedFieldsAt(group, benchClock().nowMicros()))
         out << QString::number(static_cast<std::int32_t>(v));
     return out;
 }

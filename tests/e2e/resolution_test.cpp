@@ -1,7 +1,7 @@
 // "Resolution" on the simulated encoder: one long transfer while the shaft
 // turns, the span in lsb, and how the worker ends when the box does not send.
 #include "bench/resolution.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,6 @@ TEST(Resolution, SeventeenBitEncoderOverAFullTurn)
     // The sped-up stream outruns a loaded host's reads; a deeper FIFO keeps
     // every record, as the real box's does at its own pace.
     b.box->setFifoPackets(64);
-    benchclock::setSpeed(20);
     b.type(Control::CycleCount, "800000");
     b.bench->onCommand(Command::Resolution);
     EXPECT_FALSE(b.view.isEnabled(Control::Resolution));

@@ -3,7 +3,7 @@
 // the test ends.
 #include "bench/sincos_test.h"
 #include "bench/timers.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "support/bench/sim_bench.h"
 
 #include <gtest/gtest.h>

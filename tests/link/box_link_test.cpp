@@ -1,6 +1,6 @@
 // The box link against the simulated bus: finding the box, sending, the
 // drain read and device changes.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "link/bounded_read.h"
 #include "link/box_link.h"
 #include "simbox/sim_box.h"
@@ -38,13 +38,13 @@ struct Link {
     std::vector<DeviceChangeEvent::Kind> events;
 };
 
-void sendAndWait(BoxLink& link, Flag f)
+SendStatus sendAndWait(BoxLink& link, Flag f)
 {
     link.flags.raise(f);
-    requestSend(link, PacketParams{});
+    const SendTicket t = requestSend(link, PacketParams{});
     link.flags.lower(f);
-    for (int i = 0; i < 200 && link.workers.runningCount() > 0; ++i)
-        benchSleep(5);
+    EXPECT_TRUE(t.wait(1000));
+    return t.status();
 }
 
 }  // namespace
@@ -58,7 +58,7 @@ TEST(BoxLink, FindsTheBoxBehindAnotherDevice)
     EXPECT_TRUE(l.link.outEndpoint.present());
     EXPECT_EQ(l.link.usbDevice->deviceName(), kBoxDeviceName);
 
-    sendAndWait(l.link, Flag::PowerOnCmd);
+    EXPECT_EQ(sendAndWait(l.link, Flag::PowerOnCmd), SendStatus::Sent);
     EXPECT_TRUE(l.link.lastSendOk);
     ASSERT_EQ(l.box->receivedCount(), 1u);
     EXPECT_TRUE(l.box->receivedPackets()[0].isFill(0x4A));
@@ -75,7 +75,7 @@ TEST(BoxLink, InOnlyFirmwareSkipsEverySend)
     // result as it was, whichever it was.
     for (bool before : {true, false}) {
         l.link.lastSendOk = before;
-        sendAndWait(l.link, Flag::StopCmd);
+        EXPECT_EQ(sendAndWait(l.link, Flag::StopCmd), SendStatus::NoEndpoint);
         EXPECT_EQ(l.link.lastSendOk.load(), before);
     }
     EXPECT_EQ(l.box->receivedCount(), 0u);
@@ -99,14 +99,16 @@ TEST(BoxLink, StalledAndUnfinishedWritesFail)
     findBox(l.link);
     l.box->setOutFault(OutFault::Stall);
     l.link.lastSendOk = true;
-    sendAndWait(l.link, Flag::StopCmd);
+    EXPECT_EQ(sendAndWait(l.link, Flag::StopCmd), SendStatus::Failed);
     EXPECT_FALSE(l.link.lastSendOk);
 
     // A write that does not complete within 10 ms is a failure, and is
     // cancelled rather than left to arrive later.
     l.box->setOutFault(OutFault::NeverComplete);
     l.link.lastSendOk = true;
-    sendAndWait(l.link, Flag::StopCmd);
+    const std::int64_t before = benchClock().nowMicros();
+    EXPECT_EQ(sendAndWait(l.link, Flag::StopCmd), SendStatus::Failed);
+    EXPECT_EQ(benchClock().nowMicros() - before, 10'000);  // the 10 ms completion wait, to the microsecond
     EXPECT_FALSE(l.link.lastSendOk);
     EXPECT_TRUE(l.link.sendLock.isFree());
 }
@@ -178,9 +180,9 @@ TEST(BoundedRead, NeverCompletingTransferIsCancelledAndItsLateDataReachesNobody)
     sendAndWait(l.link, Flag::ConfigQueryCmd);  // the answer comes 300 ms late
 
     std::vector<std::uint8_t> buf(2048, 0xEE);
-    const std::int64_t t0 = benchclock::nowMicros();
+    const std::int64_t t0 = benchClock().nowMicros();
     const ReadOutcome first = readBounded(l.link, buf.data(), BoundedRead{2048, 100, 0, {}, 10});
-    const double tookMs = double(benchclock::nowMicros() - t0) / 1000.0;
+    const double tookMs = double(benchClock().nowMicros() - t0) / 1000.0;
     EXPECT_EQ(first.status, ReadStatus::TimedOut);
     EXPECT_GE(tookMs, 100.0);
     EXPECT_LT(tookMs, 200.0);
@@ -199,7 +201,7 @@ TEST(BoundedRead, StopAllCancelsAPendingReaderAndTheOperationsFlagStopsIt)
     findBox(l.link);
     std::vector<std::uint8_t> buf(2048);
     ReadOutcome cancelled;
-    std::thread reader([&] { cancelled = readBounded(l.link, buf.data(), BoundedRead{2048, 5000, 0, {}, 10}); });
+    ClockThread reader(benchClock(), [&] { cancelled = readBounded(l.link, buf.data(), BoundedRead{2048, 5000, 0, {}, 10}); });
     benchSleep(50);
     EXPECT_TRUE(l.link.inGate.owned());
     l.link.inGate.cancelAll();
@@ -210,7 +212,7 @@ TEST(BoundedRead, StopAllCancelsAPendingReaderAndTheOperationsFlagStopsIt)
     BoundedRead r{2048, 5000, 0, {}, 10};
     r.keepWaiting = [&] { return running.load(); };
     ReadOutcome stopped;
-    std::thread second([&] { stopped = readBounded(l.link, buf.data(), r); });
+    ClockThread second(benchClock(), [&] { stopped = readBounded(l.link, buf.data(), r); });
     benchSleep(50);
     running = false;
     second.join();
@@ -223,9 +225,9 @@ TEST(BoundedRead, OneReaderHoldsTheEndpointAtATime)
     findBox(l.link);
     std::atomic<int> holding{0};
     std::atomic<int> most{0};
-    std::vector<std::thread> readers;
+    std::vector<std::unique_ptr<ClockThread>> readers;
     for (int i = 0; i < 4; ++i) {
-        readers.emplace_back([&] {
+        readers.push_back(std::make_unique<ClockThread>(benchClock(), [&] {
             std::vector<std::uint8_t> buf(512);
             BoundedRead r{512, 400, 0, {}, 10};
             r.keepWaiting = [&] {
@@ -235,10 +237,10 @@ TEST(BoundedRead, OneReaderHoldsTheEndpointAtATime)
                 return true;
             };
             readBounded(l.link, buf.data(), r);
-        });
+        }));
     }
     for (auto& t : readers)
-        t.join();
+        t->join();
     EXPECT_EQ(most.load(), 1);
     EXPECT_FALSE(l.link.inGate.owned());
 }

@@ -72,7 +72,6 @@ Bytes concat(const std::vector<Bytes>& parts)
 
 TEST(CaptureFirmware, TwoFullTransfersThenTheTailAndTheAcknowledgement)
 {
-    BenchSpeed fast(4);
     CaptureBench b(2);  // RS485: 10-byte records
     ASSERT_TRUE(b.link.send({Flag::SaveActive}));
     const ReadResult first = b.link.read(kCaptureTransferBytes);
@@ -168,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"BISS", 0, 6,
                    [](const std::uint8_t* r, std::size_t k, const Bytes&, EncoderModel& enc,
                       const BoxInterfaceConfig& cfg) {
-                       ASSERT_EQ(enc.recordValueAt(RecordGroup::SyncSerial, cfg, benchclock::nowMicros()).value,
+                       ASSERT_EQ(enc.recordValueAt(RecordGroup::SyncSerial, cfg, benchClock().nowMicros()).value,
                                  sixByte(r))
                            << k;
                    }},
@@ -209,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"sin_cosine", 6, 10,
                    [](const std::uint8_t* r, std::size_t k, const Bytes&, EncoderModel& enc,
                       const BoxInterfaceConfig&) {
-                       const SinCosSample s = enc.sinCosAt(benchclock::nowMicros());
+                       const SinCosSample s = enc.sinCosAt(benchClock().nowMicros());
                        for (std::size_t i = 0; i < 6; ++i)
                            ASSERT_EQ(s.codes[i], r[i]) << k << " track " << i;
                        ASSERT_EQ(s.count, 65536u * r[9] + 256u * r[6] + r[7]) << k;
@@ -217,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"rx_485_only", 7, 10,
                    [](const std::uint8_t* r, std::size_t k, const Bytes&, EncoderModel& enc,
                       const BoxInterfaceConfig& cfg) {
-                       const auto v = enc.recordValueAt(RecordGroup::RxOnly, cfg, benchclock::nowMicros()).value;
+                       const auto v = enc.recordValueAt(RecordGroup::RxOnly, cfg, benchClock().nowMicros()).value;
                        ASSERT_EQ(v, u(r[2], 24) + u(r[3], 16) + u(r[0], 8) + r[1]) << k;
                        ASSERT_EQ(0, r[4] | r[5] | r[6] | r[7] | r[8] | r[9]) << k;
                    }}),
@@ -247,7 +246,7 @@ TEST_P(CaptureAcknowledgement, StatusDelayAndAbsence)
         c.capture(b);
     else
         ASSERT_TRUE(b.link.read(2048).ok);
-    const auto stopAt = benchclock::nowMicros();
+    const auto stopAt = benchClock().nowMicros();
     ASSERT_TRUE(b.link.send({Flag::StopCmd}));
     Bytes ack;
     b.readToAck(&ack, c.ack ? 1000 : 300);
@@ -256,7 +255,7 @@ TEST_P(CaptureAcknowledgement, StatusDelayAndAbsence)
         return;
     }
     EXPECT_EQ(*c.ack, ack);
-    EXPECT_GE(static_cast<double>(benchclock::nowMicros() - stopAt) / 1000.0, c.minAckMs);
+    EXPECT_GE(static_cast<double>(benchClock().nowMicros() - stopAt) / 1000.0, c.minAckMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,6 @@
 // The encoder model's position jumps at angles, slow speeds and the sin/cos
 // track shape, without the box.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/encoder_model.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +60,7 @@ TEST(EncoderJumps, EachJumpAppearsOnceAtItsAngle)
         m.setSpeedRpm(c.rpm);
         for (const AngleJump& j : c.jumps)
             m.addAngleJump(j);
-        const std::int64_t t0 = benchclock::nowMicros();
+        const std::int64_t t0 = benchClock().nowMicros();
         if (c.futureFirst) {
             EXPECT_EQ(c.expected.size(), m.firedJumpsUntil(t0 + 2'500'000).size());
         }
@@ -83,11 +83,11 @@ TEST(EncoderJumps, ArmedJumpsOutliveSpeedAndPositionChanges)
     EncoderModel m;
     m.setResolution(12, 8, 0);
     m.addAngleJump({10, 5});
-    const std::int64_t t0 = benchclock::nowMicros();
+    const std::int64_t t0 = benchClock().nowMicros();
     EXPECT_TRUE(m.firedJumpsUntil(t0 + 10'000'000).empty());  // standing
     m.setPositionCounts(4096 * 3 + 4000);                       // 351.6 degrees
     m.setSpeedRpm(60);
-    const std::int64_t t1 = benchclock::nowMicros();
+    const std::int64_t t1 = benchClock().nowMicros();
     const std::vector<SeenJump> seen = jumpsSeen(m, t1, 1000, 12);
     ASSERT_EQ(1u, seen.size());
     EXPECT_NEAR(10, seen[0].fromDegrees, 0.6);
@@ -97,7 +97,7 @@ TEST(EncoderJumps, ArmedJumpsOutliveSpeedAndPositionChanges)
     m.clearAngleJumps();
     m.addAngleJump({200, 30});
     m.clearAngleJumps();
-    EXPECT_TRUE(jumpsSeen(m, benchclock::nowMicros(), 1000, 12).empty());
+    EXPECT_TRUE(jumpsSeen(m, benchClock().nowMicros(), 1000, 12).empty());
 }
 
 TEST(EncoderSpeed, OneRpmTurnsSixDegreesPerSecond)
@@ -105,7 +105,7 @@ TEST(EncoderSpeed, OneRpmTurnsSixDegreesPerSecond)
     EncoderModel m;
     m.setResolution(17, 0, 0);
     m.setSpeedRpm(1);
-    const std::int64_t t0 = benchclock::nowMicros();
+    const std::int64_t t0 = benchClock().nowMicros();
     for (int s = 1; s <= 30; s += 7) {
         const auto moved = static_cast<double>(m.fieldsAt(t0 + s * 1'000'000ll).position) -
                            static_cast<double>(m.fieldsAt(t0).position);
@@ -143,7 +143,7 @@ TEST(EncoderSinCos, EveryTrackHasItsOwnOffsetAmplitudeAndPhase)
     };
     for (const Row& r : rows) {
         m.setPositionCounts(r.counts);
-        const SinCosSample x = m.sinCosAt(benchclock::nowMicros());
+        const SinCosSample x = m.sinCosAt(benchClock().nowMicros());
         EXPECT_NEAR(r.sinPlus, x.volts[0], 1e-9) << r.counts;
         EXPECT_NEAR(r.sinMinus, x.volts[1], 1e-9) << r.counts;
         EXPECT_NEAR(r.cosPlus, x.volts[2], 1e-9) << r.counts;
@@ -159,7 +159,7 @@ TEST(EncoderSinCos, GaussianNoiseOfTheGivenSpreadRepeatsForTheSameInstant)
     SinCosShape s;
     s.noiseVolts = 0.05;
     m.setSinCos(s);
-    const std::int64_t t0 = benchclock::nowMicros();
+    const std::int64_t t0 = benchClock().nowMicros();
     double sum = 0, sumSq = 0;
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
@@ -185,7 +185,7 @@ TEST(EncoderSinCos, SpeedAtWhich1600SamplesCoverOneSignalPeriod)
     s.periodsPerTurn = 2048;
     m.setSinCos(s);
     m.setSpeedRpm(rpm * 1.25);
-    const std::int64_t t0 = benchclock::nowMicros();
+    const std::int64_t t0 = benchClock().nowMicros();
     // 4 quadrature counts per period: 1.25 periods over the 1600 samples.
     const auto counts = static_cast<int>(m.sinCosAt(t0 + 1600 * 16).count - m.sinCosAt(t0).count);
     EXPECT_NEAR(5, counts, 1);

@@ -1,5 +1,5 @@
 // The encoder model and the record byte layouts, without the box.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "simbox/encoder_model.h"
 #include "simbox/record_encoding.h"
 
@@ -89,7 +89,7 @@ TEST(EncoderModel, FieldsAndSerialFrameAsReadWithTheConfiguredClocks)
     m.setResolution(12, 4, 2);
     m.setStatus(2);
     m.setPositionCounts(3 * 4096 + 1000);
-    const auto t = benchclock::nowMicros();
+    const auto t = benchClock().nowMicros();
     EXPECT_EQ(3, m.fieldsAt(t).turns);
     EXPECT_EQ(1000u, m.fieldsAt(t).position);
     const std::uint64_t frame = (3ull << 14) | (1000ull << 2) | 2;
@@ -112,7 +112,7 @@ TEST(EncoderModel, SpiWordCountsFromBit47AndCarriesItsCrc)
     EncoderModel m;
     m.setResolution(14, 12, 0);
     m.setPositionCounts(0x5A5 * 16384 + 0x1234);
-    const auto t = benchclock::nowMicros();
+    const auto t = benchClock().nowMicros();
     const std::uint64_t data = (0x5A5ull << 14) | 0x1234;
     const RecordValue r = m.recordValueAt(RecordGroup::Spi, configFor(5, 26), t);
     EXPECT_EQ(0x5A5u, (r.value >> 36) & 0xFFF);          // field 1: bits 47..36
@@ -132,7 +132,7 @@ TEST(EncoderModel, Rs485IncrementalAndSinCosLayouts)
     m.setResolution(17, 16, 8);
     m.setStatus(0xC3);
     m.setPositionCounts(0x1234ll * 131072 + 0x1ABCD);
-    auto t = benchclock::nowMicros();
+    auto t = benchClock().nowMicros();
     const std::uint64_t v = m.recordValueAt(RecordGroup::Rs485, configFor(2, 41), t).value;
     EXPECT_EQ(0x1234u, (v >> 32) & 0xFFFF);
     EXPECT_EQ(0x1ABCDu, (v >> 8) & 0x1FFFF);
@@ -143,7 +143,7 @@ TEST(EncoderModel, Rs485IncrementalAndSinCosLayouts)
     // workbench shows their magnitude.
     m.setResolution(12, 0, 0);
     m.setPositionCounts(-3 * 4096 + 100);
-    t = benchclock::nowMicros();
+    t = benchClock().nowMicros();
     const std::uint64_t inc = m.recordValueAt(RecordGroup::Incremental, configFor(3, 12), t).value;
     EXPECT_EQ(0xFFFFFDu, inc >> 24);
     EXPECT_EQ(100u, inc & 0xFFFFFF);
@@ -154,7 +154,7 @@ TEST(EncoderModel, Rs485IncrementalAndSinCosLayouts)
     shape.periodsPerTurn = 16;
     m.setSinCos(shape);
     m.setPositionCounts(64);  // 64/4096 turn x 16 periods = a quarter period
-    const SinCosSample s = m.sinCosAt(benchclock::nowMicros());
+    const SinCosSample s = m.sinCosAt(benchClock().nowMicros());
     EXPECT_NEAR(3.5, s.volts[0], 1e-9);
     EXPECT_NEAR(1.5, s.volts[1], 1e-9);
     EXPECT_NEAR(2.5, s.volts[2], 1e-9);
@@ -170,7 +170,7 @@ TEST(EncoderModel, TurnsAtItsSpeedAndObeysResetsAndJumps)
     EncoderModel m;
     m.setResolution(12, 8, 0);
     m.setSpeedRpm(60.0);  // one turn per second
-    const auto t0 = benchclock::nowMicros() + 10'000;
+    const auto t0 = benchClock().nowMicros() + 10'000;
     const EncoderFields a = m.fieldsAt(t0);
     const EncoderFields b = m.fieldsAt(t0 + 1'000'000);
     EXPECT_EQ(a.turns + 1, b.turns);

@@ -1,7 +1,7 @@
 #pragma once
 // Drives the simulated box through the real link classes: BoxUsbDevice on a
 // SimBus, bulk endpoints with begin/wait/finish.
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "link/box_usb_device.h"
 #include "link/command_packet.h"
 #include "simbox/sim_box.h"
@@ -117,9 +117,3 @@ inline std::optional<std::size_t> findSyncPair(const std::vector<std::uint8_t>& 
     return std::nullopt;
 }
 
-// Runs the bench clock faster for one test.
-class BenchSpeed {
-public:
-    explicit BenchSpeed(double factor) { benchclock::setSpeed(factor); }
-    ~BenchSpeed() { benchclock::setSpeed(1.0); }
-};

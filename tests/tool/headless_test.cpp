@@ -197,7 +197,9 @@ TEST_F(HeadlessTest, InterruptOrUnplugMidCaptureLeavesNoHalfFile)
     const QString target = out.filePath("cap.bin");
     QProcess p;
     p.setProcessEnvironment(environment());
-    p.start(QStringLiteral(QUILLMARK_TOOL_PATH), {"--simulate", "--json", "capture", "--seconds", "60", "--out", target});
+    // In real time, so that the interrupt comes in the middle of the capture.
+    p.start(QStringLiteral(QUILLMARK_TOOL_PATH),
+            {"--simulate=speed=1", "--json", "capture", "--seconds", "60", "--out", target});
     ASSERT_TRUE(p.waitForStarted());
     QThread::msleep(1500);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);

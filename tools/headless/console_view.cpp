@@ -1,7 +1,7 @@
 #include "headless/console_view.h"
 
 #include "bench/bench_thread.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 #include <algorithm>
 #include <cmath>
@@ -193,10 +193,7 @@ bool ConsoleView::progressShown() const
 
 void ConsoleView::startTimer(int id, int periodMs)
 {
-    // The window's timers tick in real milliseconds against a bench clock that
-    // runs at real time; on a faster clock they tick as much faster.
-    const double speed = std::max(benchclock::speed(), 1e-3);
-    timers_.startTimer(id, std::max(1, static_cast<int>(std::lround(periodMs / speed))));
+    timers_.startTimer(id, periodMs);
 }
 
 void ConsoleView::killTimer(int id)

@@ -21,9 +21,10 @@ public:
     void startUp(std::shared_ptr<UsbBackend> backend);
     // Runs `work` on the bench thread and waits for it.
     void run(const std::function<void(Bench&)>& work);
-    // Waits (polling) until `done` holds, `realMs` pass or `cancel` is raised.
+    // Waits (polling on the bench clock) until `done` holds, `benchMs` pass
+    // or `cancel` is raised.
     // True when `done` held.
-    bool waitFor(const std::function<bool()>& done, double realMs, const std::atomic<bool>* cancel = nullptr);
+    bool waitFor(const std::function<bool()>& done, double benchMs, const std::atomic<bool>* cancel = nullptr);
     // Waits until every sender and drain worker has ended (a reader may run).
     void settle();
     // Stop-all, then the box released and every worker joined.

@@ -3,7 +3,7 @@
 #include "bench/accuracy.h"
 #include "bench/capture.h"
 #include "bench/settings_editor.h"
-#include "common/bench_clock.h"
+#include "common/clock.h"
 #include "headless/headless_bench.h"
 #include "headless/options.h"
 #include "headless/results_listing.h"
@@ -308,7 +308,7 @@ Outcome readValues(HeadlessBench& hb, int count)
         return shown.size() >= count;
     };
     auto reading = [&] { return hb.state.link.flags.isUp(Flag::ReadActive); };
-    hb.waitFor([&] { return done() || !reading(); }, 10000.0 + count * 1000.0 / benchclock::speed(), &gInterrupted);
+    hb.waitFor([&] { return done() || !reading(); }, 10000.0 + count * 1000.0, &gInterrupted);
     hb.view.setTextObserver({});
     hb.run([](Bench& b) { b.stopAll(); });
 
@@ -346,7 +346,7 @@ Outcome refused(HeadlessBench& hb, int from, const QString& what, QJsonObject js
 // time plus slack for a loaded machine; Ctrl+C ends the wait.
 bool waitOperation(HeadlessBench& hb, const std::function<bool()>& ended, double benchMs)
 {
-    return hb.waitFor(ended, 5000.0 + benchMs / benchclock::speed(), &gInterrupted);
+    return hb.waitFor(ended, 5000.0 + benchMs, &gInterrupted);
 }
 
 Outcome eeprom(HeadlessBench& hb, int value)
@@ -540,7 +540,7 @@ Outcome sincos(HeadlessBench& hb)
     };
     QElapsedTimer sinceRefresh;
     sinceRefresh.start();
-    const qint64 refreshMs = std::max<qint64>(1, std::llround(50.0 / benchclock::speed()));
+    const qint64 refreshMs = std::max<qint64>(1, std::llround(50.0));
     hb.waitFor(
         [&]() -> bool {
             if (sinceRefresh.elapsed() >= refreshMs) {
@@ -549,7 +549,7 @@ Outcome sincos(HeadlessBench& hb)
             }
             return fitted() || !hb.view.dialogs().isDialogOpen(DialogKind::SinCos);
         },
-        10000.0 + 20000.0 / benchclock::speed(), &gInterrupted);
+        10000.0 + 20000.0, &gInterrupted);
     const bool ok = fitted();
     auto pair = [&](SinCosField co, SinCosField so, SinCosField cp, SinCosField sp, SinCosField ph) {
         return QJsonObject{{"cos_offset", fieldNumber(view, co)}, {"sin_offset", fieldNumber(view, so)},
@@ -700,12 +700,19 @@ int runHeadless(int argc, char** argv)
     QCoreApplication app(qargc, qargv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmark"));
 
+    // The simulated box runs in virtual time unless a speed asks for a real
+    // one; the real box always gets the steady clock. The clock is set before
+    // anything that waits on it exists, and this thread takes part in it.
+    if (sim && sim->speed)
+        installBenchClock(std::make_shared<SteadyClock>(*sim->speed));
+    else if (sim)
+        installBenchClock(std::make_shared<VirtualClock>());
+    Clock::Member mainThreadOnTheClock(benchClock());
+
     std::shared_ptr<UsbBackend> backend;
     std::shared_ptr<SimBus> bus;
     std::shared_ptr<SimBox> box;
     if (sim) {
-        if (sim->speed)
-            benchclock::setSpeed(*sim->speed);
         bus = makeDemoBus(&box);
         applySimSettings(*sim, *box);
         backend = bus;

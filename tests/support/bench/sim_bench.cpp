@@ -1,6 +1,6 @@
 #include "support/bench/sim_bench.h"
 
-#include "common/bench_clock.h"
+#include "common/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,6 @@
 
 SimBench::SimBench(SimBenchOptions options)
 {
-    // Half speed: the box protocol's 10..50 ms waits get twice the real time,
-    // which keeps the tests steady on a loaded two-core machine. The box and
-    // the bench share the clock, so every ratio stays as on the bench.
-    benchclock::setSpeed(kSimBenchSpeed);
     qputenv("XDG_DATA_HOME", dataRoot.path().toUtf8());
     QCoreApplication::setApplicationName("Quillmark");
     bus = std::make_shared<SimBus>();
@@ -56,14 +52,10 @@ void SimBench::clearPackets()
 
 void SimBench::settle()
 {
-    // Senders finish within their 10 ms completion wait; give them slack.
-    // A running reader is not waited for.
-    for (int i = 0; i < 200; ++i) {
-        const bool reading = state.readerWorker && state.link.workers.isRunning(state.readerWorker);
-        if (state.link.workers.runningCount() <= (reading ? 1u : 0u))
-            break;
-        benchSleep(5);
-    }
+    // Senders finish within their 10 ms completion wait. A running reader
+    // is not waited for.
+    const bool reading = state.readerWorker && state.link.workers.isRunning(state.readerWorker);
+    state.link.workers.waitForAll(reading ? 1u : 0u, 1000);
 }
 
 std::string SimBench::describe(const ReceivedPacket& p)

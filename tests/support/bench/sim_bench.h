@@ -15,8 +15,6 @@
 #include <mutex>
 #include <vector>
 
-inline constexpr double kSimBenchSpeed = 0.5;
-
 struct SimBenchOptions {
     bool withBox = true;
     bool boxSecond = false;     // another device before the box
