@@ -6,6 +6,7 @@
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
 #include "common/clock.h"
+#include "link/box_link.h"
 #include "common/logging.h"
 #include "link/bounded_read.h"
 #include "measure/accuracy_sampler.h"
@@ -258,6 +259,8 @@ void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndM
     const auto testRuns = [&] { return st.absTestActive.load(); };
     const auto inWindow = [&] { return sampling_.load() && benchClock().nowMicros() < windowEndMicros; };
 
+    // The step's transfers stay queued for its window, ended with it.
+    const auto session = link.inPump.open({kAccuracyTransferBytes, 0, waitMs});
     for (bool first = true; first ? sampling_.load() : inWindow(); first = false) {
         if (link.removalSeen || !link.inEndpoint.present()) {
             ctx_.stopAll();
@@ -272,9 +275,7 @@ void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndM
         request.limitMs = waitMs;
         request.sliceMs = kSamplerSliceMs;
         request.keepWaiting = first ? std::function<bool()>(testRuns) : std::function<bool()>(inWindow);
-        link.sendLock.acquire();
-        const ReadOutcome r = readBounded(link, buffer.data(), request);
-        link.sendLock.release();
+        const ReadOutcome r = session->next(buffer.data(), request);
 
         switch (r.status) {
         case ReadStatus::Ok:

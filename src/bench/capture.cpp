@@ -182,9 +182,10 @@ bool Capture::startCapture(bool automatic)
     const std::uint64_t run = ++run_;
     phase_ = Phase::Capturing;
     f.raise(Flag::SaveActive);
-    // The worker's transfer is pending before the 5A packet goes out, so the
-    // box's first packets find a reader waiting.
-    worker_ = st.link.workers.start([this, run, modes] { runWorker(run, modes); });
+    // The worker's transfers are queued before the 5A packet goes out, so the
+    // box's first packets find them waiting.
+    std::shared_ptr<InSession> session = st.link.inPump.open({kCaptureBlockBytes, 0, kCaptureTransferLimitMs});
+    worker_ = st.link.workers.start([this, run, modes, session] { runWorker(run, modes, *session); });
     const SendTicket sender = worker_ ? ctx_.box.send() : SendTicket{};
     benchSleep(10);
     if (!sender) {
@@ -269,7 +270,7 @@ void Capture::onStopAll()
 
 // ------------------------------------------------------------ worker
 
-void Capture::runWorker(std::uint64_t run, ModeFlags modes)
+void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
 {
     BoxLink& link = ctx_.link;
     auto rx = std::make_unique<CaptureReceiver>();
@@ -300,11 +301,14 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes)
                 return;
             }
         }
+        // The session keeps 40960-byte transfers queued: the box fills each
+        // one whole while it streams, so every file block is as the
+        // transfer-by-transfer request would have made it.
         BoundedRead request;
-        request.length = rx->requestLength();
+        request.length = kCaptureBlockBytes;
         request.limitMs = limitMs;
         request.keepWaiting = active;
-        const ReadOutcome r = readBounded(link, rx->data(), request);
+        const ReadOutcome r = session.next(rx->data(), request);
         switch (r.status) {
         case ReadStatus::Ok:
             failures = 0;

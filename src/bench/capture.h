@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <mutex>
 
+class InSession;
 class SettingsEditor;
 
 inline const QString kMsgCaptureBroken = QStringLiteral("数据传输出错");
@@ -92,7 +93,7 @@ private:
     bool startRefused(bool withMessages);
     void powerOffAndPause();
 
-    void runWorker(std::uint64_t run, ModeFlags modes);
+    void runWorker(std::uint64_t run, ModeFlags modes, InSession& session);
     void finish(std::uint64_t run, const StopAck* ack, ModeFlags modes);
     // Screen and timer back to idle at the end of a capture.
     void showIdle();

@@ -469,6 +469,7 @@ void EncoderCalibration::runReader()
     request.keepWaiting = [this] { return keepReading(); };
 
     for (;;) {
+        const auto session = link.inPump.open({kCalReplyTransferLength, 0, kReplyReadLimitMs});
         while (keepReading()) {
             if (link.removalSeen) {
                 readerActive_ = false;
@@ -477,7 +478,7 @@ void EncoderCalibration::runReader()
             }
             for (CalWait w : engine_.expireOverdue())
                 qCDebug(lcBench) << "calibration: no reply within" << CalibrationEngine::replyTimeoutMs(w) << "ms";
-            const ReadOutcome r = readBounded(link, buf.data(), request);
+            const ReadOutcome r = session->next(buf.data(), request);
             if (r.status == ReadStatus::Cancelled || r.status == ReadStatus::NoEndpoint)
                 break;
             if (link.removalSeen) {

@@ -5,6 +5,7 @@
 #include "common/clock.h"
 #include "common/logging.h"
 #include "link/bounded_read.h"
+#include "link/in_pump.h"
 #include "measure/resolution_scan.h"
 
 #include <vector>
@@ -56,9 +57,12 @@ void ResolutionTest::run()
         requestDrainRead(st.link);
         benchSleep(100);
     }
+    // The transfer is queued before the stream command goes out, so nothing
+    // the box sends waits in its FIFO for the worker to start.
+    std::shared_ptr<InSession> session = st.link.inPump.open({job.bytes, 1, kResolutionWaitRoundMs});
     const SendTicket sender = ctx_.box.send();
     benchSleep(10);
-    if (!sender || !st.link.workers.start([this, job] { runWorker(job); })) {
+    if (!sender || !st.link.workers.start([this, job, session] { runWorker(job, *session); })) {
         // Only while the window closes: nothing is left running.
         f.lower(Flag::ResolutionActive);
         view.setEnabled(Control::CycleCount, true);
@@ -68,7 +72,7 @@ void ResolutionTest::run()
     st.drainArmed = true;
 }
 
-void ResolutionTest::runWorker(const Job& job)
+void ResolutionTest::runWorker(const Job& job, InSession& session)
 {
     BenchState& st = ctx_.state;
     BoxLink& link = st.link;
@@ -94,15 +98,13 @@ void ResolutionTest::runWorker(const Job& job)
             return;
         }
         post(1);
-        // The transfer starts after any packet still on its way out; the
-        // lock stays free during the long wait, so later commands can send.
-        link.sendLock.acquire();
-        link.sendLock.release();
+        // A wait round that ends keeps the transfer pending: the next round
+        // waits for the same one.
         BoundedRead request;
         request.length = job.bytes;
         request.limitMs = kResolutionWaitRoundMs;
         request.keepWaiting = active;
-        r = readBounded(link, buffer.data(), request);
+        r = session.next(buffer.data(), request);
         if (link.removalSeen) {
             ctx_.stopAll();
             return;

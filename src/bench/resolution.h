@@ -7,6 +7,7 @@
 
 #include <QString>
 
+class InSession;
 class SettingsEditor;
 
 inline const QString kMsgCycleCountTooSmall = QStringLiteral("Please set the cycle count to 10000 or more");
@@ -32,7 +33,7 @@ public:
         int truncateBits = 0;
     };
     // The worker's body.
-    void runWorker(const Job& job);
+    void runWorker(const Job& job, InSession& session);
 
 private:
     BenchContext& ctx_;

@@ -6,6 +6,7 @@
 #include "bench/sincos_view.h"
 #include "bench/timers.h"
 #include "common/clock.h"
+#include "link/box_link.h"
 #include "link/bounded_read.h"
 
 #include <QJsonObject>
@@ -181,11 +182,11 @@ void SinCosTest::runReader(std::uint64_t cycle)
     request.length = static_cast<int>(kSinCosTransferBytes);
     request.limitMs = kTransferWaitMs;
     request.keepWaiting = current;
+    // One transfer per cycle; a wait that ends keeps it pending for the next.
+    const auto session = link.inPump.open({static_cast<int>(kSinCosTransferBytes), 1, kTransferWaitMs});
     while (current()) {
-        link.sendLock.acquire();
         ctx_.view.setProgress(Control::ResolutionProgress, 1);
-        const ReadOutcome r = readBounded(link, buffer.data(), request);
-        link.sendLock.release();
+        const ReadOutcome r = session->next(buffer.data(), request);
         if (r.ok()) {
             if (cycle_.load() == cycle)
                 capture_.storeTransfer(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(r.bytes)));

@@ -185,10 +185,11 @@ bool VirtualClock::waitUntil(std::int64_t deadlineMicros, const std::function<bo
     w.ready = &ready;
     w.member = d_->callerIsMember();
     d_->waiters.push_back(&w);
-    if (w.member) {
+    if (w.member)
         --d_->running;
-        d_->advanceLocked();
-    }
+    // Also for a non-member: with every member waiting (or Away), nobody else
+    // would move time to this deadline.
+    d_->advanceLocked();
     w.cv.wait(lock, [&] { return w.woken; });
     return w.result;
 }

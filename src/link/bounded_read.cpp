@@ -19,61 +19,24 @@ const char* readStatusName(ReadStatus s)
     return "?";
 }
 
-namespace {
-
-ReadOutcome logged(const BoundedRead& r, ReadOutcome o)
-{
-    qCDebug(lcLink, "%10.3f IN  %6d/%-6d %s", benchClock().nowMs(), o.bytes, r.length, readStatusName(o.status));
-    return o;
-}
-
-}  // namespace
-
 ReadOutcome readBounded(BoxLink& link, std::uint8_t* buf, const BoundedRead& r)
 {
-    std::shared_ptr<CCyUSBEndPoint> in = link.inEndpoint.get();
-    if (!in)
-        return logged(r, {ReadStatus::NoEndpoint, 0});
-
     const std::int64_t start = benchClock().nowMicros();
     auto elapsedMs = [&] { return static_cast<double>(benchClock().nowMicros() - start) / 1000.0; };
-
-    const std::uint64_t generation = link.inGate.acquire(r.limitMs);
-    if (generation == 0)
-        return logged(r, {link.inGate.owned() ? ReadStatus::TimedOut : ReadStatus::Cancelled, 0});
-
-    OverlappedRecord ov;
-    ov.event = std::make_shared<CompletionEvent>("Velt_USB_IN");
-    auto ctx = in->beginTransfer(buf, r.length, ov);
-    ReadStatus status = ReadStatus::Ok;
-    bool completed = ov.startFailed;  // a failed start has completed already
-    while (!completed) {
-        const double left = r.limitMs - elapsedMs();
-        if (left <= 0) {
-            status = ReadStatus::TimedOut;
-            break;
-        }
-        if (in->waitForTransfer(ov, std::min(r.sliceMs, left))) {
-            completed = true;
-            break;
-        }
-        if (link.inGate.cancelled(generation)) {
-            status = ReadStatus::Cancelled;
-            break;
-        }
-        if (r.keepWaiting && elapsedMs() >= r.firstWaitMs && !r.keepWaiting()) {
-            status = ReadStatus::Stopped;
-            break;
-        }
+    const auto session = link.inPump.open({r.length, 1, r.limitMs});
+    if (!session->isOpen())
+        return session->next(buf, r);
+    BoundedRead rest = r;
+    rest.limitMs = r.limitMs - elapsedMs();
+    ReadOutcome o = session->next(buf, rest);
+    if (o.status == ReadStatus::Ok || o.status == ReadStatus::Failed || o.status == ReadStatus::Cancelled) {
+        o.waitedMs = elapsedMs();
+        return o;
     }
-    int got = 0;
-    // A transfer that has not completed is cancelled here; its context keeps
-    // the buffer until the device lets go, and its bytes reach nobody.
-    const bool ok = in->finishTransfer(buf, got, ov, ctx);
-    link.inGate.release();
-    // A transfer that completed between the last wait and the cancel keeps
-    // its data: the box has sent it and it exists nowhere else.
-    if (ok)
-        return logged(r, {ReadStatus::Ok, got, elapsedMs()});
-    return logged(r, {completed ? ReadStatus::Failed : status, 0, elapsedMs()});
+    // Not completed within the wait: cancelled here, so it cannot swallow the
+    // data of a later operation.
+    const ReadOutcome late = session->cancelHead(buf);
+    if (late.ok())
+        return {ReadStatus::Ok, late.bytes, elapsedMs()};
+    return {o.status, 0, elapsedMs()};
 }

@@ -115,3 +115,17 @@ ReadOutcome InSession::next(std::uint8_t* buf, const BoundedRead& wait)
         return logged({ReadStatus::Ok, got, elapsedMs()});
     return logged({ReadStatus::Failed, 0, elapsedMs()});
 }
+
+ReadOutcome InSession::cancelHead(std::uint8_t* buf)
+{
+    if (generation_ == 0 || pending_.empty())
+        return {ReadStatus::Cancelled, 0};
+    Pending& head = *pending_.front();
+    int got = 0;
+    const bool ok = endpoint_->finishTransfer(buf, got, head.ov, head.context);
+    pending_.pop_front();
+    if (!ok)
+        return {ReadStatus::Cancelled, 0};
+    ++taken_;
+    return {ReadStatus::Ok, got};
+}

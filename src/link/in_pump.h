@@ -59,6 +59,11 @@ public:
     // waiting for the same one.
     ReadOutcome next(std::uint8_t* buf, const BoundedRead& wait);
 
+    // Cancels the transfer next() was waiting for. One that completed
+    // between the end of the wait and the cancel keeps its data: the box has
+    // sent it and it exists nowhere else (Ok, copied into `buf`).
+    ReadOutcome cancelHead(std::uint8_t* buf);
+
     int length() const { return options_.length; }
     int depth() const { return depth_; }
     // Completed transfers taken so far, and bytes in them.
@@ -92,5 +97,5 @@ private:
     BoxLink& link_;
 };
 
-// Consumers that read once (the drain read, a reply) use readBounded: one
-// transfer, cancelled when its wait ends.
+// Consumers that read once (the drain read, the EEPROM read-back) use
+// readBounded: a session of one transfer, cancelled when its wait ends.

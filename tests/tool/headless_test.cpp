@@ -154,7 +154,7 @@ TEST_F(HeadlessTest, ResolutionGivesTheBenchsValueOrItsRefusal)
 TEST_F(HeadlessTest, AbsTestFindsTheJumpOfTheShaft)
 {
     // A step of 30 degrees the first time the shaft passes 180 degrees.
-    const BoxRun r = run({"--simulate=speed=5,rpm=0.9,jump=180:30", "--json", "abs-test", "--protocol", "BISS",
+    const BoxRun r = run({"--simulate=rpm=0.9,jump=180:30", "--json", "abs-test", "--protocol", "BISS",
                           "--widths", "15,17,2", "--gauge-field", "2"},
                          110000);
     ASSERT_EQ(r.status, 1) << r.err.constData();
