@@ -44,6 +44,15 @@ void ResolutionTest::run()
     const Job job{*bytes, s.modes, s.frameBits, s.truncateBits};
 
     ctx_.box.stop(100);
+    // What the box still holds from before the stop is drained before the
+    // stream starts, and the test's one transfer is queued before the first
+    // stream command: from then on the box always has somewhere to put its
+    // records, and the transfer holds an unbroken stretch of them.
+    if (st.drainArmed) {
+        requestDrainRead(st.link);
+        benchSleep(100);
+    }
+    std::shared_ptr<InSession> session = st.link.inPump.open({job.bytes, 1, kResolutionWaitRoundMs});
     f.raise(Flag::ResolutionActive);
     ctx_.box.send();
     benchSleep(100);
@@ -53,13 +62,6 @@ void ResolutionTest::run()
 
     f.raise(Flag::ResolutionActive);
     view.setEnabled(Control::CycleCount, false);
-    if (st.drainArmed) {
-        requestDrainRead(st.link);
-        benchSleep(100);
-    }
-    // The transfer is queued before the stream command goes out, so nothing
-    // the box sends waits in its FIFO for the worker to start.
-    std::shared_ptr<InSession> session = st.link.inPump.open({job.bytes, 1, kResolutionWaitRoundMs});
     const SendTicket sender = ctx_.box.send();
     benchSleep(10);
     if (!sender || !st.link.workers.start([this, job, session] { runWorker(job, *session); })) {

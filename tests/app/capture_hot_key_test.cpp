@@ -39,7 +39,6 @@ TEST(CaptureHotKeyX11, CtrlAltSStartsAndStopsANumberedCapture)
     qputenv("XDG_DATA_HOME", dataRoot.path().toUtf8());
     auto bus = std::make_shared<SimBus>();
     auto box = std::make_shared<SimBox>();
-    box->setFifoPackets(64);
     bus->addDevice(box);
     {
         CQuillmarkDlg dlg(bus);

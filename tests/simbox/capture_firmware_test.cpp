@@ -26,10 +26,10 @@ PacketParams protocol(int code, int frameBits = 34)
     return p;
 }
 
-// A configured box with its query answer read; the FIFO is deep enough that a
-// loaded machine between two reads loses nothing unless a test wants it to.
+// A configured box with its query answer read, its FIFO the FX2's four
+// packets unless a case says otherwise.
 struct CaptureBench {
-    explicit CaptureBench(int protocolCode, int frameBits = 34, int fifoPackets = 64)
+    explicit CaptureBench(int protocolCode, int frameBits = 34, int fifoPackets = 4)
     {
         EXPECT_TRUE(link.findBox());
         link.box->setFifoPackets(fifoPackets);
@@ -229,7 +229,7 @@ struct AckCase {
     std::function<void(CaptureBench&)> capture;  // between the 5A and the 6A
     std::optional<Bytes> ack;                    // none: no acknowledgement
     double minAckMs;                             // bench ms from the 6A to the acknowledgement
-    int fifoPackets = 64;
+    int fifoPackets = 4;
 };
 std::ostream& operator<<(std::ostream& os, const AckCase& c) { return os << c.name; }
 
