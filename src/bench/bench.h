@@ -37,6 +37,7 @@ public:
     BenchContext& context() { return ctx_; }
     Capture& capture() { return *capture_; }
     const AccuracyTest& accuracy() const { return *accuracy_; }
+    const SinCosTest& sinCos() const { return *sincos_; }
 
     // --- Start-up, close and destruction of the window ---
     // Opens the box on `backend`, sets the controls to their start-up state

@@ -154,7 +154,7 @@ bool Capture::startCapture(bool automatic)
     // Whatever an earlier stream left in the box goes now, before the 5A
     // packet, so this read cannot take the capture's first bytes.
     if (st.drainArmed)
-        runDrainRead(st.link);
+        drainNow(st.link);
     st.drainArmed = true;
 
     const QString dir = captureDirectory();

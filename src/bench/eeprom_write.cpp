@@ -136,7 +136,7 @@ void EepromWrite::tick()
         f.raise(Flag::EepromReadCmd);
         ctx_.box.send();
         benchSleep(100);
-        st.link.drainWorker = requestDrainRead(st.link, [&f] { return f.isUp(Flag::EepromReadCmd); });
+        requestDrainRead(st.link, [&f] { return f.isUp(Flag::EepromReadCmd); });
         benchSleep(500);
         const int value = st.eepromValue.load();
         ctx_.link.workers.start([this, value] { runReadBack(value); });

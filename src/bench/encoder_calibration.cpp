@@ -495,9 +495,9 @@ void EncoderCalibration::runReader()
             const CalReplyOutcome out =
                 engine_.takeTransfer({buf.data(), static_cast<std::size_t>(r.bytes)});
             if (out.item == CalReplyOutcome::Item::Reply)
-                qCDebug(lcLink, "IN  calibration reply AA ?? AA %02X", out.code);
+                qCDebug(lcLink, "%10.3f IN  calibration reply AA ?? AA %02X", benchClock().nowMs(), out.code);
             else if (out.item == CalReplyOutcome::Item::Tag)
-                qCDebug(lcLink, "IN  calibration tag %d", out.code);
+                qCDebug(lcLink, "%10.3f IN  calibration tag %d", benchClock().nowMs(), out.code);
             if (out.endReader)
                 break;
         }

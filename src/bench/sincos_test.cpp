@@ -77,6 +77,8 @@ void SinCosTest::startOrStop()
     analysis_ = SinCosAnalysis{};
     shownSequence_ = 0;
     shownCount_.clear();
+    cyclesRun_ = 0;
+    cyclesWithSamples_ = 0;
     closed_ = false;
     active_ = true;
 
@@ -146,9 +148,14 @@ void SinCosTest::tick()
 
     if (!ctx_.box.startMode(Flag::SincosActive))
         return;
+    // Counted before the reader can store, so no reading sees more cycles
+    // with samples than cycles run.
+    ++cyclesRun_;
     reader_ = ctx_.link.workers.start([this, cycle] { runReader(cycle); });
-    if (!reader_)
+    if (!reader_) {
+        --cyclesRun_;
         return;
+    }
     view.setEnabled(Control::SincosTest, true);
     cycled_ = true;
 }
@@ -188,8 +195,10 @@ void SinCosTest::runReader(std::uint64_t cycle)
         ctx_.view.setProgress(Control::ResolutionProgress, 1);
         const ReadOutcome r = session->next(buffer.data(), request);
         if (r.ok()) {
-            if (cycle_.load() == cycle)
+            if (cycle_.load() == cycle) {
                 capture_.storeTransfer(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(r.bytes)));
+                ++cyclesWithSamples_;
+            }
             return;
         }
         if (r.status == ReadStatus::NoEndpoint || link.removalSeen) {

@@ -50,6 +50,12 @@ public:
     // The sample reader's body for capture cycle `cycle`.
     void runReader(std::uint64_t cycle);
 
+    // Of the current (or last) test: the cycles that sent their stream command
+    // and started a sample reader, and those whose reader stored a transfer.
+    // Any thread.
+    std::uint64_t cyclesRun() const { return cyclesRun_.load(); }
+    std::uint64_t cyclesWithSamples() const { return cyclesWithSamples_.load(); }
+
 private:
     bool readerIsRunning() const;
     // Waits briefly for the previous cycle's reader to end; false if it still runs.
@@ -67,6 +73,8 @@ private:
     // earlier cycle stores nothing.
     std::atomic<std::uint64_t> cycle_{0};
     WorkerHandle reader_;
+    std::atomic<std::uint64_t> cyclesRun_{0};
+    std::atomic<std::uint64_t> cyclesWithSamples_{0};
 
     SinCosCapture capture_;
     SinCosAnalysis analysis_;  // bench thread

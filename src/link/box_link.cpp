@@ -44,15 +44,23 @@ SendTicket requestSend(BoxLink& link, const PacketParams& params)
     return link.outQueue.enqueue(buildCommandPacket(link.flags.snapshot(), params));
 }
 
-void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed)
+void runDrainRead(BoxLink& link, InSession& session, std::int64_t startMicros,
+                  const std::function<bool()>& stillArmed)
 {
     std::vector<std::uint8_t> buf(kDrainLength, 0);
-    BoundedRead request;
-    request.length = kDrainLength;
-    request.firstWaitMs = kDrainFirstWaitMs;
-    request.limitMs = stillArmed ? kDrainLimitMs : kDrainFirstWaitMs;
-    request.keepWaiting = stillArmed;
-    const ReadOutcome r = readBounded(link, buf.data(), request);
+    const double limitMs = stillArmed ? kDrainLimitMs : kDrainFirstWaitMs;
+    auto elapsedMs = [&] { return static_cast<double>(benchClock().nowMicros() - startMicros) / 1000.0; };
+    BoundedRead wait;
+    wait.length = kDrainLength;
+    wait.limitMs = limitMs - elapsedMs();
+    wait.firstWaitMs = kDrainFirstWaitMs - elapsedMs();
+    wait.keepWaiting = stillArmed;
+    ReadOutcome r = session.next(buf.data(), wait);
+    if (r.status == ReadStatus::TimedOut || r.status == ReadStatus::Stopped) {
+        // Cancelled here; one that completed meanwhile keeps its answer.
+        const ReadOutcome late = session.cancelHead(buf.data());
+        r = late.ok() ? late : r;
+    }
     switch (r.status) {
     case ReadStatus::NoEndpoint:
     case ReadStatus::TimedOut:
@@ -63,7 +71,7 @@ void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed)
     case ReadStatus::Ok:
     case ReadStatus::Failed:
         // An answer after the first 100 ms is taken and dropped unseen.
-        if (r.waitedMs > kDrainFirstWaitMs)
+        if (elapsedMs() > kDrainFirstWaitMs)
             return;
         break;
     }
@@ -82,11 +90,24 @@ void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed)
     }
 }
 
-WorkerHandle requestDrainRead(BoxLink& link, std::function<bool()> stillArmed)
+void drainNow(BoxLink& link)
 {
-    WorkerHandle h = link.workers.start([&link, stillArmed = std::move(stillArmed)] { runDrainRead(link, stillArmed); });
-    link.drainWorker = h;
-    return h;
+    const std::int64_t start = benchClock().nowMicros();
+    const auto session = link.inPump.open({kDrainLength, 1, kDrainFirstWaitMs});
+    runDrainRead(link, *session, start);
+}
+
+DrainRequest requestDrainRead(BoxLink& link, std::function<bool()> stillArmed)
+{
+    DrainRequest d;
+    const std::int64_t start = benchClock().nowMicros();
+    d.session = link.inPump.open({kDrainLength, 1, kDrainFirstWaitMs});
+    d.worker = link.workers.start([&link, session = d.session, start, stillArmed = std::move(stillArmed)] {
+        runDrainRead(link, *session, start, stillArmed);
+        session->close();  // the endpoint is free before this worker ends
+    });
+    link.drainWorker = d.worker;
+    return d;
 }
 
 std::string findBox(BoxLink& link)

@@ -91,10 +91,22 @@ private:
 // ticket tells when it was written and how that went.
 SendTicket requestSend(BoxLink& link, const PacketParams& params);
 
+// A drain read under way: its worker, and its one transfer, which is queued
+// on the IN endpoint by the request itself (on the caller's thread), so an
+// answer the box already holds is taken at once, however late the worker
+// gets to run.
+struct DrainRequest {
+    WorkerHandle worker;
+    std::shared_ptr<InSession> session;
+    explicit operator bool() const { return static_cast<bool>(worker); }
+    // The transfer has completed without error (the box answered).
+    bool answered() const { return session && session->firstCompleted(); }
+};
+
 // Starts the one-shot 2048-byte drain read. After its first 100 ms it keeps
 // waiting only while `stillArmed` says the operation that armed it runs (at
 // most a second); then the transfer is cancelled.
-WorkerHandle requestDrainRead(BoxLink& link, std::function<bool()> stillArmed = {});
+DrainRequest requestDrainRead(BoxLink& link, std::function<bool()> stillArmed = {});
 
 // Searches the bus for the box, opens it and sets the endpoints; returns the
 // window title ("Rotoscope", plus "错误!" per missing endpoint, or empty).
@@ -102,4 +114,7 @@ std::string findBox(BoxLink& link);
 
 // The sender's and the drain read's bodies, run on the calling thread.
 SendStatus runSender(BoxLink& link, const CommandPacket& packet);
-void runDrainRead(BoxLink& link, const std::function<bool()>& stillArmed = {});
+void runDrainRead(BoxLink& link, InSession& session, std::int64_t startMicros,
+                  const std::function<bool()>& stillArmed = {});
+// A drain read of its first 100 ms on the calling thread.
+void drainNow(BoxLink& link);

@@ -33,7 +33,9 @@ InSession::InSession(BoxLink& link, InSessionOptions options) : link_(link), opt
     }
     generation_ = link.inGate.acquire(options.acquireMs);
     if (generation_ == 0) {
-        openFailure_ = link.inGate.owned() ? ReadStatus::TimedOut : ReadStatus::Cancelled;
+        // Whether the wait ran out or stop-all came: this consumer does not
+        // get the endpoint, and must not wait on as if its transfer were late.
+        openFailure_ = ReadStatus::Cancelled;
         return;
     }
     topUp();
@@ -41,8 +43,14 @@ InSession::InSession(BoxLink& link, InSessionOptions options) : link_(link), opt
 
 InSession::~InSession()
 {
-    if (generation_ == 0)
+    close();
+}
+
+void InSession::close()
+{
+    if (generation_ == 0 || closed_)
         return;
+    closed_ = true;
     cancelPending();
     link_.inGate.release();
 }
@@ -56,6 +64,8 @@ void InSession::topUp()
         // A start that failed has completed already (with its error); no
         // further transfer is started behind it.
         failedStart_ = p->ov.startFailed;
+        if (!first_)
+            first_ = p->context;
         pending_.push_back(std::move(p));
     }
 }
@@ -80,6 +90,8 @@ ReadOutcome InSession::next(std::uint8_t* buf, const BoundedRead& wait)
     };
     if (generation_ == 0)
         return logged({openFailure_, 0});
+    if (closed_)
+        return logged({ReadStatus::Cancelled, 0});
     if (link_.inGate.cancelled(generation_)) {
         cancelPending();
         return logged({ReadStatus::Cancelled, 0});
@@ -118,7 +130,7 @@ ReadOutcome InSession::next(std::uint8_t* buf, const BoundedRead& wait)
 
 ReadOutcome InSession::cancelHead(std::uint8_t* buf)
 {
-    if (generation_ == 0 || pending_.empty())
+    if (generation_ == 0 || closed_ || pending_.empty())
         return {ReadStatus::Cancelled, 0};
     Pending& head = *pending_.front();
     int got = 0;
@@ -128,4 +140,9 @@ ReadOutcome InSession::cancelHead(std::uint8_t* buf)
         return {ReadStatus::Cancelled, 0};
     ++taken_;
     return {ReadStatus::Ok, got};
+}
+
+bool InSession::firstCompleted() const
+{
+    return first_ && first_->isDone() && first_->status() == TransferStatus::Completed;
 }

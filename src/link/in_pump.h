@@ -48,8 +48,9 @@ public:
     InSession& operator=(const InSession&) = delete;
 
     // False when the session could not be opened (no endpoint, cancelled,
-    // another session kept the endpoint); next() then says why.
-    bool isOpen() const { return generation_ != 0; }
+    // another session kept the endpoint); next() then says NoEndpoint or,
+    // for a session that never got the endpoint, Cancelled.
+    bool isOpen() const { return generation_ != 0 && !closed_; }
 
     // The next completed transfer, copied into `buf` (its length bytes).
     // Waits in slices of `wait.sliceMs` until one completes, `wait.limitMs`
@@ -63,6 +64,14 @@ public:
     // between the end of the wait and the cancel keeps its data: the box has
     // sent it and it exists nowhere else (Ok, copied into `buf`).
     ReadOutcome cancelHead(std::uint8_t* buf);
+
+    // Cancels what is queued and gives the endpoint up; idempotent (the
+    // destructor does it too). next() then reports Cancelled.
+    void close();
+
+    // The first transfer the session queued has completed without error.
+    // Any thread: it looks only at that transfer, not at the queue.
+    bool firstCompleted() const;
 
     int length() const { return options_.length; }
     int depth() const { return depth_; }
@@ -84,6 +93,8 @@ private:
     std::shared_ptr<CCyUSBEndPoint> endpoint_;
     std::deque<std::unique_ptr<Pending>> pending_;
     bool failedStart_ = false;
+    std::shared_ptr<TransferContext> first_;
+    bool closed_ = false;
     std::uint64_t taken_ = 0;
 };
 

@@ -298,7 +298,11 @@ void SimBox::resetFirmwareLocked()
     const std::uint64_t sent = state_.bytesSent;
     const std::uint64_t answers = state_.answersSent;
     const std::uint64_t stalled = state_.stalledPackets;
+    const std::uint64_t packetsSent = state_.packetsSent;
+    const std::uint64_t packetsDropped = state_.packetsDropped;
     state_ = SimBoxState{};
+    state_.packetsSent = packetsSent;
+    state_.packetsDropped = packetsDropped;
     state_.lostBytesTotal = lostTotal;
     state_.bytesSent = sent;
     state_.answersSent = answers;
@@ -401,6 +405,7 @@ void SimBox::deliverLocked()
         bool shortPacketEnded = false;
         if (fifoHeadOffset_ == packet.size()) {
             shortPacketEnded = packet.size() < static_cast<std::size_t>(kPacketSize);
+            ++state_.packetsSent;
             fifo_.pop_front();
             fifoHeadOffset_ = 0;
         }
@@ -520,6 +525,7 @@ void SimBox::commitPacketLocked(Packet packet, bool waitForRoom, bool capture)
     if (fifo_.size() >= fifoCapacity_ && !waitForRoom) {
         state_.lostBytes += packet.size();
         state_.lostBytesTotal += packet.size();
+        ++state_.packetsDropped;
         return;
     }
     // A packet that waits for room is queued behind the full FIFO: the host
@@ -547,6 +553,10 @@ void SimBox::produceLocked(std::int64_t now)
         const auto lost = static_cast<std::uint64_t>(skip * s.source->recordLength()) + s.packet.size();
         state_.lostBytes += lost;
         state_.lostBytesTotal += lost;
+        // As many packets as those bytes would have filled, each one lost to
+        // the full FIFO just as commitPacketLocked would have counted it.
+        const auto packetBytes = static_cast<std::uint64_t>(s.source->packetBytes());
+        state_.packetsDropped += (lost + packetBytes - 1) / packetBytes;
         s.nextRecordMicros += skip * period;
         s.packet.clear();
         s.blockPos = 0;

@@ -69,6 +69,11 @@ struct SimBoxState {
     std::size_t fifoPackets = 0;       // packets waiting in the IN FIFO
     std::size_t fifoBytes = 0;
     std::uint64_t bytesSent = 0;       // delivered to the host
+    // Whole packets (answers included) fully handed to host transfers, and
+    // packets lost because the FIFO was full with no transfer pending.
+    // Like bytesSent and lostBytesTotal they survive a replug.
+    std::uint64_t packetsSent = 0;
+    std::uint64_t packetsDropped = 0;
     std::uint64_t answersSent = 0;
     std::uint64_t stalledPackets = 0;
 };

@@ -113,14 +113,24 @@ TEST(AbsTest, MotorAtOneRpmWithoutJumpsPasses)
     EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
     EXPECT_FALSE(b.state.absTestActive.load());
 
-    // Every step: power on, stop, stream. Each packet waits for the one
-    // before it, within a bound: on a heavily loaded machine a sender thread
-    // may start later than that, so only the first step's order is exact.
-    const auto log = b.packetLog();
-    ASSERT_EQ(log.size(), 3u * kAccuracySteps);
-    EXPECT_EQ((std::vector<std::string>(log.begin(), log.begin() + 3)), (std::vector<std::string>{"4A", "6A", "7A"}));
-    for (const char* code : {"4A", "6A", "7A"})
-        EXPECT_EQ(std::count(log.begin(), log.end(), code), kAccuracySteps) << code;
+    // Every step, to the microsecond in virtual time: power on 2 ms into the
+    // tick, stop 60 ms later, the stream 50 ms after that; each tick 300 ms
+    // after the last.
+    const auto packets = b.packets();
+    ASSERT_EQ(packets.size(), 3u * kAccuracySteps);
+    const std::uint8_t codes[3] = {0x4A, 0x6A, 0x7A};
+    const std::int64_t offsets[3] = {2000, 62000, 112000};
+    int wrong = 0;
+    for (int n = 0; n < kAccuracySteps; ++n)
+        for (int k = 0; k < 3; ++k) {
+            const ReceivedPacket& p = packets[static_cast<std::size_t>(3 * n + k)];
+            const std::int64_t due = start + (n + 1) * 300000 + offsets[k];
+            if (!p.isFill(codes[k]) || p.benchMicros != due) {
+                EXPECT_LT(++wrong, 4) << "step " << n + 1 << " packet " << k << " at " << p.benchMicros
+                                      << " us, due " << due;
+            }
+        }
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)

@@ -242,6 +242,46 @@ TEST_F(HeadlessTest, SincosReportsEachTracksFitInVoltsAndDegrees)
     }
 }
 
+TEST_F(HeadlessTest, StreamingCommandsCountTheBoxsPacketsAndSincosItsCycles)
+{
+    QTemporaryDir out;
+    // In virtual time the bench always has a transfer pending while these
+    // streams run: nothing may be lost to the box's full FIFO.
+    const QStringList keeping[] = {
+        {"--simulate", "--json", "capture", "--seconds", "2", "--out", out.filePath("c.bin")},
+        {"--simulate", "--json", "resolution", "--cycles", "100000"},
+    };
+    for (const QStringList& args : keeping) {
+        const BoxRun r = run(args);
+        SCOPED_TRACE(args.join(' ').toStdString());
+        ASSERT_EQ(r.status, 0) << r.err.constData();
+        const QJsonObject box = r.json["box"].toObject();
+        EXPECT_GT(box["sent"].toInteger(), 0);
+        EXPECT_EQ(box["dropped"].toInteger(), 0);
+    }
+
+    // Between two cycles' transfers the sample stream has nowhere to go, so
+    // only what was sent is checked: a whole 20480-byte transfer per cycle
+    // that stored one.
+    const BoxRun s = run({"--simulate", "--json", "sincos", "--seconds", "3"});
+    ASSERT_EQ(s.status, 0) << s.err.constData();
+    const qint64 cycles = s.json["cycles"]["run"].toInteger();
+    const qint64 withSamples = s.json["cycles"]["with_samples"].toInteger();
+    EXPECT_GE(cycles, 8) << "one cycle per 350 ms for 3 s, not one fit and out";
+    EXPECT_LE(cycles, 12) << "the analysis ends after --seconds";
+    EXPECT_GE(withSamples, std::ceil(0.95 * static_cast<double>(cycles)));
+    EXPECT_LE(withSamples, cycles);
+    EXPECT_GE(s.json["box"]["sent"].toInteger(), withSamples * 20480 / 512);
+    EXPECT_NEAR(s.json["plus"]["phase"].toDouble(), 90.0, 0.5) << "the last fit is reported";
+
+    for (const char* bad : {"0", "x"}) {
+        const BoxRun r = run({"--simulate", "--json", "sincos", "--seconds", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_TRUE(r.err.contains("--seconds needs a whole number")) << r.err.constData();
+        EXPECT_TRUE(r.json.isEmpty());
+    }
+}
+
 TEST_F(HeadlessTest, ConfigFileSetsTheInterfaceAsLoadingItInTheWindowDoes)
 {
     ConfigRecordValues v;

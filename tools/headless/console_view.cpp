@@ -12,7 +12,20 @@ void ConsoleSinCosView::reset()
     std::lock_guard lock(mutex_);
     fields_.fill(QStringLiteral("xxx"));
     fields_[static_cast<int>(SinCosField::Count)].clear();
+    collectionCaption_ = kSinCosCollection;
     writes_ = 0;
+}
+
+void ConsoleSinCosView::setCollectionCaption(const QString& caption)
+{
+    std::lock_guard lock(mutex_);
+    collectionCaption_ = caption;
+}
+
+QString ConsoleSinCosView::collectionCaption() const
+{
+    std::lock_guard lock(mutex_);
+    return collectionCaption_;
 }
 
 void ConsoleSinCosView::setField(SinCosField field, const QString& text)

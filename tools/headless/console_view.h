@@ -23,16 +23,20 @@ class ConsoleSinCosView : public SinCosView {
 public:
     void reset() override;
     void setField(SinCosField field, const QString& text) override;
-    void setCollectionCaption(const QString&) override {}
+    void setCollectionCaption(const QString& caption) override;
     void showTraces(std::shared_ptr<const SinCosTraces>) override {}
 
     QString field(SinCosField field) const;
+    // "Collection" while the fit is not armed (also after each fit),
+    // "Turning encoder" while it is.
+    QString collectionCaption() const;
     // Bumps each time the fields were written after a reset.
     int writes() const;
 
 private:
     mutable std::mutex mutex_;
     std::array<QString, kSinCosFieldCount> fields_{};
+    QString collectionCaption_ = kSinCosCollection;
     int writes_ = 0;
 };
 

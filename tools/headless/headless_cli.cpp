@@ -3,6 +3,8 @@
 #include "bench/accuracy.h"
 #include "bench/capture.h"
 #include "bench/settings_editor.h"
+#include "bench/sincos_test.h"
+#include "bench/timers.h"
 #include "common/clock.h"
 #include "headless/headless_bench.h"
 #include "headless/options.h"
@@ -16,7 +18,6 @@
 #include "simbox/unplug_timer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,7 +58,9 @@ const char* const kHelp =
     "  resolution --cycles N [--truncate T]\n"
     "  abs-test                          the absolute accuracy test\n"
     "  capture --seconds S --out FILE [--decimal]\n"
-    "  sincos                            one armed sin/cos analysis\n"
+    "  sincos [--seconds S]              one armed sin/cos analysis; with --seconds it\n"
+    "                                    runs S seconds, armed again after each fit,\n"
+    "                                    and gives the last fit\n"
     "  Each box command takes --serial S, the encoder's serial (the window's\n"
     "  \"Description:\"), and keeps its result in the results store.\n"
     "\n"
@@ -519,7 +522,7 @@ QJsonValue fieldNumber(const ConsoleSinCosView& v, SinCosField f)
     return ok ? QJsonValue(x) : QJsonValue();
 }
 
-Outcome sincos(HeadlessBench& hb)
+Outcome sincos(HeadlessBench& hb, std::optional<int> seconds)
 {
     // Settings that take with the sin/cos protocol open the analysis.
     Outcome o = configure(hb);
@@ -532,24 +535,50 @@ Outcome sincos(HeadlessBench& hb)
         o.json = {};
         return o;
     }
-    // "Collection", then the dialog's 50 ms refresh until the fit is shown.
+    // "Collection", then the dialog's 50 ms refresh on the bench clock until
+    // the fit is shown or, with --seconds, for that long with the fit armed
+    // again after each one, so the fields end on the last fit.
     hb.run([](Bench& b) { b.onSinCosCollection(); });
     auto fitted = [&] {
         return view.field(SinCosField::PhasePlus) != QLatin1String(kSinCosNoValue) &&
                view.field(SinCosField::PhaseMinus) != QLatin1String(kSinCosNoValue);
     };
-    QElapsedTimer sinceRefresh;
-    sinceRefresh.start();
-    const qint64 refreshMs = std::max<qint64>(1, std::llround(50.0));
-    hb.waitFor(
-        [&]() -> bool {
-            if (sinceRefresh.elapsed() >= refreshMs) {
-                sinceRefresh.restart();
-                hb.run([](Bench& b) { b.onSinCosRefresh(); });
-            }
-            return fitted() || !hb.view.dialogs().isDialogOpen(DialogKind::SinCos);
-        },
-        10000.0 + 20000.0, &gInterrupted);
+    Clock& clock = benchClock();
+    constexpr std::int64_t kRefreshMicros = 50'000;
+    std::int64_t nextRefresh = clock.nowMicros() + kRefreshMicros;
+    auto refreshDue = [&] {
+        const std::int64_t now = clock.nowMicros();
+        if (now < nextRefresh)
+            return;
+        nextRefresh = now + kRefreshMicros;
+        hb.run([&](Bench& b) {
+            b.onSinCosRefresh();
+            if (seconds && view.collectionCaption() == kSinCosCollection)
+                b.onSinCosCollection();
+        });
+    };
+    auto dialogGone = [&] { return !hb.view.dialogs().isDialogOpen(DialogKind::SinCos); };
+    if (seconds) {
+        hb.waitFor(
+            [&] {
+                refreshDue();
+                return dialogGone();
+            },
+            *seconds * 1000.0, &gInterrupted);
+    } else {
+        hb.waitFor(
+            [&] {
+                refreshDue();
+                return fitted() || dialogGone();
+            },
+            10000.0 + 20000.0, &gInterrupted);
+    }
+    // The cycle under way has had its stream command and reader but its
+    // transfer may still be coming (about 33 ms of a 350 ms cycle).
+    hb.waitFor([&hb] { return hb.bench.sinCos().cyclesWithSamples() >= hb.bench.sinCos().cyclesRun(); },
+               kTimerPeriodMs[kTimerSinCos] + 100.0, &gInterrupted);
+    const auto cyclesRun = static_cast<qint64>(hb.bench.sinCos().cyclesRun());
+    const auto cyclesWithSamples = static_cast<qint64>(hb.bench.sinCos().cyclesWithSamples());
     const bool ok = fitted();
     auto pair = [&](SinCosField co, SinCosField so, SinCosField cp, SinCosField sp, SinCosField ph) {
         return QJsonObject{{"cos_offset", fieldNumber(view, co)}, {"sin_offset", fieldNumber(view, so)},
@@ -565,6 +594,7 @@ Outcome sincos(HeadlessBench& hb)
                                {"pp", fieldNumber(view, SinCosField::ZPlusPeakToPeak)}}},
         {"z_minus", QJsonObject{{"offset", fieldNumber(view, SinCosField::ZMinusOffset)},
                                 {"pp", fieldNumber(view, SinCosField::ZMinusPeakToPeak)}}},
+        {"cycles", QJsonObject{{"run", cyclesRun}, {"with_samples", cyclesWithSamples}}},
     };
     hb.run([](Bench& b) {
         b.onSinCosBackToHome();
@@ -649,7 +679,9 @@ int runHeadless(int argc, char** argv)
     else if (command == "capture") {
         valued << "seconds" << "out";
         flags << "decimal";
-    } else if (command == "configure" || command == "abs-test" || command == "sincos")
+    } else if (command == "sincos")
+        valued << "seconds";
+    else if (command == "configure" || command == "abs-test")
         ;
     else
         return usage(QStringLiteral("unknown command '%1'").arg(command));
@@ -659,6 +691,7 @@ int runHeadless(int argc, char** argv)
     int count = 0;
     int value = 0;
     std::optional<int> truncate;
+    std::optional<int> sincosSeconds;
     QString out;
     try {
         options.emplace(args, valued, flags);
@@ -684,6 +717,8 @@ int runHeadless(int argc, char** argv)
             if (out.isEmpty())
                 throw UsageError{QStringLiteral("--out needs a file name")};
         }
+        if (command == "sincos" && options->has("seconds"))
+            sincosSeconds = static_cast<int>(options->integer("seconds", 1, 1000000));
         if (command == "resolution") {
             if (!options->has("cycles"))
                 throw UsageError{QStringLiteral("resolution needs --cycles N")};
@@ -772,9 +807,17 @@ int runHeadless(int argc, char** argv)
     else if (command == "abs-test")
         o = absTest(hb);
     else if (command == "sincos")
-        o = sincos(hb);
+        o = sincos(hb, sincosSeconds);
     else if (command == "capture")
         o = capture(hb, count, out, options->has("decimal"));
+    // What the simulated box sent and lost for want of a pending transfer,
+    // in packets over the whole run: the figure that shows whether the bench
+    // kept up with the stream.
+    if (box && (command == "capture" || command == "resolution" || command == "sincos")) {
+        const SimBoxState s = box->state();
+        o.json["box"] = QJsonObject{{"sent", static_cast<qint64>(s.packetsSent)},
+                                    {"dropped", static_cast<qint64>(s.packetsDropped)}};
+    }
 
     if (hb.view.progressShown())
         std::fputc('\n', stderr);
