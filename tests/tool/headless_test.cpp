@@ -127,7 +127,7 @@ TEST_F(HeadlessTest, EepromVerdictFollowsWhatTheEncoderStores)
         const char* verdict;
     };
     for (const Case& c : {Case{"store", 0, "pass"}, Case{"ignore", 1, "fail"}, Case{"short", 1, "fail"}}) {
-        const BoxRun r = run({QStringLiteral("--simulate=speed=4,eeprom=%1").arg(c.behaviour), "--json", "eeprom",
+        const BoxRun r = run({QStringLiteral("--simulate=eeprom=%1").arg(c.behaviour), "--json", "eeprom",
                               "--value", "201"});
         EXPECT_EQ(r.status, c.status) << c.behaviour << ": " << r.err.constData();
         EXPECT_EQ(r.json["verdict"].toString(), c.verdict) << c.behaviour;
@@ -139,7 +139,7 @@ TEST_F(HeadlessTest, EepromVerdictFollowsWhatTheEncoderStores)
 
 TEST_F(HeadlessTest, ResolutionGivesTheBenchsValueOrItsRefusal)
 {
-    const BoxRun r = run({"--simulate=speed=4,rpm=30", "--json", "resolution", "--cycles", "20000", "--protocol",
+    const BoxRun r = run({"--simulate=rpm=30", "--json", "resolution", "--cycles", "20000", "--protocol",
                           "BISS", "--widths", "15,17,2"});
     ASSERT_EQ(r.status, 0) << r.err.constData();
     EXPECT_GT(r.json["value"].toInteger(), 0);
@@ -170,7 +170,7 @@ TEST_F(HeadlessTest, CaptureWritesTheFileOrSaysTheStreamBroke)
 {
     QTemporaryDir out;
     const QString raw = out.filePath("cap.bin");
-    const BoxRun ok = run({"--simulate=speed=4", "--json", "capture", "--seconds", "1", "--out", raw});
+    const BoxRun ok = run({"--simulate", "--json", "capture", "--seconds", "1", "--out", raw});
     ASSERT_EQ(ok.status, 0) << ok.err.constData();
     EXPECT_EQ(ok.json["status"].toString(), "ok");
     EXPECT_EQ(ok.json["file"].toString(), raw);
@@ -178,14 +178,14 @@ TEST_F(HeadlessTest, CaptureWritesTheFileOrSaysTheStreamBroke)
     EXPECT_EQ(ok.json["bytes"].toInteger(), QFileInfo(raw).size());
 
     const QString report = out.filePath("cap.txt");
-    const BoxRun dec = run({"--simulate=speed=4", "--json", "capture", "--seconds", "1", "--out", report, "--decimal"});
+    const BoxRun dec = run({"--simulate", "--json", "capture", "--seconds", "1", "--out", report, "--decimal"});
     ASSERT_EQ(dec.status, 0) << dec.err.constData();
     QFile f(report);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readLine().startsWith("Times/0.125ms"));
 
     const QString lost = out.filePath("lost.bin");
-    const BoxRun broken = run({"--simulate=speed=4,ack-status=1", "--json", "capture", "--seconds", "1", "--out", lost});
+    const BoxRun broken = run({"--simulate=ack-status=1", "--json", "capture", "--seconds", "1", "--out", lost});
     EXPECT_EQ(broken.status, 1);
     EXPECT_EQ(broken.json["status"].toString(), "transmission-error");
     EXPECT_FALSE(QFileInfo::exists(lost));
@@ -209,7 +209,7 @@ TEST_F(HeadlessTest, InterruptOrUnplugMidCaptureLeavesNoHalfFile)
     const QJsonObject json = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
     EXPECT_EQ(json["bytes"].toInteger(), 0);
 
-    const BoxRun unplugged = run({"--simulate=speed=2,unplug-after=1", "--json", "capture", "--seconds", "20", "--out",
+    const BoxRun unplugged = run({"--simulate=unplug-after=1", "--json", "capture", "--seconds", "20", "--out",
                                   out.filePath("u.bin")});
     EXPECT_EQ(unplugged.status, 1) << unplugged.err.constData();
     EXPECT_EQ(unplugged.json["status"].toString(), "transmission-error");
@@ -228,7 +228,7 @@ TEST_F(HeadlessTest, SincosReportsEachTracksFitInVoltsAndDegrees)
         {"2.3:2.7:1.0:0.6:90", 2.3, 2.7, 2.0, 1.2, 2.0 * std::atan(0.6) * 180.0 / 3.14159265358979},
     };
     for (const Case& c : cases) {
-        const BoxRun r = run({QStringLiteral("--simulate=speed=2,sincos=%1").arg(c.shape), "--json", "sincos"});
+        const BoxRun r = run({QStringLiteral("--simulate=sincos=%1").arg(c.shape), "--json", "sincos"});
         ASSERT_EQ(r.status, 0) << c.shape << ": " << r.err.constData();
         for (const char* side : {"plus", "minus"}) {
             const QJsonObject o = r.json[side].toObject();
