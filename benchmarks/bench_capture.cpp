@@ -147,7 +147,7 @@ int main(int argc, char** argv)
     }
     std::printf("protocol %s\n", argc > 2 ? argv[2] : "BISS");
     double best = 0;
-    for (double speed : {1.0, 2.0, 3.0, 4.0, 6.0, 8.0, 12.0, 16.0, 32.0}) {
+    for (double speed : {1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 50.0, 100.0, 200.0, 400.0}) {
         // At least 20 s of bench time and 4 s of real time per run.
         const Result r = captureOnce(speed, std::max(20.0, 4.0 * speed), protocol);
         print(speed, r);
