@@ -152,5 +152,27 @@ private:
     std::thread thread_;
 };
 
+// The consumer's side of a queue whose state is written inside clock
+// updates: waits for the front item and moves it into `out`, running
+// `onTake` in the same update (to mark it in hand). False once `quit` holds.
+template <typename Queue, typename T, typename OnTake>
+bool takeNext(Clock& clock, Queue& queue, const bool& quit, T& out, OnTake onTake)
+{
+    bool stopped = false;
+    clock.waitUntil(Clock::kNever, [&] {
+        if (quit) {
+            stopped = true;
+            return true;
+        }
+        if (queue.empty())
+            return false;
+        out = std::move(queue.front());
+        queue.pop_front();
+        onTake();
+        return true;
+    });
+    return !stopped;
+}
+
 // Fixed waits of the bench's handlers and ticks, on the bench clock.
 void benchSleep(double ms);

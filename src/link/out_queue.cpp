@@ -103,20 +103,7 @@ void OutQueue::run()
 {
     for (;;) {
         Request request;
-        bool quit = false;
-        clock_.waitUntil(Clock::kNever, [&] {
-            if (quit_) {
-                quit = true;
-                return true;
-            }
-            if (queue_.empty())
-                return false;
-            request = std::move(queue_.front());
-            queue_.pop_front();
-            ++inFlight_;
-            return true;
-        });
-        if (quit)
+        if (!takeNext(clock_, queue_, quit_, request, [this] { ++inFlight_; }))
             return;
         const SendStatus status = writer_(request.packet);
         const std::int64_t now = clock_.nowMicros();

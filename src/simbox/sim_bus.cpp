@@ -258,22 +258,12 @@ void SimBus::run()
     for (;;) {
         DeviceChangeEvent e;
         ChangeCallback callback;
-        bool quit = false;
-        clock_.waitUntil(Clock::kNever, [&] {
-            if (quit_) {
-                quit = true;
-                return true;
-            }
-            if (queue_.empty())
-                return false;
-            e = queue_.front();
-            queue_.pop_front();
+        const bool taken = takeNext(clock_, queue_, quit_, e, [&] {
             delivering_ = true;
             // A copy, so the callback may replace itself while it runs.
             callback = callback_;
-            return true;
         });
-        if (quit)
+        if (!taken)
             return;
         if (callback)
             callback(e);
