@@ -40,7 +40,7 @@ void AccuracyTest::absTest()
     BenchState& st = ctx_.state;
     BenchView& view = ctx_.view;
 
-    if (!Guards(ctx_)
+    if (!Guards(ctx_, Operation::AbsTest)
              .powerOn(false)
              .idle({Busy::Capture, Busy::Configuring, Busy::Reading, Busy::Resolution})
              .configured()
@@ -49,12 +49,14 @@ void AccuracyTest::absTest()
              .refuseIf(ctx_.settings().modes.sinCosMode))
         return;
 
-    if (!editor_.takeEdits())
+    if (!editor_.takeEdits()) {
+        ctx_.conclude(Outcome::refused(Operation::AbsTest, editor_.editError()));
         return;
+    }
     st.updateSettings([](InterfaceSettings& s) { s.computeFieldMasks(); });
     const bool starting = !running();
     if (starting && !gaugeFieldShown(ctx_.settings())) {
-        view.showMessage(kMsgSetGaugeField);
+        ctx_.refuse(Operation::AbsTest, kMsgSetGaugeField);
         return;
     }
     display_.decodeFrame(st.lastRawFrame.load());
@@ -86,6 +88,8 @@ void AccuracyTest::absTest()
         view.setEnabled(Control::ReadData, true);
     }
     view.setLamp(Control::AbsLamp, LampImage::Unlit);
+    if (!starting)
+        ctx_.conclude(Outcome::stopped(Operation::AbsTest));
 }
 
 void AccuracyTest::tick()
@@ -164,6 +168,14 @@ void AccuracyTest::endWithoutVerdict()
     view.setText(Control::AbsTest, QStringLiteral("abs test"));
     view.setEnabled(Control::ReadData, true);
     view.setLamp(Control::AbsLamp, LampImage::Unlit);
+    ctx_.conclude(Outcome::stopped(Operation::AbsTest));
+}
+
+void AccuracyTest::onStopAll()
+{
+    sampling_ = false;
+    if (ctx_.state.absTestActive.exchange(false))
+        ctx_.conclude(Outcome::stopped(Operation::AbsTest));
 }
 
 void AccuracyTest::giveVerdict()
@@ -191,19 +203,12 @@ void AccuracyTest::giveVerdict()
                          << "dropped" << tracker_.droppedErrors();
     }
 
-    QJsonArray errorAngles;
-    for (double e : errors)
-        errorAngles << e;
-    const char* name = verdict == AccuracyVerdict::Pass     ? "pass"
-                       : verdict == AccuracyVerdict::Errors ? "errors"
-                                                            : "not-turning";
-    ctx_.report(QStringLiteral("abs-test"), verdict == AccuracyVerdict::Pass,
-                {{"verdict", name}, {"travel", travel}, {"errors", errorAngles}});
-
+    AccuracyResult result{verdict, errors, travel};
     switch (verdict) {
     case AccuracyVerdict::NotTurning:
         view.showMessage(kMsgTurnTheMotor);
         view.setText(Control::AbsTest, QStringLiteral("abs test"));
+        ctx_.conclude(Outcome::verdict(Operation::AbsTest, false, std::move(result)));
         return;
     case AccuracyVerdict::Pass:
         view.setLamp(Control::AbsLamp, LampImage::Passed);
@@ -217,12 +222,7 @@ void AccuracyTest::giveVerdict()
     browser_.load(std::move(errors));
     showErrorAngle(browser_.shown());
     ctx_.showEditText(Control::ErrorIndex, QString::number(browser_.index()));
-}
-
-AccuracyTest::Result AccuracyTest::result() const
-{
-    std::lock_guard lock(mutex_);
-    return {tracker_.verdict(), tracker_.errorAngles(), tracker_.travel()};
+    ctx_.conclude(Outcome::verdict(Operation::AbsTest, verdict == AccuracyVerdict::Pass, std::move(result)));
 }
 
 void AccuracyTest::showErrorAngle(std::optional<double> angle)

@@ -48,17 +48,9 @@ public:
     // The spin beside the error index: +1 towards the last error, -1
     // towards the first.
     void onErrorIndexSpin(int direction);
-    // Stop-all: the sampler leaves after its current transfer.
-    void onStopAll() { sampling_ = false; }
-
-    // The last test as the tracker holds it: travel, error angles, verdict
-    // (for the command line; any thread).
-    struct Result {
-        AccuracyVerdict verdict = AccuracyVerdict::NotTurning;
-        std::vector<double> errors;
-        double travel = 0;
-    };
-    Result result() const;
+    // Stop-all: the sampler leaves after its current transfer; a running
+    // test ends without a verdict.
+    void onStopAll();
 
     // The sampler worker's body for one step.
     void runSampler(const FrameLayout& layout, std::int64_t windowEndMicros);

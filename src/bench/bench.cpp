@@ -278,16 +278,8 @@ void Bench::stopAll()
     eeprom_->reset();
     force_->reset();
 
-    // The calibration engine lowers its own five flags (Cal0D, CalDash,
-    // CalI, CalP, CalInfo2); every other flag drops here.
-    for (Flag fl : {Flag::PowerOnCmd, Flag::ForceActive, Flag::SincosActive, Flag::ResetAngleCmd,
-                    Flag::ResetTurnsCmd, Flag::AbsStepActive, Flag::ResolutionActive, Flag::SaveActive,
-                    Flag::ReadActive, Flag::StopCmd, Flag::PowerOffCmd, Flag::ConfigCmd,
-                    Flag::ConfigQueryCmd, Flag::Cal1DCmd, Flag::CalParamCmd,
-                    Flag::CoarseEccentricityCmd, Flag::FineAdcCmd, Flag::CoarseAdcCmd,
-                    Flag::FineRadiusCmd, Flag::ZeroAlignCmd, Flag::CalInfoCmd, Flag::Cal16Cmd,
-                    Flag::CalEqualsCmd, Flag::EepromWriteCmd, Flag::EepromReadCmd})
-        f.lower(fl);
+    resolution_->onStopAll();
+    f.lowerEveryOperationFlag();
     // The capture ends and its file closes before the reads are cancelled,
     // so its worker does not start another transfer.
     capture_->onStopAll();
@@ -314,7 +306,6 @@ void Bench::stopAll()
     f.lower(Flag::ConfigBeginCmd);
     st.drainArmed = false;
     st.configApplied = false;
-    st.absTestActive = false;
     for (Flag fl : {Flag::ResolutionActive, Flag::ReadActive, Flag::PowerOnCmd, Flag::ConfigCmd})
         f.lower(fl);
 

@@ -38,6 +38,12 @@ public:
     Capture& capture() { return *capture_; }
     const AccuracyTest& accuracy() const { return *accuracy_; }
     const SinCosTest& sinCos() const { return *sincos_; }
+    EepromWrite& eepromWrite() { return *eeprom_; }
+    ResolutionTest& resolution() { return *resolution_; }
+    ForceTest& force() { return *force_; }
+    EncoderCalibration& calibration() { return *calibration_; }
+    // Where every operation's outcome is posted.
+    OutcomeBoard& outcomes() { return ctx_.outcomes; }
 
     // --- Start-up, close and destruction of the window ---
     // Opens the box on `backend`, sets the controls to their start-up state

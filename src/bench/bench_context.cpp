@@ -3,12 +3,14 @@
 #include "bench/config_files.h"
 #include "common/clock.h"
 
-void BenchContext::report(const QString& command, bool passed, const QJsonObject& figures)
+void BenchContext::conclude(const Outcome& outcome)
 {
-    if (!resultSink_)
-        return;
-    const InterfaceSettings s = state.settingsSnapshot();
-    resultSink_(TestReport{command, passed, figures, s.description, configRecordBytesOf(s)});
+    if (resultSink_ && outcome.ending == Ending::Verdict) {
+        const InterfaceSettings s = state.settingsSnapshot();
+        resultSink_(TestReport{operationName(outcome.operation), outcome.passed, outcome.figures(), s.description,
+                               configRecordBytesOf(s)});
+    }
+    outcomes.post(outcome);
 }
 
 void BenchContext::haltStream(double stopMs)

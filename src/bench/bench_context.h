@@ -4,6 +4,7 @@
 // the bench, and never reach another operation through it.
 #include "bench/bench_state.h"
 #include "bench/bench_view.h"
+#include "bench/outcome_board.h"
 #include "bench/result_sink.h"
 #include "link/box_commands.h"
 
@@ -34,11 +35,20 @@ public:
     }
     void setStopAll(std::function<void()> f) { stopAll_ = std::move(f); }
 
-    // Hands a finished test to the results sink with the serial and the
-    // configuration it ran with; any thread.
-    void report(const QString& command, bool passed, const QJsonObject& figures);
+    // An operation ended: the outcome goes on the board, and a verdict to
+    // the results sink with the serial and the configuration it ran with.
+    // Any thread; posted after the screen shows the verdict.
+    void conclude(const Outcome& outcome);
+    // `op` does not start: `message` (if any) is shown and concluded as the reason.
+    void refuse(Operation op, const QString& message)
+    {
+        if (!message.isEmpty())
+            view.showMessage(message);
+        conclude(Outcome::refused(op, message));
+    }
     // Set before the bench runs anything.
     void setResultSink(ResultSink sink) { resultSink_ = std::move(sink); }
+    OutcomeBoard outcomes;
 
     // Writes an edit's text on the screen and in the typed texts, so the two
     // never disagree.

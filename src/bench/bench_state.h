@@ -36,10 +36,6 @@ struct BenchState {
     std::atomic<int> captureSeconds{3};
     std::atomic<bool> restartOnRead{false};  // the check box of the "Abs test" row
 
-    // Packet parameters that are not interface settings.
-    std::atomic<int> eepromValue{0};
-    std::atomic<int> calibParam{4};
-
     // Decoder results shared with the readers.
     std::atomic<std::int64_t> lastRawFrame{0};
     std::array<std::atomic<std::int64_t>, kMaxFields> fieldValue{};
@@ -68,7 +64,7 @@ struct BenchState {
     PacketParams packetParams() const
     {
         std::lock_guard lock(settingsMutex_);
-        return settings_.packetParams(eepromValue.load(), calibParam.load());
+        return settings_.packetParams();
     }
 
 private:

@@ -72,13 +72,39 @@ bool Capture::saveFile()
         return true;
     }
     BenchModes modes(ctx_.state);
-    if (!Guards(ctx_).refuseIf(modes.powerOff() || modes.is(Busy::SinCos)).boxPresent())
+    if (!Guards(ctx_, Operation::Capture).refuseIf(modes.powerOff() || modes.is(Busy::SinCos)).boxPresent())
         return false;
-    if (!editor_.takeEdits())
+    if (!editor_.takeEdits()) {
+        ctx_.conclude(Outcome::refused(Operation::Capture, editor_.editError()));
         return false;
+    }
     if (startRefused(true))
         return false;
     return startCapture(false);
+}
+
+bool Capture::start(const CaptureStart& start)
+{
+    if (phase_.load() != Phase::Idle) {
+        ctx_.refuse(Operation::Capture, {});
+        return false;
+    }
+    // The parameters are shown in their controls, as if the user set them.
+    ctx_.showEditText(Control::CaptureSeconds, QString::number(start.seconds));
+    ctx_.view.setChecked(Control::TimedCapture, true);
+    onTimedCaptureToggled(true);
+    ctx_.view.setChecked(Control::SaveAsDecimal, start.decimal);
+    saveAsDecimal_ = start.decimal;
+    {
+        std::lock_guard lock(endMutex_);
+        destination_ = start.destination;
+    }
+    const bool started = saveFile();
+    if (!started) {
+        std::lock_guard lock(endMutex_);
+        destination_.clear();
+    }
+    return started;
 }
 
 void Capture::hotKey(int id)
@@ -95,7 +121,7 @@ void Capture::hotKey(int id)
 bool Capture::startRefused(bool withMessages)
 {
     BenchState& st = ctx_.state;
-    Guards g(ctx_);
+    Guards g(ctx_, withMessages ? std::optional(Operation::Capture) : std::nullopt);
     g.refuseIf(st.captureSeconds.load() == 0)
         .idle({Busy::AbsTest, Busy::Reading, Busy::Configuring, Busy::Resolution, Busy::PoweringOn});
     if (withMessages)
@@ -173,7 +199,7 @@ bool Capture::startCapture(bool automatic)
         error = file_.open(path);
     if (!error.isEmpty()) {
         // Nothing is started: no 5A held, no worker.
-        view.showMessage(kMsgCannotCreate.arg(path, error));
+        ctx_.refuse(Operation::Capture, kMsgCannotCreate.arg(path, error));
         return false;
     }
 
@@ -255,7 +281,7 @@ void Capture::pauseTick()
 
 void Capture::onStopAll()
 {
-    ++run_;
+    const std::uint64_t run = run_++;
     hotKeyCapture_ = false;
     pausing_ = false;
     Phase p = phase_.load();
@@ -263,9 +289,30 @@ void Capture::onStopAll()
         if (phase_.compare_exchange_weak(p, Phase::Idle)) {
             file_.close();
             ctx_.view.setText(Control::SaveFile, kCaptionSaveFile);
+            std::optional<Outcome> end;
+            {
+                std::lock_guard lock(endMutex_);
+                destination_.clear();
+                if (faultRun_ == run)
+                    end = std::move(fault_);
+                fault_.reset();
+            }
+            ctx_.conclude(end ? *end : Outcome::stopped(Operation::Capture));
             break;
         }
     }
+}
+
+void Capture::endWith(std::uint64_t run, Outcome outcome)
+{
+    if (run_.load() != run)
+        return;
+    {
+        std::lock_guard lock(endMutex_);
+        faultRun_ = run;
+        fault_ = std::move(outcome);
+    }
+    ctx_.stopAll();
 }
 
 // ------------------------------------------------------------ worker
@@ -278,16 +325,15 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
         const Phase p = phase_.load();
         return run_.load() == run && (p == Phase::Capturing || p == Phase::Stopping);
     };
-    auto failed = [this, run] {
-        if (run_.load() == run)
-            ctx_.stopAll();
+    auto failed = [this, run](const QString& why) {
+        endWith(run, Outcome::boxFault(Operation::Capture, why));
     };
     std::int64_t ackDeadline = 0;  // bench µs, from the moment the stop is seen
     int failures = 0;
 
     while (active()) {
         if (link.removalSeen.load()) {
-            failed();
+            failed(QStringLiteral("the box was removed"));
             return;
         }
         double limitMs = kCaptureTransferLimitMs;
@@ -320,14 +366,14 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
             if (phase_.load() == Phase::Stopping)
                 continue;  // the deadline above ends it
             // The box stopped streaming while the capture ran.
-            failed();
+            failed(QStringLiteral("the box stopped streaming"));
             return;
         case ReadStatus::NoEndpoint:
-            failed();
+            failed(QStringLiteral("the box has no IN endpoint"));
             return;
         case ReadStatus::Failed:
             if (++failures >= kMaxFailedTransfers) {
-                failed();
+                failed(QStringLiteral("the box's transfers failed"));
                 return;
             }
             benchSleep(1);
@@ -348,10 +394,14 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
             if (run_.load() != run || !file_.isOpen())
                 return;  // closed by stop-all
             const QString path = file_.path();
-            const QString error = file_.errorText();
-            failed();
-            ctx_.report(QStringLiteral("capture"), false, {{"status", "write-error"}, {"file", path}});
-            ctx_.view.showMessage(kMsgCannotWrite.arg(path, error));
+            const QString message = kMsgCannotWrite.arg(path, file_.errorText());
+            CaptureResult result;
+            result.status = CaptureResult::Status::WriteError;
+            result.file = QFileInfo(path).absoluteFilePath();
+            Outcome end = Outcome::verdict(Operation::Capture, false, result);
+            end.message = message;
+            endWith(run, std::move(end));
+            ctx_.view.showMessage(message);
             return;
         }
     }
@@ -383,9 +433,18 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
         QFile::remove(path);
         hotKeyCapture_ = false;
         phase_ = Phase::Idle;
-        ctx_.report(QStringLiteral("capture"), false,
-                    {{"status", "transmission-error"}, {"bytes", bytes}, {"ack", ack ? ack->status : -1}});
+        {
+            std::lock_guard lock(endMutex_);
+            destination_.clear();
+        }
         ctx_.view.showMessage(kMsgCaptureBroken);
+        CaptureResult result;
+        result.status = CaptureResult::Status::TransmissionError;
+        result.bytes = bytes;
+        result.ackStatus = ack ? ack->status : -1;
+        Outcome end = Outcome::verdict(Operation::Capture, false, result);
+        end.message = kMsgCaptureBroken;
+        ctx_.conclude(end);
         return;
     }
     const bool quiet = hotKeyCapture_.exchange(false) || autoSave_.load();
@@ -403,19 +462,19 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
         landed = finishManual(path);
     }
     phase_ = Phase::Idle;
-    ctx_.report(QStringLiteral("capture"), !landed.isEmpty(),
-                {{"status", landed.isEmpty() ? "not-saved" : "ok"},
-                 {"file", landed.isEmpty() ? QJsonValue() : QJsonValue(QFileInfo(landed).absoluteFilePath())},
-                 {"bytes", bytes},
-                 {"decimal", decimal && !quiet && !numberedTarget_.load()}});
+    CaptureResult result;
+    result.status = landed.isEmpty() ? CaptureResult::Status::NotSaved : CaptureResult::Status::Ok;
+    result.file = landed.isEmpty() ? QString() : QFileInfo(landed).absoluteFilePath();
+    result.bytes = bytes;
+    result.decimal = decimal && !quiet && !numberedTarget_.load();
+    ctx_.conclude(Outcome::verdict(Operation::Capture, !landed.isEmpty(), result));
 }
 
 QString Capture::finishManual(const QString& workingPath)
 {
     if (saveAsDecimal_.load())
         return writeReport(workingPath);
-    const int counter = ++ctx_.state.fileCounter;
-    const QString chosen = ctx_.view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
+    const QString chosen = chooseTarget();
     if (chosen.isEmpty()) {
         QFile::remove(workingPath);
         return {};
@@ -439,8 +498,7 @@ QString Capture::writeReport(const QString& workingPath)
     in.close();
     const InterfaceSettings settings = ctx_.state.settingsSnapshot();
 
-    const int counter = ++ctx_.state.fileCounter;
-    const QString chosen = view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
+    const QString chosen = chooseTarget();
     if (chosen.isEmpty()) {
         QFile::remove(workingPath);
         return {};
@@ -479,6 +537,19 @@ QString Capture::writeReport(const QString& workingPath)
     }
     QFile::remove(workingPath);
     return chosen;
+}
+
+QString Capture::chooseTarget()
+{
+    QString given;
+    {
+        std::lock_guard lock(endMutex_);
+        given = std::exchange(destination_, QString());
+    }
+    if (!given.isEmpty())
+        return given;
+    const int counter = ++ctx_.state.fileCounter;
+    return ctx_.view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
 }
 
 QString Capture::nextNumberedPath()

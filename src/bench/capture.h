@@ -18,9 +18,18 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 class InSession;
 class SettingsEditor;
+
+// A timed capture's parameters: its length, where the file goes (instead of
+// the save dialog at the end) and whether it becomes a decimal report.
+struct CaptureStart {
+    int seconds = 3;
+    QString destination;
+    bool decimal = false;
+};
 
 inline const QString kMsgCaptureBroken = QStringLiteral("数据传输出错");
 inline const QString kCaptionSaveFile = QStringLiteral("Save file");
@@ -54,6 +63,9 @@ public:
     // "Save file": starts a capture, or stops the running one. False when
     // the press was refused and did nothing.
     bool saveFile();
+    // A timed capture with these parameters (shown in their controls); ends
+    // with an Operation::Capture outcome. False when refused.
+    bool start(const CaptureStart& start);
     // The hot key: marks the capture as a hot-key capture, then acts exactly
     // like "Save file". A refused press leaves no mark behind.
     void hotKey(int id);
@@ -104,6 +116,10 @@ private:
     // (empty and a message when that failed).
     QString keepNumbered(const QString& workingPath);
     QString nextNumberedPath();
+    // Where a manual capture goes: the start's destination, else the save dialog.
+    QString chooseTarget();
+    // The worker ends run `run` with `outcome` through stop-all.
+    void endWith(std::uint64_t run, Outcome outcome);
 
     BenchContext& ctx_;
     SettingsEditor& editor_;
@@ -123,4 +139,8 @@ private:
     std::mutex numberingMutex_;  // fileCounter and the choice of a free number
     WorkerHandle worker_;
     CaptureFile file_;
+    std::mutex endMutex_;
+    QString destination_;            // of the typed start; empty: the dialog asks
+    std::uint64_t faultRun_ = ~0ull; // the run that endWith() ends
+    std::optional<Outcome> fault_;
 };

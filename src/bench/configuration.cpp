@@ -33,16 +33,20 @@ void ConfigurationCommand::run()
     ctx_.stopAll();
 
     if (!st.link.usbDevice || !st.link.usbDevice->isOpen() || !st.link.inEndpoint.present()) {
-        view.showMessage(kMsgReconnectUsb);
+        ctx_.refuse(Operation::Configure, kMsgReconnectUsb);
         return;
     }
-    if (!editor_.takeEdits())
+    if (!editor_.takeEdits()) {
+        ctx_.conclude(Outcome::refused(Operation::Configure, editor_.editError()));
         return;
-    if (st.captureSeconds.load() == 0)
+    }
+    if (st.captureSeconds.load() == 0) {
+        ctx_.refuse(Operation::Configure, {});
         return;
+    }
     for (int k = 1; k <= 7; ++k) {
         if (st.typed.text(fieldWidthControl(k)).trimmed().isEmpty()) {
-            view.showMessage(kMsgPositiveInteger);
+            ctx_.refuse(Operation::Configure, kMsgPositiveInteger);
             return;
         }
     }
@@ -70,10 +74,8 @@ void ConfigurationCommand::run()
     f.raise(Flag::ConfigCmd);
     if (ctx_.settings().protocolCode == 0) {
         // The box takes BISS only after a configuration with protocol 1.
-        st.updateSettings([](InterfaceSettings& s) { s.protocolCode = 1; });
-        ctx_.box.send();
+        ctx_.box.send([](PacketParams& p) { p.protocolCode = 1; });
         benchSleep(100);
-        st.updateSettings([](InterfaceSettings& s) { s.protocolCode = 0; });
     }
     const SendTicket configuration = ctx_.box.send();
     benchSleep(50);
@@ -114,5 +116,5 @@ void ConfigurationCommand::run()
     f.lower(Flag::ConfigQueryCmd);
     ctx_.box.powerOn(100);
     const bool applied = st.configApplied.load();
-    ctx_.report(QStringLiteral("configure"), applied, {{"configured", applied}});
+    ctx_.conclude(Outcome::verdict(Operation::Configure, applied, ConfigureResult{applied}));
 }

@@ -27,17 +27,9 @@ constexpr Control kHeldButtons[] = {Control::ReadData, Control::ResetAngle, Cont
 
 void EepromWrite::lowerSequenceFlags()
 {
-    CommandFlags& f = ctx_.flags();
     // The same set stop-all lowers. The guards make sure none of the running
     // modes among them (a capture, the force or sin/cos test) is up here.
-    for (Flag fl : {Flag::PowerOnCmd, Flag::ForceActive, Flag::SincosActive, Flag::ResetAngleCmd,
-                    Flag::ResetTurnsCmd, Flag::AbsStepActive, Flag::ResolutionActive, Flag::SaveActive,
-                    Flag::ReadActive, Flag::StopCmd, Flag::PowerOffCmd, Flag::ConfigCmd,
-                    Flag::ConfigQueryCmd, Flag::Cal1DCmd, Flag::CalParamCmd, Flag::CoarseEccentricityCmd,
-                    Flag::FineAdcCmd, Flag::CoarseAdcCmd, Flag::FineRadiusCmd, Flag::ZeroAlignCmd,
-                    Flag::CalInfoCmd, Flag::Cal16Cmd, Flag::CalEqualsCmd, Flag::EepromWriteCmd,
-                    Flag::EepromReadCmd})
-        f.lower(fl);
+    ctx_.flags().lowerEveryOperationFlag();
 }
 
 void EepromWrite::finish()
@@ -53,44 +45,64 @@ void EepromWrite::finish()
 
 void EepromWrite::press()
 {
+    // A second press always stops the sequence; only a start is guarded.
+    if (running()) {
+        stop();
+        return;
+    }
+    // Taken once, here: editing the field during the sequence changes nothing.
+    const ParsedNumber v = parseBoundedInteger(ctx_.state.typed.text(Control::EepromValue), 0, 255);
+    if (!v.value) {
+        if (startGuards())
+            ctx_.refuse(Operation::Eeprom, v.error);
+        return;
+    }
+    start(static_cast<int>(*v.value));
+}
+
+bool EepromWrite::startGuards()
+{
+    return static_cast<bool>(Guards(ctx_, Operation::Eeprom)
+                                 .powerOn(false)
+                                 .idle({Busy::AbsTest, Busy::Resolution})
+                                 .configured()
+                                 .idle({Busy::Reading, Busy::Capture, Busy::Force, Busy::SinCos}));
+}
+
+void EepromWrite::stop()
+{
+    ctx_.view.setLamp(Control::EepromLamp, LampImage::Unlit);
+    lowerSequenceFlags();
+    ctx_.view.setText(Control::WriteEeprom, "Write .....");
+    for (int id = kTimerAbsTest; id <= kTimerAutoSave; ++id)
+        ctx_.view.killTimer(id);
+    ticks_ = 0;
+    // The flag drop above cancels a read-back transfer in flight.
+    finish();
+    ctx_.view.setLamp(Control::EepromLamp, LampImage::Unlit);
+    ctx_.conclude(Outcome::stopped(Operation::Eeprom));
+}
+
+void EepromWrite::start(int value)
+{
     BenchState& st = ctx_.state;
     BenchView& view = ctx_.view;
     CommandFlags& f = ctx_.flags();
-
-    // A second press always stops the sequence; only a start is guarded.
-    const bool stopping = running();
-    if (!stopping &&
-        !Guards(ctx_)
-             .powerOn(false)
-             .idle({Busy::AbsTest, Busy::Resolution})
-             .configured()
-             .idle({Busy::Reading, Busy::Capture, Busy::Force, Busy::SinCos}))
+    if (running() || !startGuards())
         return;
-
-    verified_ = false;
-    view.setLamp(Control::EepromLamp, LampImage::Unlit);
-    if (!stopping) {
-        // Taken once, here: editing the field during the sequence changes nothing.
-        const ParsedNumber v = parseBoundedInteger(st.typed.text(Control::EepromValue), 0, 255);
-        if (!v.value) {
-            view.showMessage(v.error);
-            return;
-        }
-        st.eepromValue = static_cast<int>(*v.value);
+    if (value < 0 || value > 255) {
+        ctx_.refuse(Operation::Eeprom, parseBoundedInteger(QString::number(value), 0, 255).error);
+        return;
     }
+    verified_ = false;
+    value_ = value;
+    view.setLamp(Control::EepromLamp, LampImage::Unlit);
 
     lowerSequenceFlags();
     view.setText(Control::WriteEeprom, "Write .....");
     for (int id = kTimerAbsTest; id <= kTimerAutoSave; ++id)
         view.killTimer(id);
     ticks_ = 0;
-
-    if (stopping) {
-        // The flag drop above cancels a read-back transfer in flight.
-        finish();
-        view.setLamp(Control::EepromLamp, LampImage::Unlit);
-        return;
-    }
 
     st.eepromRunning = true;
     for (Control c : kHeldButtons)
@@ -120,7 +132,7 @@ void EepromWrite::tick()
     case EepromStep::Write:
         // Held until the power cycle; the box takes it from this one packet.
         f.raise(Flag::EepromWriteCmd);
-        ctx_.box.send();
+        ctx_.box.send([value = value_](PacketParams& p) { p.eepromValue = value; });
         break;
     case EepromStep::PowerCycle:
         f.lower(Flag::EepromWriteCmd);
@@ -138,7 +150,7 @@ void EepromWrite::tick()
         benchSleep(100);
         requestDrainRead(st.link, [&f] { return f.isUp(Flag::EepromReadCmd); });
         benchSleep(500);
-        const int value = st.eepromValue.load();
+        const int value = value_;
         ctx_.link.workers.start([this, value] { runReadBack(value); });
         break;
     }
@@ -146,15 +158,16 @@ void EepromWrite::tick()
         // The flag drop in finish() cancels a read-back still waiting.
         finish();
         view.setLamp(Control::EepromLamp, verified_ ? LampImage::Passed : LampImage::Lit);
-        ctx_.report(QStringLiteral("eeprom"), verified_, {{"value", st.eepromValue.load()}});
         ctx_.box.powerOn(100);
+        ctx_.conclude(Outcome::verdict(Operation::Eeprom, verified_, EepromResult{value_, verified_.load()}));
         break;
     }
 }
 
 void EepromWrite::reset()
 {
-    ctx_.state.eepromRunning = false;
+    if (ctx_.state.eepromRunning.exchange(false))
+        ctx_.conclude(Outcome::stopped(Operation::Eeprom));
 }
 
 void EepromWrite::runReadBack(int value)

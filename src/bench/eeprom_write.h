@@ -4,6 +4,7 @@
 // write header, power-cycles the encoder, asks the box to read the byte back
 // and scans one bounded transfer of "AB v" pairs for the verdict lamp.
 #include "bench/bench_context.h"
+#include "bench/outcome.h"
 
 #include <atomic>
 #include <cstdint>
@@ -12,8 +13,14 @@ class EepromWrite {
 public:
     explicit EepromWrite(BenchContext& ctx) : ctx_(ctx) {}
 
-    // The button: starts the sequence, or stops it when it runs.
+    // The button: starts the sequence with the typed value, or stops it
+    // when it runs.
     void press();
+    // Starts the sequence that stores `value` (0..255); ends with an
+    // Operation::Eeprom outcome.
+    void start(int value);
+    // Ends a running sequence without a verdict.
+    void stop();
     // Timer 6: one step of the sequence.
     void tick();
     bool running() const { return ctx_.state.eepromRunning.load(); }
@@ -29,8 +36,11 @@ private:
     void lowerSequenceFlags();
     // Gives back the buttons the sequence took and ends it.
     void finish();
+    // The guards of a start; a refusal is concluded.
+    bool startGuards();
 
     BenchContext& ctx_;
     std::uint64_t ticks_ = 0;              // bench thread only
+    int value_ = 0;                        // bench thread only
     std::atomic<bool> verified_{false};    // written by the read-back worker
 };

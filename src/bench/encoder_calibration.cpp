@@ -58,7 +58,7 @@ CalibrationView& EncoderCalibration::view()
 void EncoderCalibration::open()
 {
     BenchView& v = ctx_.view;
-    if (!Guards(ctx_).powerOn(true))
+    if (!Guards(ctx_, Operation::Calibration).powerOn(true))
         return;
 
     ctx_.flags().lower(Flag::ReadActive);
@@ -72,7 +72,7 @@ void EncoderCalibration::open()
     ctx_.box.powerOn(100);
     engine_.open();
 
-    if (!Guards(ctx_).boxPresent(true))
+    if (!Guards(ctx_, Operation::Calibration).boxPresent(true))
         return;
 
     benchSleep(10);
@@ -87,7 +87,7 @@ void EncoderCalibration::open()
     for (CalControl c : kCombos)
         cv.selectItem(c, 0);
     selection_[0] = selection_[1] = selection_[2] = 0;
-    ctx_.state.calibParam = kInitialCalibParam;
+    calibParam_ = kInitialCalibParam;
     resetSteps();
     displayTicks_ = 0;
     reenableStart_ = false;
@@ -233,7 +233,7 @@ void EncoderCalibration::onCombo(CalControl combo, int index)
     if (slot < 0)
         return;
     selection_[slot] = index;
-    ctx_.state.calibParam = calibParamOfSelection(selection_[0], selection_[1], selection_[2]);
+    calibParam_ = calibParamOfSelection(selection_[0], selection_[1], selection_[2]);
 }
 
 void EncoderCalibration::onAccessCode(const QString& typed, bool enterKey)
@@ -247,7 +247,7 @@ void EncoderCalibration::onAccessCode(const QString& typed, bool enterKey)
         ctx_.view.dialogs().closeDialog(DialogKind::CalibrationAccess);
         return;
     }
-    ctx_.view.showMessage(check.message);
+    ctx_.refuse(Operation::Calibration, check.message);
 }
 
 // The dialog has closed ("返回主页" or its close box): from the next tick on,
@@ -302,9 +302,9 @@ void EncoderCalibration::showResults()
 {
     CalibrationView& cv = view();
     // Each step's outcome is kept as a result of its own.
-    auto report = [&](const char* step, bool ok, QJsonObject figures = {}) {
-        figures.insert(QStringLiteral("step"), QLatin1String(step));
-        ctx_.report(QStringLiteral("calibration"), ok, figures);
+    auto report = [&](const char* step, bool ok, std::vector<QString> fields = {}) {
+        ctx_.conclude(Outcome::verdict(Operation::Calibration, ok,
+                                       CalibrationStepResult{QLatin1String(step), ok, std::move(fields)}));
     };
     auto lamp = [&](R ok, R failed, CalControl c, const char* step) {
         const bool passed = engine_.takeResult(ok);
@@ -362,12 +362,12 @@ void EncoderCalibration::showResults()
                                                   &t.temperature, &t.fineSin,        &t.fineCos,
                                                   &t.eccentricitySin, &t.eccentricityCos, &t.firmwareCode,
                                                   &t.firmwareDescription, &t.coarseAdc, &t.fineAdc};
-        QJsonArray shown;
+        std::vector<QString> shown;
         for (int i = 0; i < kInfo1FieldCount; ++i) {
             cv.setText(calControlAt(CalControl::Info1CoarseZero, i), *texts[i]);
-            shown << *texts[i];
+            shown.push_back(*texts[i]);
         }
-        report("info-1", true, {{"fields", shown}});
+        report("info-1", true, std::move(shown));
     }
     // No record within the time-out: the fields stay empty and the button
     // comes back for another try.
@@ -379,12 +379,12 @@ void EncoderCalibration::showResults()
         const Encoder2InfoTexts t = engine_.info2Texts();
         const QString* texts[kInfo2FieldCount] = {&t.coarseSin,  &t.coarseCos, &t.fineSin, &t.fineCos,
                                                   &t.zeroOffset, &t.b1Angle,   &t.b2Angle, &t.serial};
-        QJsonArray shown;
+        std::vector<QString> shown;
         for (int i = 0; i < kInfo2FieldCount; ++i) {
             cv.setText(calControlAt(CalControl::Info2CoarseSin, i), *texts[i]);
-            shown << *texts[i];
+            shown.push_back(*texts[i]);
         }
-        report("info-2", true, {{"fields", shown}});
+        report("info-2", true, std::move(shown));
     }
     if (engine_.takeResult(R::Info2Failed)) {
         report("info-2", false);
@@ -413,7 +413,8 @@ void EncoderCalibration::tick()
             benchSleep(step->waitMs);
             break;
         case CalStep::Kind::Send:
-            ctx_.box.pulse(step->packet, step->waitMs);
+            ctx_.box.pulse(step->packet, step->waitMs,
+                           [param = calibParam_.load()](PacketParams& p) { p.calibParam = param; });
             break;
         case CalStep::Kind::DrainRead:
             // Armed until the wake sequence reaches its own read, so it takes

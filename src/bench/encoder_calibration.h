@@ -50,6 +50,8 @@ public:
     // For tests and the screen: the engine's state.
     const CalibrationEngine& engine() const { return engine_; }
     bool readerRunning() const { return readerActive_.load(); }
+    // The parameter byte the combos select (the 0x39 packet's).
+    int calibParam() const { return calibParam_.load(); }
 
 private:
     CalibrationView& view();
@@ -68,6 +70,7 @@ private:
     std::atomic<bool> readerActive_{false};
     // The drain read of the wake sequence waits while this is up.
     std::atomic<bool> wakeDrainArmed_{false};
+    std::atomic<int> calibParam_{4};  // the selection the next parameter packet carries
     // Raised by a right code, consumed by the display tick.
     std::atomic<bool> accessGranted_{false};
     std::atomic<bool> accessOpen_{false};

@@ -26,7 +26,7 @@ void ForceTest::press()
     DialogHost& dialogs = v.dialogs();
 
     const bool streaming = f.isUp(Flag::ForceActive);
-    Guards guards(ctx_);
+    Guards guards(ctx_, streaming ? std::nullopt : std::optional(Operation::Force));
     guards.idle({Busy::AbsTest, Busy::Resolution}).configured().idle({Busy::Reading});
     // A start must not lower another mode's flag behind it (a capture's file
     // would never be closed) nor feed the reader another mode's stream.
@@ -44,11 +44,13 @@ void ForceTest::press()
         return;
     }
 
-    if (!editor_.takeEdits())
+    if (!editor_.takeEdits()) {
+        ctx_.conclude(Outcome::refused(Operation::Force, editor_.editError()));
         return;
+    }
     // 0 bits would divide by zero, 32 and more turn the 32-bit mask negative.
     const int width = ctx_.settings().fieldWidth[0];
-    if (!Guards(ctx_).refuseIf(!forceFieldWidthUsable(width), QString::fromUtf8(kForceWidthMessage)))
+    if (!Guards(ctx_, Operation::Force).refuseIf(!forceFieldWidthUsable(width), QString::fromUtf8(kForceWidthMessage)))
         return;
 
     for (int id = kTimerAbsTest; id <= kTimerCalibration; ++id)
@@ -177,8 +179,8 @@ void ForceTest::startStop()
     if (nameConfirmed_ && list_.offer(name_, result_))
         view().setTopList(list_.rows());
     view().setRecordText(forceText(result_));
-    ctx_.report(QStringLiteral("force"), true,
-                {{"result", result_}, {"baseline", baseline_}, {"name", nameConfirmed_ ? name_ : QString()}});
+    ctx_.conclude(Outcome::verdict(Operation::Force, true,
+                                   ForceResult{result_, baseline_, nameConfirmed_ ? name_ : QString()}));
 }
 
 void ForceTest::close()

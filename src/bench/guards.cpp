@@ -49,6 +49,8 @@ Guards& Guards::check(bool refused, const QString& message)
     qCDebug(lcBench) << "refused:" << (message.isEmpty() ? QStringLiteral("(silently)") : message);
     if (!message.isEmpty())
         ctx_.view.showMessage(message);
+    if (operation_)
+        ctx_.conclude(Outcome::refused(*operation_, message));
     return *this;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <initializer_list>
+#include <optional>
 
 // Messages of the shared guards.
 inline const QString kMsgPowerOn = QStringLiteral("Please set  Power_on");
@@ -47,11 +48,15 @@ private:
 };
 
 // A command's guards in the order it checks them. The first that refuses
-// shows its message (if it has one) and the rest are skipped:
-//   if (!Guards(ctx).powerOn(true).configured().idle({Busy::Capture})) return;
+// shows its message (if it has one), concludes `operation` as refused with
+// it, and the rest are skipped:
+//   if (!Guards(ctx, Operation::Capture).powerOn(true).configured().idle({Busy::Capture})) return;
 class Guards {
 public:
-    explicit Guards(BenchContext& ctx) : ctx_(ctx), modes_(ctx.state) {}
+    explicit Guards(BenchContext& ctx, std::optional<Operation> operation = std::nullopt)
+        : ctx_(ctx), modes_(ctx.state), operation_(operation)
+    {
+    }
 
     // Refused while the encoder's power is off, with "Please set  Power_on"
     // when `withMessage`, silently otherwise.
@@ -73,5 +78,6 @@ private:
     Guards& check(bool refused, const QString& message);
     BenchContext& ctx_;
     BenchModes modes_;
+    std::optional<Operation> operation_;
     bool ok_ = true;
 };

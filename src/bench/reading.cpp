@@ -37,7 +37,7 @@ void Reading::readData()
     CommandFlags& f = ctx_.flags();
 
     view.setLamp(Control::EepromLamp, LampImage::Unlit);
-    if (!Guards(ctx_)
+    if (!Guards(ctx_, Operation::Read)
              .powerOn(true)
              .refuseIf(ctx_.settings().modes.sinCosMode)
              .idle({Busy::Capture, Busy::AbsTest, Busy::Configuring, Busy::Resolution})
@@ -111,17 +111,15 @@ void Reading::runReader()
         return;  // the reader served the force or accuracy test, or showed nothing
     const BenchState& st = ctx_.state;
     const InterfaceSettings s = st.settingsSnapshot();
-    QJsonArray fields;
+    ReadResult result;
+    result.end = static_cast<ReadResult::End>(tally.end);
+    result.values = tally.values;
+    result.lastRaw = static_cast<std::int64_t>(tally.lastShown);
     for (unsigned k = 0; k < s.fieldCount && k < kMaxFields; ++k)
-        fields << static_cast<qint64>(st.fieldValue[k].load());
-    const char* ends[] = {"stopped", "box-removed", "box-silent", "crc-error"};
-    const bool gauge = s.gaugeField >= 1 && s.gaugeField <= static_cast<int>(s.fieldCount);
-    ctx_.report(QStringLiteral("read"), tally.end == ReadTally::End::Stopped,
-                {{"values", tally.values},
-                 {"last", QJsonObject{{"raw", static_cast<qint64>(tally.lastShown)},
-                                      {"fields", fields},
-                                      {"angle", gauge ? QJsonValue(st.gaugeAngle.load()) : QJsonValue()}}},
-                 {"end", ends[static_cast<int>(tally.end)]}});
+        result.fields.push_back(st.fieldValue[k].load());
+    if (s.gaugeField >= 1 && s.gaugeField <= static_cast<int>(s.fieldCount))
+        result.angle = st.gaugeAngle.load();
+    ctx_.conclude(Outcome::verdict(Operation::Read, tally.end == ReadTally::End::Stopped, std::move(result)));
 }
 
 void Reading::readUntilStopped(ReadTally& tally)

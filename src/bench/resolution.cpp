@@ -15,15 +15,27 @@ void ResolutionTest::initialiseControls()
     ctx_.showEditText(Control::CycleCount, QStringLiteral("100000"));
 }
 
+void ResolutionTest::start(std::optional<int> cycles, std::optional<int> truncateBits)
+{
+    // Parameters given with the start are shown in their edits, as if typed.
+    if (cycles)
+        ctx_.showEditText(Control::CycleCount, QString::number(*cycles));
+    if (truncateBits)
+        ctx_.showEditText(Control::TruncateBits, QString::number(*truncateBits));
+    run();
+}
+
 void ResolutionTest::run()
 {
     BenchState& st = ctx_.state;
     BenchView& view = ctx_.view;
     CommandFlags& f = ctx_.flags();
 
-    if (!editor_.takeEdits())
+    if (!editor_.takeEdits()) {
+        ctx_.conclude(Outcome::refused(Operation::Resolution, editor_.editError()));
         return;
-    if (!Guards(ctx_)
+    }
+    if (!Guards(ctx_, Operation::Resolution)
              .powerOn(false)
              .idle({Busy::Capture, Busy::AbsTest, Busy::Reading, Busy::Configuring, Busy::PoweringOn})
              .configured()
@@ -32,12 +44,12 @@ void ResolutionTest::run()
 
     const ParsedNumber cycles = parseBoundedInteger(st.typed.text(Control::CycleCount), 0, 1000000);
     if (!cycles.value) {
-        view.showMessage(cycles.error);
+        ctx_.refuse(Operation::Resolution, cycles.error);
         return;
     }
     const std::optional<int> bytes = resolutionTransferBytes(static_cast<int>(*cycles.value));
     if (!bytes) {
-        view.showMessage(kMsgCycleCountTooSmall);
+        ctx_.refuse(Operation::Resolution, kMsgCycleCountTooSmall);
         return;
     }
     const InterfaceSettings& s = ctx_.settings();
@@ -62,12 +74,19 @@ void ResolutionTest::run()
 
     f.raise(Flag::ResolutionActive);
     view.setEnabled(Control::CycleCount, false);
+    running_ = true;
     const SendTicket sender = ctx_.box.send();
     benchSleep(10);
-    if (!sender || !st.link.workers.start([this, job, session] { runWorker(job, *session); })) {
+    if (!sender || !st.link.workers.start([this, job, session] {
+            runWorker(job, *session);
+            if (running_.exchange(false))
+                ctx_.conclude(Outcome::stopped(Operation::Resolution));
+        })) {
         // Only while the window closes: nothing is left running.
         f.lower(Flag::ResolutionActive);
         view.setEnabled(Control::CycleCount, true);
+        if (running_.exchange(false))
+            ctx_.conclude(Outcome::stopped(Operation::Resolution));
         return;
     }
     view.setEnabled(Control::Resolution, false);
@@ -116,6 +135,11 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
         if (r.status == ReadStatus::TimedOut)
             continue;
         if (r.status == ReadStatus::Failed || r.status == ReadStatus::NoEndpoint) {
+            if (running_.exchange(false))
+                ctx_.conclude(Outcome::boxFault(Operation::Resolution,
+                                                r.status == ReadStatus::Failed
+                                                    ? QStringLiteral("the box's transfer failed")
+                                                    : QStringLiteral("the box has no IN endpoint")));
             ctx_.stopAll();
             return;
         }
@@ -132,10 +156,11 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
     const std::int32_t result = resolutionResult(scan, job.truncateBits);
     qCDebug(lcBench) << "resolution: records" << scan.records << "min" << scan.minimum << "max" << scan.maximum;
     view.setText(Control::ResolutionResult, resolutionResultText(result));
-    ctx_.report(QStringLiteral("resolution"), true,
-                {{"value", static_cast<qint64>(result)}, {"bytes", job.bytes}, {"truncate", job.truncateBits},
-                 {"records", scan.records}});
     f.lower(Flag::ResolutionActive);
     view.setEnabled(Control::Resolution, true);
     view.setEnabled(Control::CycleCount, true);
+    if (running_.exchange(false))
+        ctx_.conclude(Outcome::verdict(Operation::Resolution, true,
+                                       ResolutionResult{result, job.bytes, job.truncateBits,
+                                                        static_cast<std::int64_t>(scan.records)}));
 }

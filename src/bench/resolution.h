@@ -6,6 +6,8 @@
 #include "interface/mode_flags.h"
 
 #include <QString>
+#include <atomic>
+#include <optional>
 
 class InSession;
 class SettingsEditor;
@@ -23,8 +25,17 @@ public:
 
     // "Cycle count" at start-up.
     void initialiseControls();
-    // "Resolution".
+    // "Resolution" with the typed cycle count and truncation.
     void run();
+    // Starts with these parameters (shown in their edits); ends with an
+    // Operation::Resolution outcome.
+    void start(std::optional<int> cycles, std::optional<int> truncateBits);
+    // Stop-all: a running test ends without a result.
+    void onStopAll()
+    {
+        if (running_.exchange(false))
+            ctx_.conclude(Outcome::stopped(Operation::Resolution));
+    }
 
     struct Job {
         int bytes = 0;
@@ -38,4 +49,5 @@ public:
 private:
     BenchContext& ctx_;
     SettingsEditor& editor_;
+    std::atomic<bool> running_{false};  // between the start and its outcome
 };

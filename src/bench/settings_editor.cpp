@@ -83,8 +83,10 @@ bool SettingsEditor::takeEdits(bool checkWidths)
     const auto truncate = parseBoundedInteger(typed.text(Control::TruncateBits), 0, 64);
     const auto gauge = parseBoundedInteger(typed.text(Control::GaugeField), 0, 10);
     const auto seconds = parseBoundedInteger(typed.text(Control::CaptureSeconds), 0, 1000000);
+    editError_.clear();
     for (const ParsedNumber* p : {&count, &truncate, &gauge, &seconds}) {
         if (!p->value) {
+            editError_ = p->error;
             ctx_.view.showMessage(p->error);
             return false;
         }
@@ -96,6 +98,7 @@ bool SettingsEditor::takeEdits(bool checkWidths)
             continue;
         const auto width = parseBoundedInteger(t, 0, kMaxFieldWidth);
         if (!width.value) {
+            editError_ = width.error;
             ctx_.view.showMessage(width.error);
             return false;
         }

@@ -36,6 +36,8 @@ public:
     // Takes the numeric edits into the settings. On a value that does not
     // parse or is out of range it shows the message and changes nothing.
     bool takeEdits();
+    // The message of the last takeEdits() that refused.
+    const QString& editError() const { return editError_; }
     // Shows the settings in their controls.
     void writeToControls();
 
@@ -68,4 +70,5 @@ private:
     bool fitsRecord(Control c, const QString& text) const;
 
     BenchContext& ctx_;
+    QString editError_;
 };

@@ -23,19 +23,6 @@ constexpr double kTransferWaitMs = 50;
 // to stop when the cycle lowered SincosActive.
 constexpr double kPreviousReaderWaitMs = 100;
 
-// A fitted pair as the results keep it: the numbers the dialog shows.
-QJsonObject pairFigures(const SinCosPairTexts& t)
-{
-    auto number = [](const std::string& text) {
-        bool ok = false;
-        const double v = QString::fromStdString(text).toDouble(&ok);
-        return ok ? QJsonValue(v) : QJsonValue();
-    };
-    return {{"cos_offset", number(t.cosOffset)}, {"sin_offset", number(t.sinOffset)},
-            {"cos_pp", number(t.cosPeakToPeak)}, {"sin_pp", number(t.sinPeakToPeak)},
-            {"phase", number(t.phase)}};
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ the command
@@ -46,7 +33,7 @@ void SinCosTest::startOrStop()
     BenchState& st = ctx_.state;
     CommandFlags& f = ctx_.flags();
 
-    if (!Guards(ctx_).idle({Busy::AbsTest, Busy::Resolution}).configured().idle({Busy::Reading}).sinCos())
+    if (!Guards(ctx_, Operation::SinCos).idle({Busy::AbsTest, Busy::Resolution}).configured().idle({Busy::Reading}).sinCos())
         return;
 
     if (active_) {
@@ -249,8 +236,7 @@ void SinCosTest::refresh()
     }
     if (r.fitted()) {
         v.setCollectionCaption(kSinCosCollection);
-        ctx_.report(QStringLiteral("sincos"), true,
-                    {{"plus", pairFigures(*r.plus)}, {"minus", r.minus ? QJsonValue(pairFigures(*r.minus)) : QJsonValue()}});
+        ctx_.conclude(Outcome::verdict(Operation::SinCos, true, SinCosResult{*r.plus, r.minus, r.zPlus, r.zMinus}));
     }
     if (r.zPlus) {
         show(SinCosField::ZPlusOffset, r.zPlus->offset);

@@ -312,6 +312,10 @@ void CalibrationEngine::beginTick()
 {
     std::lock_guard lock(m_mutex);
     m_tickClosed = m_closed;
+    // A tick runs the rows asked for when it began. A reply that the reader
+    // takes while the tick sends raises its follow-up for the next tick, so
+    // a tick's packets do not depend on how fast the reader thread ran.
+    m_tickRequests = m_requests;
     m_row = -1;
     m_step = 0;
     m_inRow = false;
@@ -351,7 +355,7 @@ std::optional<CalStep> CalibrationEngine::nextStep()
             return std::nullopt;
         const CalSequenceRow& row = kTable[++m_row];
         const std::uint32_t triggers = triggersOf(row);
-        if (!(m_requests & triggers))
+        if (!(m_requests & m_tickRequests & triggers))
             continue;
         // A press of "启动校准" begins the two-acknowledgement handshake
         // afresh; only the restart it asks for carries the count on.

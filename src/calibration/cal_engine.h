@@ -212,6 +212,7 @@ private:
     Clock m_now;
     mutable std::mutex m_mutex;
     std::uint32_t m_requests = 0;
+    std::uint32_t m_tickRequests = 0;  // m_requests when the tick began
     std::uint32_t m_waits = 0;
     std::uint32_t m_results = 0;
     std::int64_t m_waitSince[static_cast<int>(CalWait::Count)] = {};

@@ -2,15 +2,18 @@
 
 #include "common/clock.h"
 
-SendTicket BoxCommands::send()
+SendTicket BoxCommands::send(const PacketAdjust& adjust)
 {
-    return requestSend(link_, params_());
+    PacketParams params = params_();
+    if (adjust)
+        adjust(params);
+    return requestSend(link_, params);
 }
 
-void BoxCommands::pulse(Flag f, double ms)
+void BoxCommands::pulse(Flag f, double ms, const PacketAdjust& adjust)
 {
     link_.flags.raise(f);
-    send();
+    send(adjust);
     benchSleep(ms);
     link_.flags.lower(f);
 }

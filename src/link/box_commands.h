@@ -16,10 +16,16 @@ public:
 
     CommandFlags& flags() { return link_.flags; }
 
-    // A packet for the flags that are up now.
-    SendTicket send();
+    // Parameters of one packet that are not interface settings: the byte an
+    // EEPROM write stores, a calibration step's selection, the protocol
+    // code of the BISS pre-configuration.
+    using PacketAdjust = std::function<void(PacketParams&)>;
+
+    // A packet for the flags that are up now, with the interface's
+    // parameters as `adjust` changes them for this packet alone.
+    SendTicket send(const PacketAdjust& adjust = {});
     // Raise `f`, send, wait `ms`, lower `f`.
-    void pulse(Flag f, double ms);
+    void pulse(Flag f, double ms, const PacketAdjust& adjust = {});
 
     void stop(double ms) { pulse(Flag::StopCmd, ms); }             // 512 x 6A
     void powerOn(double ms) { pulse(Flag::PowerOnCmd, ms); }       // 512 x 4A

@@ -64,6 +64,18 @@ private:
 
 // Shared flags: raised and lowered by the GUI thread and a few workers, read
 // by the sender. Each flag has one writer at a time.
+// Every command and mode flag but the calibration engine's own five (Cal0D,
+// CalDash, CalI, CalP, CalInfo2), which it lowers itself, and ConfigBegin:
+// what stop-all and the EEPROM write lower.
+inline constexpr Flag kEveryOperationFlag[] = {
+    Flag::PowerOnCmd, Flag::ForceActive, Flag::SincosActive, Flag::ResetAngleCmd,
+    Flag::ResetTurnsCmd, Flag::AbsStepActive, Flag::ResolutionActive, Flag::SaveActive,
+    Flag::ReadActive, Flag::StopCmd, Flag::PowerOffCmd, Flag::ConfigCmd,
+    Flag::ConfigQueryCmd, Flag::Cal1DCmd, Flag::CalParamCmd, Flag::CoarseEccentricityCmd,
+    Flag::FineAdcCmd, Flag::CoarseAdcCmd, Flag::FineRadiusCmd, Flag::ZeroAlignCmd,
+    Flag::CalInfoCmd, Flag::Cal16Cmd, Flag::CalEqualsCmd, Flag::EepromWriteCmd,
+    Flag::EepromReadCmd};
+
 class CommandFlags {
 public:
     CommandFlags()
@@ -79,6 +91,12 @@ public:
     {
         for (auto& f : flags_)
             f.store(false);
+    }
+    // Lowers kEveryOperationFlag, in its order.
+    void lowerEveryOperationFlag()
+    {
+        for (Flag f : kEveryOperationFlag)
+            lower(f);
     }
 
     FlagSnapshot snapshot() const

@@ -62,7 +62,7 @@ public:
         }
         static const std::set<std::string_view> kKeys{
             "speed",      "rpm",    "bits",   "turn-bits",  "status-bits",  "jump",
-            "crc-errors", "eeprom", "sincos", "ack-status", "unplug-after"};
+            "crc-errors", "eeprom", "sincos", "ack-status", "unplug-after", "calibration"};
         if (!kKeys.contains(key))
             return "unknown --simulate key " + quoted(key);
         if (!value || value->empty())
@@ -127,6 +127,9 @@ public:
             if (!t || *t < 0)
                 return bad("a number of seconds, 0 or more");
             s_.unplugAfterSeconds = *t;
+        } else if (key == "calibration") {
+            if (!(s_.calibrationEncoder = parseWhole(v_, 1, 2)))
+                return bad("1 (coarse and fine track) or 2 (the waking encoder)");
         }
         return {};
     }
@@ -203,6 +206,8 @@ void applySimSettings(const SimSettings& s, SimBox& box)
         box.setCaptureAckStatus(*s.ackStatus);
     if (s.silent)
         box.setNoAnswer(true);
+    if (s.calibrationEncoder)
+        box.calibration().setKind(*s.calibrationEncoder == 2 ? CalEncoderKind::Waking : CalEncoderKind::CoarseFine);
 }
 
 std::unique_ptr<SimUnplugTimer> startUnplugTimer(const SimSettings& s, const std::shared_ptr<SimBus>& bus,

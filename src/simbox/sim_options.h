@@ -15,6 +15,8 @@
 //                    in degrees; the minus tracks mirror the plus tracks
 //   ack-status=N     status byte of every capture acknowledgement
 //   unplug-after=S   the box is pulled off the bus after S bench seconds
+//   calibration=1|2  the encoder the calibration firmware answers for:
+//                    1 coarse and fine track (the default), 2 the waking one
 //   silent           the box answers nothing
 // Every key is optional; what is not given keeps the box's own setting.
 #include "simbox/encoder_model.h"
@@ -49,6 +51,7 @@ struct SimSettings {
     std::optional<SimSinCosSetting> sincos;
     std::optional<int> ackStatus;
     std::optional<double> unplugAfterSeconds;
+    std::optional<int> calibrationEncoder;  // 1 or 2
     bool silent = false;
 };
 

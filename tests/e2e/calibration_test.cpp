@@ -97,7 +97,6 @@ public:
 TEST(Calibration, OpensAfterStoppingAndHidesTheMainWindow)
 {
     SimBench b;
-    b.state.calibParam = 99;
     b.bench->onCommand(Command::EncoderCalibration);
     b.settle();
     EXPECT_EQ(b.packetLog(), (Log{"6A", "4A"}));
@@ -105,7 +104,7 @@ TEST(Calibration, OpensAfterStoppingAndHidesTheMainWindow)
     EXPECT_TRUE(b.view.dialogs().mainWindowHidden());
     EXPECT_TRUE(b.view.timerRunning(kTimerCalibration));
     EXPECT_EQ(b.view.timerPeriod(kTimerCalibration), 450);
-    EXPECT_EQ(b.state.calibParam.load(), 4);
+    EXPECT_EQ(b.bench->calibration().calibParam(), 4);
     FakeCalibrationView& d = b.view.dialogs().calibrationView();
     for (C c : {C::Start, C::Wake, C::CoarseEcc, C::FineAdc, C::CoarseAdc, C::FineRadius, C::Zero1, C::AirCal,
                 C::Zero2, C::B1B2, C::Info2})
@@ -193,7 +192,7 @@ TEST(Calibration, CombosSetTheParameterByte)
         cal.b.bench->onCalibrationCombo(C::Direction, c.direction);
         cal.b.bench->onCalibrationCombo(C::PolePairs, c.polePairs);
         cal.b.bench->onCalibrationCombo(C::Carrier, c.carrier);
-        EXPECT_EQ(cal.b.state.calibParam.load(), c.param);
+        EXPECT_EQ(cal.b.bench->calibration().calibParam(), c.param);
     }
     // The configuration write carries it.
     cal.grant();

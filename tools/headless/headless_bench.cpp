@@ -41,6 +41,15 @@ bool HeadlessBench::waitFor(const std::function<bool()>& done, double benchMs, c
     }
 }
 
+std::optional<Outcome> HeadlessBench::conclude(Operation op, const std::function<void(Bench&)>& start,
+                                              double benchMs, const std::atomic<bool>* cancel)
+{
+    OutcomeBoard& board = bench.outcomes();
+    const std::uint64_t before = board.count(op);
+    run(start);
+    return board.waitNext(op, before, benchMs, cancel);
+}
+
 void HeadlessBench::settle()
 {
     waitFor(

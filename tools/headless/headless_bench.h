@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class HeadlessBench {
 public:
@@ -27,6 +28,10 @@ public:
     bool waitFor(const std::function<bool()>& done, double benchMs, const std::atomic<bool>* cancel = nullptr);
     // Waits until every sender and drain worker has ended (a reader may run).
     void settle();
+    // Runs `start` on the bench thread and waits up to `benchMs` (or until
+    // `cancel`) for the outcome of `op` it leads to; none when it did not come.
+    std::optional<Outcome> conclude(Operation op, const std::function<void(Bench&)>& start, double benchMs,
+                                    const std::atomic<bool>* cancel = nullptr);
     // Stop-all, then the box released and every worker joined.
     void shutdown();
 
