@@ -72,15 +72,16 @@ void measureCpu(double seconds)
 // Stamps the bench time of each field-2 write made while decoding.
 class StampingView : public RecordingView {
 public:
-    void setText(Control c, const QString& text) override
+    StampingView()
     {
-        if (c == Control::FieldValue1)
-            pendingTurns_ = text.toLongLong();
-        if (c == Control::FieldValue2 && recording) {
-            std::lock_guard lock(m_);
-            stamps.push_back({benchClock().nowMicros(), pendingTurns_, text.toLongLong()});
-        }
-        RecordingView::setText(c, text);
+        controls().setObserver([this](Control c, const ControlState& s) {
+            if (c == Control::FieldValue1)
+                pendingTurns_ = s.text.toLongLong();
+            if (c == Control::FieldValue2 && recording) {
+                std::lock_guard lock(m_);
+                stamps.push_back({benchClock().nowMicros(), pendingTurns_, s.text.toLongLong()});
+            }
+        });
     }
     struct Stamp {
         std::int64_t decodedAt, turns, position;

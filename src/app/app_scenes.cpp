@@ -37,7 +37,7 @@ QWidget* readingScene()
     auto* dlg = new CQuillmarkDlg(makeDemoBus());
     dlg->setAttribute(Qt::WA_DontShowOnScreen);
     dlg->show();
-    dlg->setText(Control::GaugeField, "1");
+    dlg->view().setText(Control::GaugeField, "1");
     dlg->toBench([](Bench& bench) {
         bench.onEdited(Control::GaugeField, "1");
         bench.onSpin(Control::GaugeField, +1);
@@ -129,7 +129,7 @@ QWidget* absTestScene()
     dlg->show();
     EncoderModel& encoder = box->encoder();
     encoder.setSpeedRpm(0.9);
-    dlg->setText(Control::GaugeField, "2");
+    dlg->view().setText(Control::GaugeField, "2");
     dlg->toBench([&encoder](Bench& bench) {
         bench.onEdited(Control::GaugeField, "2");
         bench.onCommand(Command::ClickingSetting);
@@ -174,7 +174,7 @@ QWidget* forceScene()
     enc.setResolution(17, 0, 8);  // position above a status byte
     enc.setSpeedRpm(0);
     auto type = [&](Control c, const QString& text) {
-        dlg->setText(c, text);
+        dlg->view().setText(c, text);
         dlg->toBench([=](Bench& b) { b.onEdited(c, text); });
         dlg->waitForBench();
     };

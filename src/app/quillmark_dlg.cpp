@@ -8,68 +8,29 @@
 #include "app/force_dialog.h"
 #include "app/quillmark_app.h"
 #include "app/sincos_dialog.h"
+#include "app/window_controls.h"
 #include "app/window_dialogs.h"
+#include "app/window_view.h"
 #include "bench/bench_thread.h"
-#include "interface/protocol_table.h"
 #include "results/results_store.h"
 #include "ui_quillmark_dlg.h"
-#include "widgets/colour_button.h"
-#include "widgets/lamp_images.h"
-#include "widgets/meter.h"
-#include "widgets/widget_fonts.h"
 
-#include <QAbstractItemView>
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
-#include <QRegularExpressionValidator>
 #include <QThread>
 #include <QTimer>
 
-// Threading. Widgets are touched on the GUI thread only. A view call made
-// there is applied at once. From a worker, a setter is queued to the GUI
-// thread (calls of one worker keep their order); a getter or a modal dialog
-// is queued too and the worker waits for the answer. That wait also ends
-// when the window starts to close: the close joins the workers, and a
-// worker waiting for the GUI thread would never be joined. It then gets a
-// neutral answer (empty text, false, 0, a cancelled dialog).
+// Threading. Widgets are touched on the GUI thread only: the view
+// (window_view) mirrors the bench's control states onto them there, and the
+// window forwards every input to the bench thread.
 
 namespace {
 
 constexpr int kHotKeyId = 199;
 constexpr char kHotKeyLetter = 's';
-
-const QColor kListPopupColour{245, 245, 220};
-const QColor kDescriptionColour{205, 205, 180};
-const QColor kGaugeFieldColour{127, 255, 0};
-const QColor kToolsMenuColour{211, 211, 211};
-
-Lamp toLamp(LampImage image)
-{
-    switch (image) {
-    case LampImage::Lit:
-        return Lamp::Lit;
-    case LampImage::Passed:
-        return Lamp::Passed;
-    case LampImage::Unlit:
-        break;
-    }
-    return Lamp::Unlit;
-}
-
-// Background `bg` with black text: how the coloured edits and lists paint.
-void paintBackground(QWidget* w, const QColor& bg)
-{
-    QPalette p = w->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(group, QPalette::Base, bg);
-        p.setColor(group, QPalette::Text, Qt::black);
-    }
-    w->setPalette(p);
-}
 
 }  // namespace
 
@@ -84,9 +45,7 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     setFixedSize(size());
     // The .ui file carries the template's title; the box search replaces it.
 
-    mapControls();
-    styleControls();
-    fillLists();
+    widgets_ = std::make_unique<WindowControls>(*ui_, this);
 
     benchThread_ = std::make_unique<BenchThread>();
     benchThread_->setTickHandler([this](int id) {
@@ -107,8 +66,9 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
         return d;
     });
 
+    view_ = std::make_unique<WindowView>(this, *widgets_, *benchThread_, *dialogs_);
     state_ = std::make_unique<BenchState>();
-    bench_ = std::make_unique<Bench>(*state_, *this);
+    bench_ = std::make_unique<Bench>(*state_, *view_);
     connectControls();
     registerCalibrationDialogs();
 
@@ -166,11 +126,8 @@ CQuillmarkDlg::~CQuillmarkDlg()
     // Stop-all and the box released on the bench thread, after whatever it
     // is doing; every worker is joined there, before the state and the
     // widgets go. Its calls of the view get neutral answers now.
-    {
-        std::lock_guard lock(callMutex_);
-        shutDown_ = true;  // a close command waiting for a message box gets its answer
-    }
-    callDone_.notify_all();
+    shutDown_ = true;
+    view_->shutDown();
     benchThread_->runAndWait([this] { bench_->shutdown(); });
     benchThread_->stop();
     bench_.reset();
@@ -189,125 +146,42 @@ void CQuillmarkDlg::waitForBench()
 
 QLineEdit* CQuillmarkDlg::fieldWidthEdit(int k) const
 {
-    return qobject_cast<QLineEdit*>(controlObject(fieldWidthControl(k)));
+    return widgets_->fieldWidthEdit(k);
 }
 
-void CQuillmarkDlg::mapControls()
+QObject* CQuillmarkDlg::controlObject(Control c) const
 {
-    Ui::CQuillmarkDlg& u = *ui_;
-    auto set = [this](Control c, QObject* o) { controls_[static_cast<int>(c)] = o; };
-
-    set(Control::Protocols, u.protocolsList);
-    set(Control::ContentCount, u.contentCountEdit);
-    QLineEdit* labels[] = {u.fieldLabel1, u.fieldLabel2, u.fieldLabel3, u.fieldLabel4, u.fieldLabel5,
-                           u.fieldLabel6, u.fieldLabel7, u.fieldLabel8, u.fieldLabel9, u.fieldLabel10};
-    QLineEdit* widths[] = {u.fieldWidth1, u.fieldWidth2, u.fieldWidth3, u.fieldWidth4, u.fieldWidth5,
-                           u.fieldWidth6, u.fieldWidth7, u.fieldWidth8, u.fieldWidth9, u.fieldWidth10};
-    QLineEdit* values[] = {u.fieldValue1, u.fieldValue2, u.fieldValue3, u.fieldValue4, u.fieldValue5,
-                           u.fieldValue6, u.fieldValue7, u.fieldValue8, u.fieldValue9, u.fieldValue10};
-    for (int k = 1; k <= 10; ++k) {
-        set(fieldLabelControl(k), labels[k - 1]);
-        set(fieldWidthControl(k), widths[k - 1]);
-        set(fieldValueControl(k), values[k - 1]);
-    }
-    set(Control::CrcList, u.crcList);
-    set(Control::TurnList, u.turnList);
-    set(Control::GrayBinaryText, u.grayBinaryEdit);
-    set(Control::FrequencyText, u.frequencyEdit);
-    set(Control::ClickingSetting, u.clickingSettingButton);
-
-    set(Control::GaugeField, u.gaugeFieldEdit);
-    set(Control::DisplayBase, u.displayBaseList);
-    set(Control::RawFrame, u.rawFrameEdit);
-    set(Control::Gauge, u.gauge);
-    set(Control::Angle, u.angleEdit);
-    set(Control::Frozen1, u.frozen1Edit);
-    set(Control::Frozen2, u.frozen2Edit);
-    set(Control::Frozen3, u.frozen3Edit);
-    set(Control::Description, u.descriptionEdit);
-
-    set(Control::ReadData, u.readDataButton);
-    set(Control::SincosTest, u.sincosTestButton);
-    set(Control::ResetAngle, u.resetAngleButton);
-    set(Control::ResetMultiTurn, u.resetMultiTurnButton);
-    set(Control::SaveFile, u.saveFileButton);
-    set(Control::TimedCapture, u.timedCaptureCheck);
-    set(Control::CaptureSeconds, u.captureSecondsEdit);
-    set(Control::CaptureLamp, u.captureLamp);
-    set(Control::SaveAsDecimal, u.saveAsDecimalCheck);
-    set(Control::AutomaticSave, u.automaticSaveCheck);
-    set(Control::WriteEeprom, u.writeEepromButton);
-    set(Control::EepromValue, u.eepromValueEdit);
-    set(Control::EepromLamp, u.eepromLamp);
-
-    set(Control::AbsTest, u.absTestButton);
-    set(Control::AbsProgress, u.absProgress);
-    set(Control::AbsLamp, u.absLamp);
-    set(Control::ErrorAngle, u.errorAngleEdit);
-    set(Control::ErrorIndex, u.errorIndexEdit);
-    set(Control::AbsRowCheck, u.absRowCheck);
-    set(Control::Resolution, u.resolutionButton);
-    set(Control::ResolutionProgress, u.resolutionProgress);
-    set(Control::TruncateBits, u.truncateBitsEdit);
-    set(Control::CycleCount, u.cycleCountEdit);
-    set(Control::ResolutionResult, u.resolutionResultEdit);
-    set(Control::PowerControl, u.powerControlButton);
-
-    set(Control::MenuLoadConfig, u.actionLoadConfig);
-    set(Control::MenuSaveConfig, u.actionSaveConfig);
-    set(Control::MenuClock9_6, u.actionClock9_6);
-    set(Control::MenuClock4_8, u.actionClock4_8);
-    set(Control::MenuClock2_4, u.actionClock2_4);
-    set(Control::MenuClock1_2, u.actionClock1_2);
-    set(Control::MenuBinary, u.actionBinary);
-    set(Control::MenuGray, u.actionGray);
-    set(Control::MenuCalibration, u.actionCalibration);
-    set(Control::MenuForce, u.actionForce);
-    set(Control::MenuAbout, u.actionAbout);
+    return widgets_->object(c);
 }
 
-void CQuillmarkDlg::styleControls()
+QString CQuillmarkDlg::text(Control c) const
 {
-    Ui::CQuillmarkDlg& u = *ui_;
-
-    // The window's bold font: a face 15 pixels high (cell height).
-    const QFont bold = arialFont(15, true);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             u.clickingSettingButton, u.resolutionButton, u.readDataButton, u.resetAngleButton,
-             u.absTestButton, u.powerControlButton, u.saveFileButton, u.resetMultiTurnButton,
-             u.writeEepromButton, u.descriptionLabel, u.protocolsLabel, u.crcLabel, u.turnLabel,
-             u.grayBinaryLabel, u.frequencyLabel})
-        w->setFont(bold);
-
-    for (QComboBox* list : {u.protocolsList, u.crcList, u.turnList, u.displayBaseList})
-        paintBackground(list->view(), kListPopupColour);
-    paintBackground(u.descriptionEdit, kDescriptionColour);
-
-    QPalette tools = u.menuTools->palette();
-    tools.setColor(QPalette::Window, kToolsMenuColour);
-    tools.setColor(QPalette::Base, kToolsMenuColour);
-    u.menuTools->setPalette(tools);
-    u.menuTools->setAutoFillBackground(true);
-
-    // Widths are digits only.
-    auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
-    for (int k = 1; k <= 10; ++k)
-        fieldWidthEdit(k)->setValidator(digits);
-    u.errorIndexEdit->setValidator(digits);
-
-    for (CLamp* lamp : {u.captureLamp, u.eepromLamp, u.absLamp})
-        lamp->setLamp(Lamp::Unlit);
+    return widgets_->text(c);
 }
 
-void CQuillmarkDlg::fillLists()
+bool CQuillmarkDlg::isEnabled(Control c) const
 {
-    Ui::CQuillmarkDlg& u = *ui_;
-    for (const ProtocolInfo& p : protocolTable())
-        u.protocolsList->addItem(QString::fromUtf8(p.name.data(), static_cast<qsizetype>(p.name.size())));
-    u.turnList->addItems({QStringLiteral("Single turn"), QStringLiteral("Multiturn")});
-    u.crcList->addItems({QStringLiteral("inverted"), QStringLiteral("notinverted")});
-    u.displayBaseList->addItems({QStringLiteral("Binary"), QStringLiteral("Decimal"), QStringLiteral("Hex")});
-    u.displayBaseList->setCurrentIndex(2);
+    return widgets_->isEnabled(c);
+}
+
+bool CQuillmarkDlg::isVisible(Control c) const
+{
+    return widgets_->isVisible(c);
+}
+
+bool CQuillmarkDlg::isChecked(Control c) const
+{
+    return widgets_->isChecked(c);
+}
+
+int CQuillmarkDlg::currentIndex(Control c) const
+{
+    return widgets_->currentIndex(c);
+}
+
+BenchView& CQuillmarkDlg::view()
+{
+    return *view_;
 }
 
 void CQuillmarkDlg::connectControls()
@@ -466,320 +340,7 @@ void CQuillmarkDlg::reject()
 void CQuillmarkDlg::beginClosing()
 {
     dialogs_->setClosing();
-    {
-        std::lock_guard lock(callMutex_);
-        closing_ = true;
-    }
-    callDone_.notify_all();
+    closing_ = true;
+    view_->beginClosing();
 }
 
-// ------------------------------------------------------------ marshalling
-
-template <typename F>
-void CQuillmarkDlg::post(F&& apply) const
-{
-    if (QThread::currentThread() == thread()) {
-        apply();
-        return;
-    }
-    QMetaObject::invokeMethod(const_cast<CQuillmarkDlg*>(this), std::forward<F>(apply),
-                              Qt::QueuedConnection);
-}
-
-template <typename R, typename F>
-R CQuillmarkDlg::ask(F&& get, R fallback) const
-{
-    if (QThread::currentThread() == thread())
-        return get();
-
-    struct Answer {
-        bool done = false;
-        R value{};
-    };
-    auto answer = std::make_shared<Answer>();
-    // During the close command the bench thread is still answered.
-    const bool answerWhileClosing = benchThread_ && benchThread_->isCurrent() && !shutDown_;
-    {
-        std::lock_guard lock(callMutex_);
-        if (closing_ && !answerWhileClosing)
-            return fallback;
-    }
-    QMetaObject::invokeMethod(
-        const_cast<CQuillmarkDlg*>(this),
-        [this, answer, answerWhileClosing, get = std::forward<F>(get)]() mutable {
-            // Asked before the close began but reached only after it: the
-            // worker has already been answered.
-            if (closing_ && !answerWhileClosing)
-                return;
-            R value = get();
-            {
-                std::lock_guard lock(callMutex_);
-                answer->value = std::move(value);
-                answer->done = true;
-            }
-            callDone_.notify_all();
-        },
-        Qt::QueuedConnection);
-
-    std::unique_lock lock(callMutex_);
-    callDone_.wait(lock, [&] { return answer->done || (closing_ && (!answerWhileClosing || shutDown_)); });
-    return answer->done ? answer->value : fallback;
-}
-
-// ------------------------------------------------------------ BenchView
-
-void CQuillmarkDlg::setText(Control c, const QString& text)
-{
-    post([this, c, text] {
-        QObject* o = controlObject(c);
-        if (auto* e = qobject_cast<QLineEdit*>(o))
-            e->setText(text);
-        else if (auto* b = qobject_cast<QAbstractButton*>(o))
-            b->setText(text);
-        else if (auto* l = qobject_cast<QComboBox*>(o))
-            l->setCurrentIndex(l->findText(text, Qt::MatchExactly));
-        else if (auto* lb = qobject_cast<QLabel*>(o))
-            lb->setText(text);
-        else if (auto* a = qobject_cast<QAction*>(o))
-            a->setText(text);
-    });
-}
-
-QString CQuillmarkDlg::text(Control c) const
-{
-    return ask(
-        [this, c]() -> QString {
-            QObject* o = controlObject(c);
-            if (auto* e = qobject_cast<QLineEdit*>(o))
-                return e->text();
-            if (auto* b = qobject_cast<QAbstractButton*>(o))
-                return b->text();
-            if (auto* l = qobject_cast<QComboBox*>(o))
-                return l->currentText();
-            if (auto* lb = qobject_cast<QLabel*>(o))
-                return lb->text();
-            if (auto* a = qobject_cast<QAction*>(o))
-                return a->text();
-            return {};
-        },
-        QString());
-}
-
-void CQuillmarkDlg::setEnabled(Control c, bool on)
-{
-    post([this, c, on] {
-        QObject* o = controlObject(c);
-        if (auto* w = qobject_cast<QWidget*>(o))
-            w->setEnabled(on);
-        else if (auto* a = qobject_cast<QAction*>(o))
-            a->setEnabled(on);
-    });
-}
-
-bool CQuillmarkDlg::isEnabled(Control c) const
-{
-    return ask(
-        [this, c] {
-            QObject* o = controlObject(c);
-            if (auto* w = qobject_cast<QWidget*>(o))
-                return w->isEnabled();
-            if (auto* a = qobject_cast<QAction*>(o))
-                return a->isEnabled();
-            return false;
-        },
-        false);
-}
-
-void CQuillmarkDlg::setVisible(Control c, bool on)
-{
-    post([this, c, on] {
-        QObject* o = controlObject(c);
-        if (auto* w = qobject_cast<QWidget*>(o))
-            w->setVisible(on);
-        else if (auto* a = qobject_cast<QAction*>(o))
-            a->setVisible(on);
-    });
-}
-
-bool CQuillmarkDlg::isVisible(Control c) const
-{
-    // The control's own state, also while the window itself is hidden.
-    return ask(
-        [this, c] {
-            QObject* o = controlObject(c);
-            if (auto* w = qobject_cast<QWidget*>(o))
-                return !w->isHidden();
-            if (auto* a = qobject_cast<QAction*>(o))
-                return a->isVisible();
-            return false;
-        },
-        false);
-}
-
-void CQuillmarkDlg::setChecked(Control c, bool on)
-{
-    post([this, c, on] {
-        QObject* o = controlObject(c);
-        if (auto* b = qobject_cast<QAbstractButton*>(o))
-            b->setChecked(on);
-        else if (auto* a = qobject_cast<QAction*>(o))
-            a->setChecked(on);
-    });
-}
-
-bool CQuillmarkDlg::isChecked(Control c) const
-{
-    return ask(
-        [this, c] {
-            QObject* o = controlObject(c);
-            if (auto* b = qobject_cast<QAbstractButton*>(o))
-                return b->isChecked();
-            if (auto* a = qobject_cast<QAction*>(o))
-                return a->isChecked();
-            return false;
-        },
-        false);
-}
-
-void CQuillmarkDlg::setCurrentIndex(Control c, int index)
-{
-    post([this, c, index] {
-        if (auto* l = qobject_cast<QComboBox*>(controlObject(c)))
-            l->setCurrentIndex(index);
-    });
-}
-
-int CQuillmarkDlg::currentIndex(Control c) const
-{
-    return ask(
-        [this, c] {
-            if (auto* l = qobject_cast<QComboBox*>(controlObject(c)))
-                return l->currentIndex();
-            return -1;
-        },
-        -1);
-}
-
-void CQuillmarkDlg::setLamp(Control c, LampImage image)
-{
-    post([this, c, image] {
-        if (auto* lamp = qobject_cast<CLamp*>(controlObject(c)))
-            lamp->setLamp(toLamp(image));
-    });
-}
-
-void CQuillmarkDlg::setProgress(Control c, int value)
-{
-    post([this, c, value] {
-        if (auto* bar = qobject_cast<QProgressBar*>(controlObject(c)))
-            bar->setValue(value);
-    });
-}
-
-void CQuillmarkDlg::setButtonColours(Control c, QColor pressed, QColor normal)
-{
-    post([this, c, pressed, normal] {
-        if (auto* b = qobject_cast<CColourButton*>(controlObject(c))) {
-            b->setPressedColour(pressed);
-            b->setNormalColour(normal);
-        }
-    });
-}
-
-void CQuillmarkDlg::setGaugeHighlight(int field)
-{
-    post([this, field] {
-        for (int k = 1; k <= 10; ++k) {
-            QLineEdit* e = fieldWidthEdit(k);
-            if (k == field)
-                paintBackground(e, kGaugeFieldColour);
-            else
-                e->setPalette(QPalette());
-        }
-    });
-}
-
-void CQuillmarkDlg::setGaugeValue(double value)
-{
-    post([this, value] {
-        ui_->gauge->setValue(value);
-        ui_->gauge->update();
-    });
-}
-
-void CQuillmarkDlg::setTitle(const QString& title)
-{
-    post([this, title] { setWindowTitle(title); });
-}
-
-void CQuillmarkDlg::showWindow()
-{
-    post([this] {
-        if (!closing_)
-            show();
-    });
-}
-
-void CQuillmarkDlg::repaintWindow()
-{
-    post([this] {
-        update();
-        for (QWidget* w : findChildren<QWidget*>())
-            w->update();
-    });
-}
-
-void CQuillmarkDlg::showMessage(const QString& text)
-{
-    ask(
-        [this, text] {
-            QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
-            box.exec();
-            return true;
-        },
-        false);
-}
-
-QString CQuillmarkDlg::fileDialog(const FileDialogRequest& request, bool save)
-{
-    QFileDialog dialog(this);
-    // Qt's own dialog: the same on every desktop, and it runs offscreen.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!request.directory.isEmpty())
-        dialog.setDirectory(request.directory);
-    if (!request.filters.isEmpty())
-        dialog.setNameFilters(request.filters);
-    dialog.setDefaultSuffix(request.defaultExtension);
-    if (!request.defaultName.isEmpty())
-        dialog.selectFile(request.defaultName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().first();
-}
-
-QString CQuillmarkDlg::saveFileName(const FileDialogRequest& request)
-{
-    return ask([this, request] { return fileDialog(request, true); }, QString());
-}
-
-QString CQuillmarkDlg::openFileName(const FileDialogRequest& request)
-{
-    return ask([this, request] { return fileDialog(request, false); }, QString());
-}
-
-void CQuillmarkDlg::startTimer(int id, int periodMs)
-{
-    benchThread_->startTimer(id, periodMs);
-}
-
-void CQuillmarkDlg::killTimer(int id)
-{
-    benchThread_->killTimer(id);
-}
-
-DialogHost& CQuillmarkDlg::dialogs()
-{
-    return *dialogs_;
-}

@@ -3,6 +3,7 @@
 // Control values, forwards every click, menu command, timer tick and device
 // change to the bench, and owns the bench state for the life of the window.
 #include "bench/bench_view.h"
+#include "bench/control.h"
 
 #include <QDialog>
 #include <array>
@@ -22,13 +23,15 @@ class QLineEdit;
 class QTimer;
 class SinCosDialogView;
 class UsbBackend;
+class WindowControls;
 class WindowDialogs;
+class WindowView;
 namespace Ui {
 class CQuillmarkDlg;
 }
 class ResultsStore;
 
-class CQuillmarkDlg : public QDialog, public BenchView {
+class CQuillmarkDlg : public QDialog {
     Q_OBJECT
 public:
     // Opens the box on `backend` (a bus without devices gives a window with
@@ -39,7 +42,7 @@ public:
     Bench& bench() { return *bench_; }
     GlobalHotKey& hotKey() { return *hotKey_; }
     // The widget (or, for a menu item, the QAction) behind a control.
-    QObject* controlObject(Control c) const { return controls_[static_cast<int>(c)]; }
+    QObject* controlObject(Control c) const;
     QLineEdit* fieldWidthEdit(int k) const;
     // Waits, applying the view's updates meanwhile, until the bench thread
     // has run everything handed to it so far (for tests and screenshots).
@@ -54,38 +57,20 @@ public:
     // True once the close command or the destruction has begun.
     bool closing() const { return closing_.load(); }
 
-    // BenchView. Callable from any thread (see quillmark_dlg.cpp).
-    void setText(Control c, const QString& text) override;
-    QString text(Control c) const override;
-    void setEnabled(Control c, bool on) override;
-    bool isEnabled(Control c) const override;
-    void setVisible(Control c, bool on) override;
-    bool isVisible(Control c) const override;
-    void setChecked(Control c, bool on) override;
-    bool isChecked(Control c) const override;
-    void setCurrentIndex(Control c, int index) override;
-    int currentIndex(Control c) const override;
-    void setLamp(Control c, LampImage image) override;
-    void setProgress(Control c, int value) override;
-    void setButtonColours(Control c, QColor pressed, QColor normal) override;
-    void setGaugeHighlight(int field) override;
-    void setGaugeValue(double value) override;
-    void setTitle(const QString& title) override;
-    void showWindow() override;
-    void repaintWindow() override;
-    void showMessage(const QString& text) override;
-    QString saveFileName(const FileDialogRequest& request) override;
-    QString openFileName(const FileDialogRequest& request) override;
-    void startTimer(int id, int periodMs) override;
-    void killTimer(int id) override;
-    DialogHost& dialogs() override;
+    // The view the bench speaks to.
+    BenchView& view();
     WindowDialogs& windowDialogs() { return *dialogs_; }
+
+    // What the widgets show (GUI thread; the window's tests).
+    QString text(Control c) const;
+    bool isEnabled(Control c) const;
+    bool isVisible(Control c) const;
+    bool isChecked(Control c) const;
+    int currentIndex(Control c) const;
 
     // The QWidget members of the same names stay reachable.
     using QDialog::isEnabled;
     using QDialog::isVisible;
-    using QDialog::setEnabled;
-    using QDialog::setVisible;
 
 public slots:
     // Enter: the default command does nothing.
@@ -97,39 +82,24 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    void mapControls();
-    void styleControls();
-    void fillLists();
     void connectControls();
     void beginClosing();
     // The calibration access and calibration dialogs, their view and their
     // input to the bench.
     void registerCalibrationDialogs();
 
-    // Runs `apply` on the GUI thread: at once when called there, else queued.
-    template <typename F>
-    void post(F&& apply) const;
-    // Runs `get` on the GUI thread and waits for its answer; once the close
-    // has begun a worker gets `fallback` at once instead.
-    template <typename R, typename F>
-    R ask(F&& get, R fallback) const;
-
-    QString fileDialog(const FileDialogRequest& request, bool save);
-
     std::unique_ptr<Ui::CQuillmarkDlg> ui_;
-    std::array<QObject*, kControlCount> controls_{};
+    std::unique_ptr<WindowControls> widgets_;
     std::unique_ptr<BenchThread> benchThread_;
     std::unique_ptr<GlobalHotKey> hotKey_;
     std::unique_ptr<SinCosDialogView> sinCosView_;  // outlives dialogs_, which points to it
     std::unique_ptr<WindowDialogs> dialogs_;
+    std::unique_ptr<WindowView> view_;
     std::unique_ptr<CalibrationWindowView> calibrationView_;
     std::unique_ptr<BenchState> state_;
     std::shared_ptr<ResultsStore> resultsStore_;  // outlives the bench and its workers
     std::unique_ptr<Bench> bench_;
 
-    // Workers waiting for an answer from the GUI thread.
-    mutable std::mutex callMutex_;
-    mutable std::condition_variable callDone_;
     std::atomic<bool> closing_{false};
     bool closeRun_ = false;
     std::atomic<bool> shutDown_{false};

@@ -1,9 +1,12 @@
 #pragma once
-// The seam between the operations and the screen. The main window implements
-// it with widgets; tests implement it with a recorder. Every call may come
-// from any thread: implementations apply it on the GUI thread (queued, or
-// blocking where the caller needs an answer, such as a message box).
+// The seam between the operations and the screen. The controls' states are
+// one model that every view shares; the window mirrors it onto its widgets.
+// The rest (message boxes, file dialogs, timers, the secondary dialogs) each
+// view implements: the window on the GUI thread (blocking where the caller
+// needs an answer, such as a message box), tests with a recorder, the tool
+// on the console. Every call may come from any thread.
 #include "bench/control.h"
+#include "bench/control_states.h"
 #include "bench/dialog_host.h"
 
 #include <QColor>
@@ -26,27 +29,26 @@ class BenchView {
 public:
     virtual ~BenchView() = default;
 
-    // Caption of a button, text of an edit or label, current text of a list.
-    virtual void setText(Control c, const QString& text) = 0;
-    virtual QString text(Control c) const = 0;
-    virtual void setEnabled(Control c, bool on) = 0;
-    virtual bool isEnabled(Control c) const = 0;
-    virtual void setVisible(Control c, bool on) = 0;
-    virtual bool isVisible(Control c) const = 0;
-    // Check boxes and menu check marks.
-    virtual void setChecked(Control c, bool on) = 0;
-    virtual bool isChecked(Control c) const = 0;
-    // Drop-down lists.
-    virtual void setCurrentIndex(Control c, int index) = 0;
-    virtual int currentIndex(Control c) const = 0;
+    // The controls' states; the setters below write them. Any thread, never
+    // waiting for the screen.
+    ControlStates& controls() { return controls_; }
+    const ControlStates& controls() const { return controls_; }
 
-    virtual void setLamp(Control c, LampImage image) = 0;
-    virtual void setProgress(Control c, int value) = 0;
-    virtual void setButtonColours(Control c, QColor pressed, QColor normal) = 0;
+    // Caption of a button, text of an edit or label, current entry of a list.
+    void setText(Control c, const QString& text) { controls_.setText(c, text); }
+    void setEnabled(Control c, bool on) { controls_.setEnabled(c, on); }
+    void setVisible(Control c, bool on) { controls_.setVisible(c, on); }
+    // Check boxes and menu check marks.
+    void setChecked(Control c, bool on) { controls_.setChecked(c, on); }
+    // Drop-down lists.
+    void setCurrentIndex(Control c, int index) { controls_.setCurrentIndex(c, index); }
+    void setLamp(Control c, LampImage image) { controls_.setLamp(c, image); }
+    void setProgress(Control c, int value) { controls_.setProgress(c, value); }
+    void setButtonColours(Control c, QColor pressed, QColor normal) { controls_.setButtonColours(c, pressed, normal); }
     // The width edit marked as the gauge's field (0: none).
-    virtual void setGaugeHighlight(int field) = 0;
+    void setGaugeHighlight(int field) { controls_.setGaugeHighlight(field); }
     // The gauge's value, then a redraw.
-    virtual void setGaugeValue(double value) = 0;
+    void setGaugeValue(double value) { controls_.setGaugeValue(value); }
 
     virtual void setTitle(const QString& title) = 0;
     virtual void showWindow() = 0;
@@ -64,4 +66,7 @@ public:
 
     // The secondary dialogs and the main window's giving way to them.
     virtual DialogHost& dialogs() = 0;
+
+private:
+    ControlStates controls_;
 };

@@ -73,6 +73,7 @@ enum class Control : int {
 };
 
 inline constexpr int kControlCount = static_cast<int>(Control::Count);
+inline constexpr int kFieldColumns = 10;
 
 inline Control fieldLabelControl(int k) { return static_cast<Control>(static_cast<int>(Control::FieldLabel1) + k - 1); }
 inline Control fieldWidthControl(int k) { return static_cast<Control>(static_cast<int>(Control::FieldWidth1) + k - 1); }

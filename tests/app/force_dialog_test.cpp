@@ -112,7 +112,7 @@ TEST(ForceDialog, RoundTripThroughTheWindowAndTheSimulatedBox)
     box->encoder().setSpeedRpm(0);
     for (auto [c, text] : {std::pair{fieldWidthControl(1), "17"}, std::pair{fieldWidthControl(2), "8"},
                            std::pair{fieldWidthControl(3), "0"}, std::pair{Control::ContentCount, "2"}}) {
-        w.setText(c, text);
+        w.view().setText(c, text);
         w.toBench([c, text = QString(text)](Bench& b) { b.onEdited(c, text); });
     }
     w.toBench([](Bench& b) { b.onCommand(Command::ClickingSetting); });

@@ -7,6 +7,7 @@
 #include "app/quillmark_dlg.h"
 #include "common/clock.h"
 #include "simbox/demo_bus.h"
+#include "widgets/lamp_images.h"
 
 #include <QAction>
 #include <QApplication>
@@ -224,11 +225,11 @@ TEST_F(MainWindowTest, ColoursOfDescriptionListsAndGaugeField)
         return fields;
     };
     EXPECT_TRUE(highlighted().isEmpty());
-    dlg->setGaugeHighlight(2);
+    dlg->view().setGaugeHighlight(2);
     EXPECT_EQ(highlighted(), QList<int>{2});
-    dlg->setGaugeHighlight(10);
+    dlg->view().setGaugeHighlight(10);
     EXPECT_EQ(highlighted(), QList<int>{10});
-    dlg->setGaugeHighlight(0);
+    dlg->view().setGaugeHighlight(0);
     EXPECT_TRUE(highlighted().isEmpty());
 }
 
@@ -306,19 +307,16 @@ TEST_F(MainWindowTest, WorkerCallsLandOnTheGuiThread)
 {
     const QString before = dlg->text(Control::Description);
     std::thread([&] {
-        dlg->setText(Control::Description, "from a worker");
-        dlg->setLamp(Control::AbsLamp, LampImage::Passed);
+        dlg->view().setText(Control::Description, "from a worker");
+        dlg->view().setLamp(Control::AbsLamp, LampImage::Passed);
     }).join();
-    // Queued: nothing has changed while the GUI thread was busy joining.
+    // Queued: nothing has changed on the widgets while the GUI thread was
+    // busy joining, but the control states hold the worker's writes.
     EXPECT_EQ(dlg->text(Control::Description), before);
+    EXPECT_EQ(dlg->view().controls().text(Control::Description), "from a worker");
     pumpEvents();
     EXPECT_EQ(dlg->text(Control::Description), "from a worker");
-
-    // A getter from a worker waits for the GUI thread and gets the answer.
-    auto answer = std::async(std::launch::async, [&] { return dlg->text(Control::Description); });
-    while (answer.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
-        pumpEvents();
-    EXPECT_EQ(answer.get(), "from a worker");
+    EXPECT_EQ(qobject_cast<CLamp*>(dlg->controlObject(Control::AbsLamp))->lamp(), Lamp::Passed);
 
     // A device change reported on a backend thread is handled on the GUI thread.
     EXPECT_FALSE(dlg->bench().context().link.nodesChanged);
@@ -335,17 +333,14 @@ TEST_F(MainWindowTest, BlockingCallsFromWorkersDoNotDeadlockTheClose)
     pumpEvents();
     // The worker asks for a message box while the GUI thread is not
     // processing events; then the window closes.
-    auto message = std::async(std::launch::async, [&] { dlg->showMessage("from a worker"); });
+    auto message = std::async(std::launch::async, [&] { dlg->view().showMessage("from a worker"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     dlg->reject();
     EXPECT_EQ(message.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     // Once closing, a worker is answered at once.
-    auto file = std::async(std::launch::async, [&] { return dlg->saveFileName({"FileName1", "txt", {}, {}}); });
+    auto file = std::async(std::launch::async, [&] { return dlg->view().saveFileName({"FileName1", "txt", {}, {}}); });
     ASSERT_EQ(file.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(file.get(), "");
-    auto checked = std::async(std::launch::async, [&] { return dlg->isChecked(Control::TimedCapture); });
-    ASSERT_EQ(checked.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-    EXPECT_FALSE(checked.get());
     // The request queued before the close does not pop up afterwards.
     pumpEvents(50);
     EXPECT_TRUE(modals.texts.isEmpty()) << qPrintable(modals.texts.join(" | "));

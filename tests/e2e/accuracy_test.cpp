@@ -95,21 +95,21 @@ TEST(AbsTest, MotorAtOneRpmWithoutJumpsPasses)
     setUp(b);
     const std::int64_t start = placeShaft(b, 11.7);
     press(b);
-    ASSERT_EQ(b.view.text(Control::AbsTest), "abs test .....");
+    ASSERT_EQ(b.view.controls().text(Control::AbsTest), "abs test .....");
     ASSERT_EQ(b.view.timerPeriod(kTimerAbsTest), 300);
 
     int halfway = -1;
     const int ticks = runSteps(b, start, [&](int n) {
         if (n == kAccuracySteps / 2)
-            halfway = b.view.progress(Control::AbsProgress);
+            halfway = b.view.controls().progress(Control::AbsProgress);
     });
     EXPECT_EQ(ticks, kAccuracySteps);
     EXPECT_EQ(halfway, 30);
-    EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Passed);
-    EXPECT_EQ(b.view.text(Control::AbsTest), "abs test");
-    EXPECT_EQ(b.view.text(Control::ErrorIndex), "0");
-    EXPECT_EQ(b.view.text(Control::ErrorAngle), "");
-    EXPECT_EQ(b.view.progress(Control::AbsProgress), 0);
+    EXPECT_EQ(b.view.controls().lamp(Control::AbsLamp), LampImage::Passed);
+    EXPECT_EQ(b.view.controls().text(Control::AbsTest), "abs test");
+    EXPECT_EQ(b.view.controls().text(Control::ErrorIndex), "0");
+    EXPECT_EQ(b.view.controls().text(Control::ErrorAngle), "");
+    EXPECT_EQ(b.view.controls().progress(Control::AbsProgress), 0);
     EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
     EXPECT_FALSE(b.state.absTestActive.load());
 
@@ -145,17 +145,17 @@ TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)
     runSteps(b, start);
 
     ASSERT_EQ(b.box->encoder().firedJumpsUntil(benchClock().nowMicros()).size(), 2u);
-    EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Lit);
-    EXPECT_EQ(b.view.text(Control::AbsTest), "abs error");
-    ASSERT_EQ(b.view.text(Control::ErrorIndex), "2");
+    EXPECT_EQ(b.view.controls().lamp(Control::AbsLamp), LampImage::Lit);
+    EXPECT_EQ(b.view.controls().text(Control::AbsTest), "abs error");
+    ASSERT_EQ(b.view.controls().text(Control::ErrorIndex), "2");
     EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
 
     // Each error is the last sample before the jump: within one step's
     // travel (under 1.8 degrees) below the jump's angle.
-    auto shownAngle = [&] { return b.view.text(Control::ErrorAngle).toDouble(); };
+    auto shownAngle = [&] { return b.view.controls().text(Control::ErrorAngle).toDouble(); };
     auto nearJump = [](double shown, double at) { return shown <= at && shown > at - 2.0; };
     EXPECT_TRUE(nearJump(shownAngle(), 250.0)) << shownAngle();
-    const QString second = b.view.text(Control::ErrorAngle);
+    const QString second = b.view.controls().text(Control::ErrorAngle);
     const TestReport r = b.lastReport("abs-test");
     EXPECT_FALSE(r.passed);
     EXPECT_EQ(r.figures["verdict"].toString(), "errors");
@@ -175,11 +175,11 @@ TEST(AbsTest, JumpsAtTwoAnglesAreTheErrorsAndCanBeBrowsed)
         if (!s.typed.isEmpty())
             b.type(Control::ErrorIndex, s.typed);
         b.bench->onSpin(Control::ErrorIndex, s.direction);
-        ASSERT_EQ(b.view.text(Control::ErrorIndex), s.index) << s.typed.toStdString() << " " << s.direction;
+        ASSERT_EQ(b.view.controls().text(Control::ErrorIndex), s.index) << s.typed.toStdString() << " " << s.direction;
         if (s.index == "1")
             EXPECT_TRUE(nearJump(shownAngle(), 100.0)) << shownAngle();
         else
-            EXPECT_EQ(b.view.text(Control::ErrorAngle), second);
+            EXPECT_EQ(b.view.controls().text(Control::ErrorAngle), second);
     }
     b.type(Control::ErrorIndex, "x");
     b.bench->onSpin(Control::ErrorIndex, +1);
@@ -195,10 +195,10 @@ TEST(AbsTest, StandingEncoderAsksForTheMotor)
     press(b);
     EXPECT_EQ(runSteps(b, start), kAccuracySteps);
     EXPECT_EQ(b.view.messages(), QStringList{kMsgTurnTheMotor});
-    EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Unlit);
-    EXPECT_EQ(b.view.text(Control::AbsTest), "abs test");
+    EXPECT_EQ(b.view.controls().lamp(Control::AbsLamp), LampImage::Unlit);
+    EXPECT_EQ(b.view.controls().text(Control::AbsTest), "abs test");
     // The standing shaft was read at every step.
-    EXPECT_EQ(b.view.text(Control::FieldValue2), QString::number(kTurn / 4));
+    EXPECT_EQ(b.view.controls().text(Control::FieldValue2), QString::number(kTurn / 4));
 }
 
 TEST(AbsTest, GuardsRefuseToStart)
@@ -271,10 +271,10 @@ TEST(AbsTest, EndsWithoutAVerdict)
         b.settle();
         EXPECT_FALSE(b.state.absTestActive.load()) << c.name;
         EXPECT_FALSE(b.view.timerRunning(kTimerAbsTest)) << c.name;
-        EXPECT_EQ(b.view.text(Control::AbsTest), c.caption) << c.name;
-        EXPECT_EQ(b.view.lamp(Control::AbsLamp), LampImage::Unlit) << c.name;
+        EXPECT_EQ(b.view.controls().text(Control::AbsTest), c.caption) << c.name;
+        EXPECT_EQ(b.view.controls().lamp(Control::AbsLamp), LampImage::Unlit) << c.name;
         if (c.caption == "abs test") {
-            EXPECT_EQ(b.view.progress(Control::AbsProgress), 0) << c.name;
+            EXPECT_EQ(b.view.controls().progress(Control::AbsProgress), 0) << c.name;
         }
         EXPECT_EQ(b.view.messages(), c.messages) << c.name;
         EXPECT_TRUE(waitFor([&] { return b.state.link.workers.runningCount() == 0; })) << c.name;

@@ -102,8 +102,8 @@ TEST(Capture, TimedCaptureBlinksStopsAtTickSixAndTheDialogTakesTheFile)
     const QString target = b.chosen("kept.txt");
     b.view.queueFileAnswer(target);
     b.press();
-    EXPECT_EQ(b.view.text(Control::SaveFile), "Stop Collecting");
-    EXPECT_FALSE(b.view.isEnabled(Control::TimedCapture));
+    EXPECT_EQ(b.view.controls().text(Control::SaveFile), "Stop Collecting");
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::TimedCapture));
     EXPECT_EQ(b.view.timerPeriod(kTimerCapture), 500);
     EXPECT_TRUE(QFileInfo::exists(b.working()));
 
@@ -112,7 +112,7 @@ TEST(Capture, TimedCaptureBlinksStopsAtTickSixAndTheDialogTakesTheFile)
         EXPECT_TRUE(b.state.link.flags.isUp(Flag::SaveActive)) << "still capturing before tick " << t;
         benchSleep(50);
         b.tick();
-        lamps.push_back(b.view.lamp(Control::CaptureLamp));
+        lamps.push_back(b.view.controls().lamp(Control::CaptureLamp));
     }
     using L = LampImage;
     EXPECT_EQ(lamps, (std::vector<L>{L::Unlit, L::Lit, L::Unlit, L::Lit, L::Unlit, L::Lit}));
@@ -122,9 +122,9 @@ TEST(Capture, TimedCaptureBlinksStopsAtTickSixAndTheDialogTakesTheFile)
     EXPECT_EQ(b.packetLog(), (Log{"6A", "5A", "6A"}));
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::StopCmd));
     EXPECT_FALSE(b.view.timerRunning(kTimerCapture));
-    EXPECT_EQ(b.view.lamp(Control::CaptureLamp), LampImage::Unlit);
-    EXPECT_EQ(b.view.text(Control::SaveFile), "Save file");
-    EXPECT_TRUE(b.view.isEnabled(Control::TimedCapture));
+    EXPECT_EQ(b.view.controls().lamp(Control::CaptureLamp), LampImage::Unlit);
+    EXPECT_EQ(b.view.controls().text(Control::SaveFile), "Save file");
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::TimedCapture));
     ASSERT_EQ(b.view.fileRequests().size(), 1u);
     const FileDialogRequest r = b.view.fileRequests()[0];
     EXPECT_EQ(r.defaultName, "FileName1");
@@ -188,7 +188,7 @@ TEST(Capture, AcknowledgementDecidesWhetherTheCaptureIsKept)
             EXPECT_EQ(r.figures["file"].toString(), QFileInfo(b.chosen("kept.txt")).absoluteFilePath());
             EXPECT_EQ(r.figures["bytes"].toInteger(), QFileInfo(b.chosen("kept.txt")).size());
         }
-        EXPECT_EQ(b.view.text(Control::SaveFile), "Save file");
+        EXPECT_EQ(b.view.controls().text(Control::SaveFile), "Save file");
         EXPECT_FALSE(b.state.link.flags.isUp(Flag::StopCmd));
     }
 }
@@ -322,7 +322,7 @@ TEST(Capture, AFileThatCannotBeCreatedStartsNothing)
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::SaveActive));
     EXPECT_EQ(b.packetLog(), (Log{"6A"})) << "no 5A";
     EXPECT_FALSE(b.view.timerRunning(kTimerCapture));
-    EXPECT_NE(b.view.text(Control::SaveFile), "Stop Collecting");
+    EXPECT_NE(b.view.controls().text(Control::SaveFile), "Stop Collecting");
     EXPECT_EQ(b.state.link.workers.runningCount(), 0u);
 }
 
@@ -334,13 +334,13 @@ TEST(Capture, RemovalDuringACaptureEndsItThroughStopAll)
     ASSERT_TRUE(b.bus->unplug(b.box));
     b.bus->waitForNotifications();
     ASSERT_TRUE(b.waitIdle());
-    EXPECT_EQ(b.view.text(Control::SaveFile), "Save file");
+    EXPECT_EQ(b.view.controls().text(Control::SaveFile), "Save file");
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::SaveActive));
     EXPECT_FALSE(b.view.timerRunning(kTimerCapture));
     // The file is closed with what arrived; the timed-capture box stays
     // disabled until a later capture ends.
     EXPECT_TRUE(QFileInfo::exists(b.working()));
-    EXPECT_FALSE(b.view.isEnabled(Control::TimedCapture));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::TimedCapture));
     b.settle();
     EXPECT_EQ(b.state.link.workers.runningCount(), 0u);
 }

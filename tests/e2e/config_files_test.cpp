@@ -51,7 +51,7 @@ TEST(ConfigFiles, DefaultBissRecordBytes)
 TEST(ConfigFiles, RoundTripOfEveryProtocol)
 {
     SimBench b;
-    const QStringList protocols = b.view.items(Control::Protocols);
+    const QStringList protocols = b.view.controls().items(Control::Protocols);
     for (const QString& name : protocols) {
         SCOPED_TRACE(name.toStdString());
         SimBench save;
@@ -67,12 +67,12 @@ TEST(ConfigFiles, RoundTripOfEveryProtocol)
         load.view.queueFileAnswer(path);
         load.bench->onCommand(Command::LoadConfigFile);
         const QString expectedName = name == "SPI_CRC" ? "SPI" : name;
-        EXPECT_EQ(load.view.text(Control::Protocols), expectedName);
+        EXPECT_EQ(load.view.controls().text(Control::Protocols), expectedName);
         EXPECT_EQ(load.state.settings().protocolCode, save.state.settings().protocolCode);
-        EXPECT_EQ(load.view.text(Control::FieldWidth1), "26");
-        EXPECT_EQ(load.view.text(Control::FieldLabel1), "Pos\n13 bytes..");
-        EXPECT_EQ(load.view.text(Control::Description), "Bench 4 — 编码器");
-        EXPECT_EQ(load.view.text(Control::FrequencyText), save.view.text(Control::FrequencyText));
+        EXPECT_EQ(load.view.controls().text(Control::FieldWidth1), "26");
+        EXPECT_EQ(load.view.controls().text(Control::FieldLabel1), "Pos\n13 bytes..");
+        EXPECT_EQ(load.view.controls().text(Control::Description), "Bench 4 — 编码器");
+        EXPECT_EQ(load.view.controls().text(Control::FrequencyText), save.view.controls().text(Control::FrequencyText));
         EXPECT_EQ(load.state.settings().clockCode, save.state.settings().clockCode);
         EXPECT_TRUE(load.view.messages().isEmpty() || name == "HTL");
     }
@@ -94,8 +94,8 @@ TEST(ConfigFiles, MultiturnAndClockByte)
     load.bench->onCommand(Command::LoadConfigFile);
     EXPECT_EQ(load.state.settings().turnMode, 1);
     EXPECT_EQ(load.state.settings().clockCode, 34);
-    EXPECT_TRUE(load.view.isChecked(Control::MenuClock2_4));
-    EXPECT_EQ(load.view.text(Control::TurnList), "Multiturn");
+    EXPECT_TRUE(load.view.controls().isChecked(Control::MenuClock2_4));
+    EXPECT_EQ(load.view.controls().text(Control::TurnList), "Multiturn");
 }
 
 TEST(ConfigFiles, CodeByteOtherThanGrayLoadsAsBinary)
@@ -115,8 +115,8 @@ TEST(ConfigFiles, CodeByteOtherThanGrayLoadsAsBinary)
     load.view.queueFileAnswer(path);
     load.bench->onCommand(Command::LoadConfigFile);
     EXPECT_EQ(load.state.settings().codeMode, 0);
-    EXPECT_TRUE(load.view.isChecked(Control::MenuBinary));
-    EXPECT_EQ(load.view.text(Control::GrayBinaryText), "Binary");
+    EXPECT_TRUE(load.view.controls().isChecked(Control::MenuBinary));
+    EXPECT_EQ(load.view.controls().text(Control::GrayBinaryText), "Binary");
 }
 
 TEST(ConfigFiles, ShortOrCorruptFilesLoadNothing)
@@ -150,7 +150,7 @@ TEST(ConfigFiles, ShortOrCorruptFilesLoadNothing)
         b.view.clearMessages();
         b.view.queueFileAnswer(c.path);
         b.bench->onCommand(Command::LoadConfigFile);
-        EXPECT_EQ(b.view.text(Control::Protocols), "SSI");
+        EXPECT_EQ(b.view.controls().text(Control::Protocols), "SSI");
         ASSERT_EQ(b.view.messages().size(), 1);
         EXPECT_TRUE(b.view.messages().front().contains(c.cause)) << b.view.messages().front().toStdString();
     }
@@ -172,7 +172,7 @@ TEST(ConfigFiles, ALongerFileLoadsItsFirstRecordAndAFifoIsNeverReplaced)
     c.view.queueFileAnswer(saved);
     c.bench->onCommand(Command::LoadConfigFile);
     EXPECT_TRUE(c.view.messages().isEmpty());
-    EXPECT_EQ(c.view.text(Control::Protocols), "SSI");
+    EXPECT_EQ(c.view.controls().text(Control::Protocols), "SSI");
 
     // Saving onto a FIFO with nobody reading it is refused; it stays a FIFO.
     const QString fifo = b.dataRoot.filePath("out.fifo");
@@ -191,10 +191,10 @@ TEST(ConfigFiles, EditsThatWouldNotFitTheRecordAreRefusedAsTyped)
     SimBench b;
     b.type(Control::Description, "kept");
     b.type(Control::Description, QString(300, 'x'));
-    EXPECT_EQ(b.view.text(Control::Description), "kept");
+    EXPECT_EQ(b.view.controls().text(Control::Description), "kept");
     b.type(Control::FieldLabel2, QString(250, 'y'));
     b.type(Control::FieldLabel3, QString(250, 'z'));
-    EXPECT_EQ(b.view.text(Control::FieldLabel3), "Warning");
+    EXPECT_EQ(b.view.controls().text(Control::FieldLabel3), "Warning");
     const QString path = b.dataRoot.filePath("big.cfg");
     b.view.queueFileAnswer(path);
     b.bench->onCommand(Command::SaveConfigFile);
@@ -230,9 +230,9 @@ TEST(ConfigFiles, CloseWritesTheDefaultAndStartUpReadsIt)
     Bench bench(state, view);
     auto bus = std::make_shared<SimBus>();
     bench.startUp(bus);
-    EXPECT_EQ(view.text(Control::Protocols), "RS485");
-    EXPECT_EQ(view.text(Control::FieldLabel4), "Turns");
-    EXPECT_EQ(view.text(Control::Angle), "");
+    EXPECT_EQ(view.controls().text(Control::Protocols), "RS485");
+    EXPECT_EQ(view.controls().text(Control::FieldLabel4), "Turns");
+    EXPECT_EQ(view.controls().text(Control::Angle), "");
     EXPECT_EQ(view.title(), "") << "no box on this bus";
     bench.shutdown();
     QDir(root).removeRecursively();

@@ -44,7 +44,7 @@ TEST(ClickingSetting, BissSendsProtocolOneFirst)
     ASSERT_NE(cfg, packets.end());
     EXPECT_TRUE(std::all_of(cfg->bytes.begin() + 6, cfg->bytes.end(), [](std::uint8_t x) { return x == 0; }));
 
-    EXPECT_EQ(b.view.normalColour(Control::ClickingSetting), kColourApplied);
+    EXPECT_EQ(b.view.controls().normalColour(Control::ClickingSetting), kColourApplied);
     EXPECT_TRUE(b.state.drainArmed);
     EXPECT_EQ(b.box->state().config.protocolCode, 0);
     EXPECT_EQ(b.state.settings().fieldMask[0], 0x7FFFu);
@@ -104,7 +104,7 @@ TEST(ClickingSetting, BoxThatDoesNotAnswerTheQuery)
     EXPECT_EQ(r[1].serial, "SN-0042");
     EXPECT_EQ(r[1].config.size(), 512);
     EXPECT_NE(r[1].config.indexOf("SN-0042"), -1);
-    EXPECT_EQ(b.view.normalColour(Control::ClickingSetting), kColourNotApplied);
+    EXPECT_EQ(b.view.controls().normalColour(Control::ClickingSetting), kColourNotApplied);
 }
 
 TEST(ClickingSetting, WriteFailureAsksToReconnect)
@@ -113,7 +113,7 @@ TEST(ClickingSetting, WriteFailureAsksToReconnect)
     b.box->setOutFault(OutFault::Stall);
     EXPECT_FALSE(b.configure());
     EXPECT_EQ(b.view.messages(), QStringList{kMsgReconnectPower});
-    EXPECT_EQ(b.view.normalColour(Control::ClickingSetting), kColourNotApplied);
+    EXPECT_EQ(b.view.controls().normalColour(Control::ClickingSetting), kColourNotApplied);
 }
 
 TEST(ClickingSetting, ZeroCaptureSecondsStopsAfterTheStop)

@@ -54,13 +54,13 @@ TEST(EepromWrite, PacketTimelineAndGreenCheckForValue171)
     prepare(b, "171");
     std::vector<LampImage> lamps;
     const std::int64_t t0 = runSequence(b, [&](int k) {
-        lamps.push_back(b.view.lamp(Control::EepromLamp));
+        lamps.push_back(b.view.controls().lamp(Control::EepromLamp));
         if (k == 2) {
             // Typed during the sequence: taken by no one.
             b.type(Control::EepromValue, "12");
-            EXPECT_EQ(b.view.text(Control::WriteEeprom), "Write .....");
-            EXPECT_FALSE(b.view.isEnabled(Control::ReadData));
-            EXPECT_FALSE(b.view.isEnabled(Control::PowerControl));
+            EXPECT_EQ(b.view.controls().text(Control::WriteEeprom), "Write .....");
+            EXPECT_FALSE(b.view.controls().isEnabled(Control::ReadData));
+            EXPECT_FALSE(b.view.controls().isEnabled(Control::PowerControl));
         }
     });
 
@@ -83,11 +83,11 @@ TEST(EepromWrite, PacketTimelineAndGreenCheckForValue171)
     ASSERT_GE(lamps.size(), 4u);
     EXPECT_EQ(lamps[1], LampImage::Unlit);  // before tick 2: after tick 1 (odd)
     EXPECT_EQ(lamps[2], LampImage::Lit);
-    EXPECT_EQ(b.view.lamp(Control::EepromLamp), LampImage::Passed);
+    EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), LampImage::Passed);
     EXPECT_EQ(b.box->encoder().eepromContent(), 171);
-    EXPECT_EQ(b.view.text(Control::WriteEeprom), "Write eepprom");
-    EXPECT_TRUE(b.view.isEnabled(Control::ReadData));
-    EXPECT_TRUE(b.view.isEnabled(Control::PowerControl));
+    EXPECT_EQ(b.view.controls().text(Control::WriteEeprom), "Write eepprom");
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::ReadData));
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::PowerControl));
     EXPECT_FALSE(b.state.eepromRunning);
     EXPECT_FALSE(b.state.link.inGate.owned()) << "the read-back transfer ended with the verdict";
     // The box stopped its pairs at the closing 4A; a new reading gets positions.
@@ -117,7 +117,7 @@ TEST(EepromWrite, VerdictOfTheEncoder)
         b.box->setEepromNoise(c.noise);
         prepare(b, QString::number(c.value));
         runSequence(b);
-        EXPECT_EQ(b.view.lamp(Control::EepromLamp), c.lamp);
+        EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), c.lamp);
         EXPECT_EQ(b.box->encoder().eepromContent(), c.stored);
         EXPECT_EQ(b.packetLog().size(), 7u);
         const TestReport r = b.lastReport("eeprom");
@@ -145,10 +145,10 @@ TEST(EepromWrite, SecondPressStopsAtOnceAndSendsNothingMore)
     EXPECT_FALSE(b.view.timerRunning(kTimerEeprom));
     EXPECT_FALSE(b.state.eepromRunning);
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::EepromWriteCmd));
-    EXPECT_EQ(b.view.text(Control::WriteEeprom), "Write eepprom");
-    EXPECT_EQ(b.view.lamp(Control::EepromLamp), LampImage::Unlit);
-    EXPECT_TRUE(b.view.isEnabled(Control::ReadData));
-    EXPECT_TRUE(b.view.isEnabled(Control::ResetAngle));
+    EXPECT_EQ(b.view.controls().text(Control::WriteEeprom), "Write eepprom");
+    EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), LampImage::Unlit);
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::ReadData));
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::ResetAngle));
     // A later tick of the stopped timer does nothing.
     b.bench->onTimer(kTimerEeprom);
     b.settle();
@@ -164,7 +164,7 @@ TEST(EepromWrite, StopAllDuringTheReadBackCancelsItsTransfer)
             b.bench->stopAll();
     });
     EXPECT_FALSE(b.state.eepromRunning);
-    EXPECT_EQ(b.view.lamp(Control::EepromLamp), LampImage::Unlit);
+    EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), LampImage::Unlit);
     EXPECT_FALSE(b.state.link.inGate.owned());
     EXPECT_EQ(b.packetLog().back(), "B5B5A5A5A5A5") << "no verdict pulse after stop-all";
 }

@@ -83,8 +83,8 @@ TEST(ForceTest, GaugeFollowsTheEncoderAndAttemptsFillTheTopList)
     EXPECT_EQ(b.packetLog(), (std::vector<std::string>{"6A", "7A"}));
     EXPECT_TRUE(b.view.dialogs().isDialogOpen(DialogKind::Force));
     EXPECT_EQ(b.view.timerPeriod(kTimerForce), 10);
-    EXPECT_FALSE(b.view.isEnabled(Control::Resolution));
-    EXPECT_FALSE(b.view.isEnabled(Control::PowerControl));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::Resolution));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::PowerControl));
     EXPECT_FALSE(b.view.dialogs().mainWindowHidden());
 
     // The force never rises above its value at START: 0 stays out of the
@@ -158,7 +158,7 @@ TEST(ForceTest, PressesStopAndRestartTheStreamInTheSameDialogAndCloseEndsIt)
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ForceActive));
     EXPECT_TRUE(b.view.dialogs().isDialogOpen(DialogKind::Force));
     EXPECT_TRUE(runUntil(b, [&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 500));
-    EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
     b.box->encoder().setPositionCounts(3000);
     b.bench->onForce(ForceInput::StartStop);
     runUntil(b, [] { return false; }, 300);
@@ -183,7 +183,7 @@ TEST(ForceTest, PressesStopAndRestartTheStreamInTheSameDialogAndCloseEndsIt)
     b.bench->onTimer(kTimerForce);
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ForceActive));
     EXPECT_FALSE(b.view.timerRunning(kTimerForce));
-    EXPECT_TRUE(b.view.isEnabled(Control::PowerControl));
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::PowerControl));
     EXPECT_TRUE(runUntil(b, [&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 500));
 
     // The next press opens a new dialog with an empty list.

@@ -13,9 +13,9 @@ TEST(PowerControl, TwoPressesSwitchOffAndOn)
     b.bench->onCommand(Command::PowerControl);
     b.settle();
     EXPECT_TRUE(b.state.link.flags.isUp(Flag::PowerOffCmd));
-    EXPECT_EQ(b.view.normalColour(Control::PowerControl), kColourNotApplied);
-    EXPECT_EQ(b.view.pressedColour(Control::PowerControl), kColourNotApplied);
-    EXPECT_EQ(b.view.text(Control::PowerControl), "Power Control");
+    EXPECT_EQ(b.view.controls().normalColour(Control::PowerControl), kColourNotApplied);
+    EXPECT_EQ(b.view.controls().pressedColour(Control::PowerControl), kColourNotApplied);
+    EXPECT_EQ(b.view.controls().text(Control::PowerControl), "Power Control");
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::StopCmd));
 
     // Reading is refused while the encoder has no power.
@@ -27,8 +27,8 @@ TEST(PowerControl, TwoPressesSwitchOffAndOn)
     // The stop pulse of the second press is overridden by the held 2C.
     EXPECT_EQ(b.packetLog(), (Log{"6A", "2C", "2C", "4A"}));
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::PowerOffCmd));
-    EXPECT_EQ(b.view.normalColour(Control::PowerControl), kColourApplied);
-    EXPECT_EQ(b.view.pressedColour(Control::PowerControl), kColourPressed);
+    EXPECT_EQ(b.view.controls().normalColour(Control::PowerControl), kColourApplied);
+    EXPECT_EQ(b.view.controls().pressedColour(Control::PowerControl), kColourPressed);
     EXPECT_TRUE(b.box->state().powered);
 }
 
@@ -38,17 +38,17 @@ TEST(PowerControl, FreezesTheFirstThreeValuesWhenSwitchingOff)
     b.box->encoder().setSpeedRpm(30);
     ASSERT_TRUE(b.configure());
     b.bench->onCommand(Command::ReadData);
-    for (int i = 0; i < 100 && b.view.text(Control::FieldValue2).toLongLong() == 0; ++i)
+    for (int i = 0; i < 100 && b.view.controls().text(Control::FieldValue2).toLongLong() == 0; ++i)
         benchSleep(20);
     b.bench->onCommand(Command::ReadData);
     b.settle();
-    const QString shown[] = {b.view.text(Control::FieldValue1), b.view.text(Control::FieldValue2),
-                             b.view.text(Control::FieldValue3)};
+    const QString shown[] = {b.view.controls().text(Control::FieldValue1), b.view.controls().text(Control::FieldValue2),
+                             b.view.controls().text(Control::FieldValue3)};
     ASSERT_NE(shown[1].toLongLong(), 0) << "the encoder turned while it was read";
     b.bench->onCommand(Command::PowerControl);
-    EXPECT_EQ(b.view.text(Control::Frozen1), shown[0]);
-    EXPECT_EQ(b.view.text(Control::Frozen2), shown[1]);
-    EXPECT_EQ(b.view.text(Control::Frozen3), shown[2]);
+    EXPECT_EQ(b.view.controls().text(Control::Frozen1), shown[0]);
+    EXPECT_EQ(b.view.controls().text(Control::Frozen2), shown[1]);
+    EXPECT_EQ(b.view.controls().text(Control::Frozen3), shown[2]);
 }
 
 TEST(PowerControl, StopAllWhilePoweredOffSendsNothing)
@@ -62,7 +62,7 @@ TEST(PowerControl, StopAllWhilePoweredOffSendsNothing)
     EXPECT_TRUE(b.packetLog().empty());
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::PowerOffCmd));
     // The colours stay as the switch-off left them.
-    EXPECT_EQ(b.view.normalColour(Control::PowerControl), kColourNotApplied);
+    EXPECT_EQ(b.view.controls().normalColour(Control::PowerControl), kColourNotApplied);
     // The next press switches off again.
     b.bench->onCommand(Command::PowerControl);
     b.settle();
@@ -109,12 +109,12 @@ TEST(StopAll, ReturnsTheBenchToIdle)
     EXPECT_TRUE(b.state.link.flags.isUp(Flag::CalPCmd));
     EXPECT_FALSE(b.state.configApplied);
     EXPECT_FALSE(b.state.link.removalSeen);
-    EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
-    EXPECT_EQ(b.view.text(Control::SaveFile), "Save file");
-    EXPECT_EQ(b.view.text(Control::ClickingSetting), "Clicking setting");
-    EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
-    EXPECT_EQ(b.view.normalColour(Control::ClickingSetting), kColourNotApplied);
-    EXPECT_EQ(b.view.lamp(Control::CaptureLamp), LampImage::Unlit);
+    EXPECT_EQ(b.view.controls().text(Control::ReadData), "Read data");
+    EXPECT_EQ(b.view.controls().text(Control::SaveFile), "Save file");
+    EXPECT_EQ(b.view.controls().text(Control::ClickingSetting), "Clicking setting");
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
+    EXPECT_EQ(b.view.controls().normalColour(Control::ClickingSetting), kColourNotApplied);
+    EXPECT_EQ(b.view.controls().lamp(Control::CaptureLamp), LampImage::Unlit);
 }
 
 TEST(StopAll, FromAWorkerThread)
@@ -124,7 +124,7 @@ TEST(StopAll, FromAWorkerThread)
     ClockThread worker(benchClock(), [&] { b.bench->stopAll(); });
     worker.join();
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ReadActive));
-    EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
+    EXPECT_EQ(b.view.controls().text(Control::ReadData), "Read data");
 }
 
 TEST(Timers, TicksOfOperationsNotOnTheBenchDoNothing)

@@ -38,22 +38,22 @@ TEST(ProtocolSettings, EveryProtocolSetsItsCodesAndClock)
         b.chooseProtocol(e.name);
         const InterfaceSettings& s = b.state.settings();
         EXPECT_EQ(s.protocolCode, e.code);
-        EXPECT_EQ(b.view.text(Control::FrequencyText), e.frequency);
-        EXPECT_EQ(b.view.isEnabled(Control::TurnList), e.turnEnabled);
-        EXPECT_EQ(b.view.isEnabled(Control::CrcList), e.crcEnabled);
+        EXPECT_EQ(b.view.controls().text(Control::FrequencyText), e.frequency);
+        EXPECT_EQ(b.view.controls().isEnabled(Control::TurnList), e.turnEnabled);
+        EXPECT_EQ(b.view.controls().isEnabled(Control::CrcList), e.crcEnabled);
         EXPECT_EQ(s.truncateBits, e.truncate);
-        EXPECT_EQ(b.view.text(Control::TruncateBits), QString::number(e.truncate));
+        EXPECT_EQ(b.view.controls().text(Control::TruncateBits), QString::number(e.truncate));
         EXPECT_EQ(s.crcConfig, e.code == 0 ? 0xA1 : 0);
         const bool clockMenu = QString(e.name) == "BISS" || QString(e.name) == "SSI";
         EXPECT_EQ(s.clockCode, QString(e.name) == "BISS" ? 18 : 34);
-        EXPECT_EQ(b.view.isEnabled(Control::MenuClock4_8), clockMenu);
-        EXPECT_EQ(b.view.isChecked(Control::MenuClock4_8), QString(e.name) == "BISS");
-        EXPECT_EQ(b.view.isChecked(Control::MenuClock2_4), QString(e.name) == "SSI");
-        EXPECT_EQ(b.view.text(Control::Angle), "");
+        EXPECT_EQ(b.view.controls().isEnabled(Control::MenuClock4_8), clockMenu);
+        EXPECT_EQ(b.view.controls().isChecked(Control::MenuClock4_8), QString(e.name) == "BISS");
+        EXPECT_EQ(b.view.controls().isChecked(Control::MenuClock2_4), QString(e.name) == "SSI");
+        EXPECT_EQ(b.view.controls().text(Control::Angle), "");
         // The count, the widths and the labels stay.
         EXPECT_EQ(s.fieldCount, 3u);
         EXPECT_EQ(s.fieldWidth[0], 15);
-        EXPECT_EQ(b.view.text(Control::FieldLabel2), "Error");
+        EXPECT_EQ(b.view.controls().text(Control::FieldLabel2), "Error");
     }
 }
 
@@ -85,31 +85,31 @@ TEST(ProtocolSettings, Visibility)
 {
     SimBench b;
     // At start-up the RS485 and sin/cos buttons are hidden.
-    EXPECT_FALSE(b.view.isVisible(Control::ResetAngle));
-    EXPECT_FALSE(b.view.isVisible(Control::SincosTest));
-    EXPECT_FALSE(b.view.isVisible(Control::WriteEeprom));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::ResetAngle));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::SincosTest));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::WriteEeprom));
 
     b.chooseProtocol("RS485");
-    EXPECT_TRUE(b.view.isVisible(Control::ResetAngle));
-    EXPECT_TRUE(b.view.isVisible(Control::ResetMultiTurn));
-    EXPECT_TRUE(b.view.isVisible(Control::WriteEeprom));
-    EXPECT_TRUE(b.view.isVisible(Control::EepromLamp));
-    EXPECT_FALSE(b.view.isVisible(Control::SincosTest));
+    EXPECT_TRUE(b.view.controls().isVisible(Control::ResetAngle));
+    EXPECT_TRUE(b.view.controls().isVisible(Control::ResetMultiTurn));
+    EXPECT_TRUE(b.view.controls().isVisible(Control::WriteEeprom));
+    EXPECT_TRUE(b.view.controls().isVisible(Control::EepromLamp));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::SincosTest));
 
     b.chooseProtocol("TTL");
-    EXPECT_FALSE(b.view.isVisible(Control::ResetAngle));
-    EXPECT_FALSE(b.view.isEnabled(Control::Resolution));
-    EXPECT_FALSE(b.view.isEnabled(Control::AbsTest));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::ResetAngle));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::Resolution));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::AbsTest));
 
     b.chooseProtocol("sin_cosine");
-    EXPECT_TRUE(b.view.isVisible(Control::SincosTest));
-    EXPECT_FALSE(b.view.isVisible(Control::ReadData));
-    EXPECT_EQ(b.view.text(Control::FrequencyText), "") << "sin_cosine keeps the text TTL left";
+    EXPECT_TRUE(b.view.controls().isVisible(Control::SincosTest));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::ReadData));
+    EXPECT_EQ(b.view.controls().text(Control::FrequencyText), "") << "sin_cosine keeps the text TTL left";
 
     // Tarsk_RS485_422 changes no visibility.
     b.chooseProtocol("Tarsk_RS485_422");
-    EXPECT_TRUE(b.view.isVisible(Control::SincosTest));
-    EXPECT_FALSE(b.view.isVisible(Control::ReadData));
+    EXPECT_TRUE(b.view.controls().isVisible(Control::SincosTest));
+    EXPECT_FALSE(b.view.controls().isVisible(Control::ReadData));
 }
 
 TEST(ProtocolSettings, TurnAndCrcLists)
@@ -122,7 +122,7 @@ TEST(ProtocolSettings, TurnAndCrcLists)
     // A protocol whose list is disabled forces "Single turn".
     b.chooseProtocol("RS485+AB");
     EXPECT_EQ(b.state.settings().turnMode, 0);
-    EXPECT_EQ(b.view.text(Control::TurnList), "Single turn");
+    EXPECT_EQ(b.view.controls().text(Control::TurnList), "Single turn");
 
     b.chooseProtocol("SSI");
     b.view.setCurrentIndex(Control::CrcList, 1);
@@ -139,7 +139,7 @@ TEST(ProtocolSettings, HtlAsksAboutTheSupply)
     b.chooseProtocol("HTL");
     EXPECT_EQ(b.view.messages(), QStringList{kMsgHtl24V});
     EXPECT_TRUE(modes(b).htlMode && modes(b).incrementalMode);
-    EXPECT_EQ(b.view.text(Control::FrequencyText), "");
+    EXPECT_EQ(b.view.controls().text(Control::FrequencyText), "");
 }
 
 TEST(ProtocolSettings, ClockMenu)
@@ -147,22 +147,22 @@ TEST(ProtocolSettings, ClockMenu)
     SimBench b;
     // Clicking the marked item twice: unmarked with an empty text, then marked again.
     b.bench->onMenuItem(Control::MenuClock4_8);
-    EXPECT_FALSE(b.view.isChecked(Control::MenuClock4_8));
-    EXPECT_EQ(b.view.text(Control::FrequencyText), "");
+    EXPECT_FALSE(b.view.controls().isChecked(Control::MenuClock4_8));
+    EXPECT_EQ(b.view.controls().text(Control::FrequencyText), "");
     EXPECT_EQ(b.state.settings().clockCode, 18);
     b.bench->onMenuItem(Control::MenuClock4_8);
-    EXPECT_TRUE(b.view.isChecked(Control::MenuClock4_8));
-    EXPECT_EQ(b.view.text(Control::FrequencyText), "4.8MHZ");
+    EXPECT_TRUE(b.view.controls().isChecked(Control::MenuClock4_8));
+    EXPECT_EQ(b.view.controls().text(Control::FrequencyText), "4.8MHZ");
 
     b.bench->onMenuItem(Control::MenuClock9_6);
     EXPECT_EQ(b.state.settings().clockCode, 8);
-    EXPECT_TRUE(b.view.isChecked(Control::MenuClock9_6));
-    EXPECT_FALSE(b.view.isChecked(Control::MenuClock4_8));
+    EXPECT_TRUE(b.view.controls().isChecked(Control::MenuClock9_6));
+    EXPECT_FALSE(b.view.controls().isChecked(Control::MenuClock4_8));
 
     b.bench->onMenuItem(Control::MenuGray);
-    EXPECT_TRUE(b.view.isChecked(Control::MenuGray));
-    EXPECT_FALSE(b.view.isChecked(Control::MenuBinary));
-    EXPECT_EQ(b.view.text(Control::GrayBinaryText), "Gray");
+    EXPECT_TRUE(b.view.controls().isChecked(Control::MenuGray));
+    EXPECT_FALSE(b.view.controls().isChecked(Control::MenuBinary));
+    EXPECT_EQ(b.view.controls().text(Control::GrayBinaryText), "Gray");
 }
 
 TEST(ProtocolSettings, FieldLayoutFollowsTheCount)
@@ -171,19 +171,19 @@ TEST(ProtocolSettings, FieldLayoutFollowsTheCount)
     EXPECT_EQ(b.state.settings().frameBits, 34);
     b.bench->onSpin(Control::ContentCount, -1);
     b.bench->onSpin(Control::ContentCount, -1);
-    EXPECT_EQ(b.view.text(Control::ContentCount), "1");
+    EXPECT_EQ(b.view.controls().text(Control::ContentCount), "1");
     EXPECT_EQ(b.state.settings().frameBits, 15);
     for (int k = 2; k <= 10; ++k) {
-        EXPECT_FALSE(b.view.isEnabled(fieldWidthControl(k)));
-        EXPECT_EQ(b.view.text(fieldWidthControl(k)), "0");
-        EXPECT_EQ(b.view.text(fieldValueControl(k)), "");
+        EXPECT_FALSE(b.view.controls().isEnabled(fieldWidthControl(k)));
+        EXPECT_EQ(b.view.controls().text(fieldWidthControl(k)), "0");
+        EXPECT_EQ(b.view.controls().text(fieldValueControl(k)), "");
     }
-    EXPECT_TRUE(b.view.isEnabled(fieldWidthControl(1)));
+    EXPECT_TRUE(b.view.controls().isEnabled(fieldWidthControl(1)));
 
     b.bench->onSpin(Control::ContentCount, -1);
     EXPECT_EQ(b.state.settings().frameBits, 0);
-    EXPECT_EQ(b.view.text(fieldValueControl(1)), "0");
-    EXPECT_EQ(b.view.text(fieldWidthControl(1)), "15");
+    EXPECT_EQ(b.view.controls().text(fieldValueControl(1)), "0");
+    EXPECT_EQ(b.view.controls().text(fieldWidthControl(1)), "15");
 
     // Below 0 the count is refused when read back, with the range message.
     b.view.clearMessages();
@@ -198,10 +198,10 @@ TEST(ProtocolSettings, TruncateSpinStopsAtTheEnds)
     SimBench b;
     for (int i = 0; i < 5; ++i)
         b.bench->onSpin(Control::TruncateBits, -1);
-    EXPECT_EQ(b.view.text(Control::TruncateBits), "0");
+    EXPECT_EQ(b.view.controls().text(Control::TruncateBits), "0");
     for (int i = 0; i < 70; ++i)
         b.bench->onSpin(Control::TruncateBits, +1);
-    EXPECT_EQ(b.view.text(Control::TruncateBits), "64");
+    EXPECT_EQ(b.view.controls().text(Control::TruncateBits), "64");
     EXPECT_EQ(b.state.settings().truncateBits, 64);
 }
 

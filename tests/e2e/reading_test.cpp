@@ -52,14 +52,14 @@ void startReading(SimBench& b, const Case& c, std::int64_t counts)
     setLayout(b, c.widths);
     ASSERT_TRUE(b.configure());
     b.bench->onCommand(Command::ReadData);
-    ASSERT_EQ(b.view.text(Control::ReadData), "Stop display");
+    ASSERT_EQ(b.view.controls().text(Control::ReadData), "Stop display");
 }
 
 QStringList shownFields(const SimBench& b, int n)
 {
     QStringList out;
     for (int k = 1; k <= n; ++k)
-        out << b.view.text(fieldValueControl(k));
+        out << b.view.controls().text(fieldValueControl(k));
     return out;
 }
 
@@ -85,11 +85,11 @@ TEST_P(ReadingEveryFormat, ShowsTheEncodersFields)
     EXPECT_TRUE(waitFor([&] { return shownFields(b, expected.size()) == expected; }))
         << "shown " << shownFields(b, expected.size()).join(",").toStdString() << ", expected "
         << expected.join(",").toStdString();
-    EXPECT_FALSE(b.view.text(Control::RawFrame).isEmpty());
+    EXPECT_FALSE(b.view.controls().text(Control::RawFrame).isEmpty());
     // A second press stops the reading and the box's stream.
     b.bench->onCommand(Command::ReadData);
     b.settle();
-    EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
+    EXPECT_EQ(b.view.controls().text(Control::ReadData), "Read data");
     EXPECT_EQ(b.packetLog().back(), "6A");
     EXPECT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }));
 }
@@ -121,11 +121,11 @@ TEST(Reading, FollowsTheTurningShaftAndTheGauge)
     b.type(Control::GaugeField, "2");
     b.bench->onSpin(Control::GaugeField, -1);
     b.bench->onSpin(Control::GaugeField, +1);
-    EXPECT_EQ(b.view.gaugeHighlight(), 2);
-    const QString first = b.view.text(Control::FieldValue2);
-    EXPECT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) != first; }));
-    EXPECT_TRUE(waitFor([&] { return b.view.gaugeValue() > 0.0; }));
-    EXPECT_FALSE(b.view.text(Control::Angle).isEmpty());
+    EXPECT_EQ(b.view.controls().gaugeHighlight(), 2);
+    const QString first = b.view.controls().text(Control::FieldValue2);
+    EXPECT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) != first; }));
+    EXPECT_TRUE(waitFor([&] { return b.view.controls().gaugeValue() > 0.0; }));
+    EXPECT_FALSE(b.view.controls().text(Control::Angle).isEmpty());
     b.bench->onCommand(Command::ReadData);
     ASSERT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }));
     const TestReport r = b.lastReport("read");
@@ -141,10 +141,10 @@ TEST(Reading, StationaryEncoderIsDrawnOnce)
 {
     SimBench b;
     startReading(b, {"BISS", RecordGroup::SyncSerial, {15, 17, 2}, 17, 15, 2, 1}, 4321);
-    ASSERT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "4321"; }));
-    const int redraws = b.view.gaugeRedraws();
+    ASSERT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) == "4321"; }));
+    const int redraws = b.view.controls().gaugeRedraws();
     benchSleep(400);
-    EXPECT_EQ(b.view.gaugeRedraws(), redraws);
+    EXPECT_EQ(b.view.controls().gaugeRedraws(), redraws);
     b.bench->onCommand(Command::ReadData);
 }
 
@@ -152,7 +152,7 @@ TEST(Reading, BoxThatStopsStreamingEndsTheReading)
 {
     SimBench b;
     startReading(b, {"BISS", RecordGroup::SyncSerial, {15, 17, 2}, 17, 15, 2, 1}, 4321);
-    ASSERT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "4321"; }));
+    ASSERT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) == "4321"; }));
     b.box->setNoAnswer(true);
     b.bench->stopAll();  // as if the box had been told to stop, without the workbench's knowledge
     b.state.link.flags.raise(Flag::ReadActive);
@@ -160,9 +160,9 @@ TEST(Reading, BoxThatStopsStreamingEndsTheReading)
     b.bench->onCommand(Command::ReadData);  // toggles off: restart it so the reader faces a silent box
     b.box->setNoAnswer(true);
     b.bench->onCommand(Command::ReadData);
-    EXPECT_TRUE(waitFor([&] { return b.view.text(Control::ReadData) == "Read data"; }, 1000));
+    EXPECT_TRUE(waitFor([&] { return b.view.controls().text(Control::ReadData) == "Read data"; }, 1000));
     EXPECT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 1000));
-    EXPECT_EQ(b.view.text(Control::FieldValue2), "0");
+    EXPECT_EQ(b.view.controls().text(Control::FieldValue2), "0");
     EXPECT_FALSE(b.state.configApplied);
     EXPECT_FALSE(b.lastReport("read").passed);
     EXPECT_EQ(b.lastReport("read").figures["end"].toString(), "box-silent");
@@ -177,10 +177,10 @@ TEST(Reading, SyncLessBlocksShowNothing)
     b.box->dropBlockSync(-1);
     startReading(b, {"BISS", RecordGroup::SyncSerial, {15, 17, 2}, 17, 15, 2, 1}, 4321);
     benchSleep(300);
-    EXPECT_EQ(b.view.text(Control::FieldValue2), "0");
-    EXPECT_EQ(b.view.text(Control::ReadData), "Stop display") << "ignored transfers do not end the reading";
+    EXPECT_EQ(b.view.controls().text(Control::FieldValue2), "0");
+    EXPECT_EQ(b.view.controls().text(Control::ReadData), "Stop display") << "ignored transfers do not end the reading";
     b.box->dropBlockSync(0);
-    EXPECT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "4321"; }));
+    EXPECT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) == "4321"; }));
     b.bench->onCommand(Command::ReadData);
 }
 
@@ -188,11 +188,11 @@ TEST(Reading, UnplugEndsTheReading)
 {
     SimBench b;
     startReading(b, {"BISS", RecordGroup::SyncSerial, {15, 17, 2}, 17, 15, 2, 1}, 4321);
-    ASSERT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "4321"; }));
+    ASSERT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) == "4321"; }));
     ASSERT_TRUE(b.bus->unplug(b.box));
     b.bus->waitForNotifications();
     EXPECT_TRUE(waitFor([&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 1000));
-    EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
+    EXPECT_EQ(b.view.controls().text(Control::ReadData), "Read data");
     EXPECT_EQ(b.view.title(), "");
     EXPECT_FALSE(b.state.link.inEndpoint.present());
     // Plugged in again, the box is found and can be configured.
@@ -208,15 +208,15 @@ TEST(Reading, SpiCrcMismatchStopsSpiCrcButNotSpi)
         SCOPED_TRACE(protocol);
         SimBench b;
         startReading(b, {protocol, RecordGroup::Spi, {12, 14}, 14, 12, 0, 0}, (3 << 14) + 77);
-        ASSERT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "77"; }));
+        ASSERT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) == "77"; }));
         b.box->injectCrcErrors(-1);
         b.box->encoder().setSpeedRpm(30);
         if (QString(protocol) == "SPI_CRC") {
             EXPECT_TRUE(waitFor([&] { return b.view.messages().contains(kMsgSpiCrcError); }));
-            EXPECT_TRUE(waitFor([&] { return b.view.text(Control::ReadData) == "Read data"; }));
+            EXPECT_TRUE(waitFor([&] { return b.view.controls().text(Control::ReadData) == "Read data"; }));
         } else {
-            const QString shown = b.view.text(Control::FieldValue2);
-            EXPECT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) != shown; }));
+            const QString shown = b.view.controls().text(Control::FieldValue2);
+            EXPECT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) != shown; }));
             EXPECT_TRUE(b.view.messages().isEmpty());
             b.bench->onCommand(Command::ReadData);
         }
@@ -232,8 +232,8 @@ TEST(Reading, FiftySixBitRs485ValueIsExact)
     startReading(b, c, (turns << 17) + 99);
     const std::int64_t expected = (turns << 32) | (std::int64_t{99} << 8) | 0x81;
     EXPECT_TRUE(waitFor([&] { return b.state.lastRawFrame.load() == expected; }));
-    EXPECT_EQ(b.view.text(Control::FieldValue1), QString::number(turns));
-    EXPECT_EQ(b.view.text(Control::FieldValue3), QString::number(0x81));
+    EXPECT_EQ(b.view.controls().text(Control::FieldValue1), QString::number(turns));
+    EXPECT_EQ(b.view.controls().text(Control::FieldValue3), QString::number(0x81));
     b.bench->onCommand(Command::ReadData);
 }
 
@@ -252,11 +252,11 @@ TEST(Reading, ResetOfAngleStopsTheReadingAndResetsTheEncoder)
 {
     SimBench b;
     startReading(b, {"RS485", RecordGroup::Rs485, {16, 17, 8}, 17, 16, 8, 0}, (2 << 17) + 500);
-    ASSERT_TRUE(waitFor([&] { return b.view.text(Control::FieldValue2) == "500"; }));
+    ASSERT_TRUE(waitFor([&] { return b.view.controls().text(Control::FieldValue2) == "500"; }));
     b.bench->onCommand(Command::ResetAngle);
     b.settle();
-    EXPECT_EQ(b.view.text(Control::ReadData), "Read data");
-    EXPECT_TRUE(b.view.isEnabled(Control::ResetAngle));
+    EXPECT_EQ(b.view.controls().text(Control::ReadData), "Read data");
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::ResetAngle));
     const auto packets = b.packets();
     EXPECT_TRUE(std::any_of(packets.begin(), packets.end(), [](const ReceivedPacket& p) {
         return p.startsWith({0xB1, 0xB1, 0xA1, 0xA1, 0xA1, 0xA1});

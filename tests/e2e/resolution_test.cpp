@@ -52,18 +52,18 @@ TEST(Resolution, SeventeenBitEncoderOverAFullTurn)
     setUp(b, 0.99 / 125e-6 / (1 << 17) * 60.0);
     b.type(Control::CycleCount, "800000");
     b.bench->onCommand(Command::Resolution);
-    EXPECT_FALSE(b.view.isEnabled(Control::Resolution));
-    EXPECT_FALSE(b.view.isEnabled(Control::CycleCount));
-    EXPECT_EQ(b.view.text(Control::ResolutionResult), "0");
-    ASSERT_TRUE(waitFor([&] { return b.view.isEnabled(Control::Resolution); }, 40000));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::Resolution));
+    EXPECT_FALSE(b.view.controls().isEnabled(Control::CycleCount));
+    EXPECT_EQ(b.view.controls().text(Control::ResolutionResult), "0");
+    ASSERT_TRUE(waitFor([&] { return b.view.controls().isEnabled(Control::Resolution); }, 40000));
 
     EXPECT_EQ(b.box->state().lostBytes, 0u);
-    EXPECT_EQ(b.view.text(Control::ResolutionResult), "131071");
+    EXPECT_EQ(b.view.controls().text(Control::ResolutionResult), "131071");
     const TestReport r = b.lastReport("resolution");
     EXPECT_EQ(r.figures["value"].toInteger(), 131071);
     EXPECT_GT(r.figures["records"].toInt(), 130000) << "every block of the transfer walked";
-    EXPECT_EQ(b.view.progress(Control::ResolutionProgress), 0);
-    EXPECT_TRUE(b.view.isEnabled(Control::CycleCount));
+    EXPECT_EQ(b.view.controls().progress(Control::ResolutionProgress), 0);
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::CycleCount));
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
     EXPECT_TRUE(b.view.messages().isEmpty());
     EXPECT_EQ(b.packetLog(), (std::vector<std::string>{"6A", "7A", "7A"}));
@@ -85,7 +85,7 @@ TEST(Resolution, RefusesACycleCountBelowTheTable)
         b.bench->onCommand(Command::Resolution);
         EXPECT_EQ(b.view.messages(), QStringList{c.message}) << c.cycles.toStdString();
         EXPECT_TRUE(b.packetLog().empty()) << c.cycles.toStdString();
-        EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+        EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
     }
 }
 
@@ -95,9 +95,9 @@ TEST(Resolution, SilentBoxKeepsTheLockFreeUntilStopAll)
     setUp(b, 1.0);
     b.box->setNoAnswer(true);
     b.bench->onCommand(Command::Resolution);
-    ASSERT_FALSE(b.view.isEnabled(Control::Resolution));
+    ASSERT_FALSE(b.view.controls().isEnabled(Control::Resolution));
     benchSleep(200);
-    EXPECT_EQ(b.view.progress(Control::ResolutionProgress), 1);
+    EXPECT_EQ(b.view.controls().progress(Control::ResolutionProgress), 1);
     // The worker waits without SendLock: a packet goes out meanwhile.
     b.clearPackets();
     b.state.link.flags.raise(Flag::StopCmd);
@@ -107,8 +107,8 @@ TEST(Resolution, SilentBoxKeepsTheLockFreeUntilStopAll)
 
     b.bench->stopAll();
     EXPECT_TRUE(waitFor([&] { return workerDone(b); }, 200));
-    EXPECT_EQ(b.view.text(Control::ResolutionResult), "0");
-    EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+    EXPECT_EQ(b.view.controls().text(Control::ResolutionResult), "0");
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
 }
 
 TEST(Resolution, UnpluggedBoxEndsTheTestWithStopAll)
@@ -122,6 +122,6 @@ TEST(Resolution, UnpluggedBoxEndsTheTestWithStopAll)
     EXPECT_TRUE(waitFor([&] { return workerDone(b); }, 500));
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
     EXPECT_FALSE(b.state.configApplied.load());
-    EXPECT_TRUE(b.view.isEnabled(Control::Resolution));
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
     EXPECT_TRUE(b.state.link.sendLock.isFree());
 }

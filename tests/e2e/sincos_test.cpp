@@ -276,7 +276,7 @@ TEST(SinCosTest, BackToHomeEndsTheTestAtTheNextCycleFiveTimesOver)
         EXPECT_TRUE(b.view.dialogs().mainWindowHidden());
         EXPECT_TRUE(b.view.timerRunning(kTimerSinCos));
         EXPECT_EQ(b.view.timerPeriod(kTimerSinCos), 350);
-        EXPECT_EQ(b.view.text(Control::SincosTest), "Spot_sincos");
+        EXPECT_EQ(b.view.controls().text(Control::SincosTest), "Spot_sincos");
         EXPECT_EQ(field(b, SinCosField::SinPlusOffset), "xxx");
 
         b.settle();
@@ -297,8 +297,8 @@ TEST(SinCosTest, BackToHomeEndsTheTestAtTheNextCycleFiveTimesOver)
         EXPECT_FALSE(b.view.dialogs().mainWindowHidden());
         EXPECT_FALSE(b.view.timerRunning(kTimerSinCos));
         EXPECT_FALSE(b.state.link.flags.isUp(Flag::SincosActive));
-        EXPECT_EQ(b.view.text(Control::SincosTest), "sincos_test");
-        EXPECT_EQ(b.view.progress(Control::ResolutionProgress), 0);
+        EXPECT_EQ(b.view.controls().text(Control::SincosTest), "sincos_test");
+        EXPECT_EQ(b.view.controls().progress(Control::ResolutionProgress), 0);
         // Nothing left behind: no reader, no dialog, a tick of the timer does nothing.
         EXPECT_TRUE(waitFor([&] { return b.state.link.workers.runningCount() == 0; }));
         b.clearPackets();
@@ -334,7 +334,7 @@ TEST(SinCosTest, StopAllWhileRunningClosesTheDialog)
     b.bench->stopAll();
     EXPECT_FALSE(b.view.dialogs().isDialogOpen(DialogKind::SinCos));
     EXPECT_FALSE(b.view.dialogs().mainWindowHidden());
-    EXPECT_EQ(b.view.text(Control::SincosTest), "sincos test");
+    EXPECT_EQ(b.view.controls().text(Control::SincosTest), "sincos test");
     // A refresh or a press that comes late changes nothing.
     b.bench->onSinCosCollection();
     b.bench->onSinCosRefresh();

@@ -69,89 +69,29 @@ bool ConsoleDialogHost::isDialogOpen(DialogKind kind) const
     return it != open_.end() && it->second;
 }
 
-ConsoleView::ConsoleView(BenchThread& timers, bool quiet) : timers_(timers), quiet_(quiet) {}
+ConsoleView::ConsoleView(BenchThread& timers, bool quiet) : timers_(timers), quiet_(quiet)
+{
+    controls().setObserver([this](Control c, const ControlState& s) { onControlWritten(c, s); });
+}
 
-void ConsoleView::setText(Control c, const QString& text)
+void ConsoleView::onControlWritten(Control c, const ControlState& s)
 {
     std::function<void(Control, const QString&)> observer;
     {
         std::lock_guard lock(mutex_);
-        controls_[c].text = text;
+        if (c == Control::AbsProgress || c == Control::ResolutionProgress) {
+            auto [it, fresh] = progressShownAt_.try_emplace(c, 0);
+            if (showProgress_ && it->second != s.progress) {
+                std::fprintf(stderr, "\rprogress %d/60 ", s.progress);
+                progressShown_ = true;
+            }
+            it->second = s.progress;
+            return;
+        }
         observer = observer_;
     }
     if (observer)
-        observer(c, text);
-}
-
-QString ConsoleView::text(Control c) const
-{
-    return get(c, &State::text);
-}
-
-void ConsoleView::setEnabled(Control c, bool on)
-{
-    put(c, &State::enabled, on);
-}
-
-bool ConsoleView::isEnabled(Control c) const
-{
-    return get(c, &State::enabled);
-}
-
-void ConsoleView::setVisible(Control c, bool on)
-{
-    put(c, &State::visible, on);
-}
-
-bool ConsoleView::isVisible(Control c) const
-{
-    return get(c, &State::visible);
-}
-
-void ConsoleView::setChecked(Control c, bool on)
-{
-    put(c, &State::checked, on);
-}
-
-bool ConsoleView::isChecked(Control c) const
-{
-    return get(c, &State::checked);
-}
-
-void ConsoleView::setCurrentIndex(Control c, int index)
-{
-    put(c, &State::index, index);
-}
-
-int ConsoleView::currentIndex(Control c) const
-{
-    return get(c, &State::index);
-}
-
-void ConsoleView::setLamp(Control c, LampImage image)
-{
-    put(c, &State::lamp, image);
-}
-
-LampImage ConsoleView::lamp(Control c) const
-{
-    return get(c, &State::lamp);
-}
-
-void ConsoleView::setProgress(Control c, int value)
-{
-    std::lock_guard lock(mutex_);
-    int& p = controls_[c].progress;
-    if (showProgress_ && p != value) {
-        std::fprintf(stderr, "\rprogress %d/60 ", value);
-        progressShown_ = true;
-    }
-    p = value;
-}
-
-int ConsoleView::progress(Control c) const
-{
-    return get(c, &State::progress);
+        observer(c, s.text);
 }
 
 void ConsoleView::showMessage(const QString& text)

@@ -83,21 +83,6 @@ public:
     // `timers` runs the bench's timers; messages go to stderr unless `quiet`.
     explicit ConsoleView(BenchThread& timers, bool quiet = false);
 
-    void setText(Control c, const QString& text) override;
-    QString text(Control c) const override;
-    void setEnabled(Control c, bool on) override;
-    bool isEnabled(Control c) const override;
-    void setVisible(Control c, bool on) override;
-    bool isVisible(Control c) const override;
-    void setChecked(Control c, bool on) override;
-    bool isChecked(Control c) const override;
-    void setCurrentIndex(Control c, int index) override;
-    int currentIndex(Control c) const override;
-    void setLamp(Control c, LampImage image) override;
-    void setProgress(Control c, int value) override;
-    void setButtonColours(Control, QColor, QColor) override {}
-    void setGaugeHighlight(int) override {}
-    void setGaugeValue(double) override {}
     void setTitle(const QString&) override {}
     void showWindow() override {}
     void repaintWindow() override {}
@@ -111,8 +96,6 @@ public:
     // The path the next file dialogs answer with (empty: cancelled).
     void setFileAnswer(const QString& path);
     QStringList messages() const;
-    LampImage lamp(Control c) const;
-    int progress(Control c) const;
     // Called with the new text whenever a control's text is set (any thread).
     void setTextObserver(std::function<void(Control, const QString&)> observer);
     // Progress changes are echoed on stderr (for a terminal).
@@ -121,38 +104,16 @@ public:
     bool progressShown() const;
 
 private:
-    struct State {
-        QString text;
-        bool enabled = true;
-        bool visible = true;
-        bool checked = false;
-        int index = 0;
-        LampImage lamp = LampImage::Unlit;
-        int progress = 0;
-    };
-    // One control's field, under the lock; a control never set reads as a
-    // fresh State.
-    template <typename T>
-    void put(Control c, T State::*field, T value)
-    {
-        std::lock_guard lock(mutex_);
-        controls_[c].*field = value;
-    }
-    template <typename T>
-    T get(Control c, T State::*field) const
-    {
-        std::lock_guard lock(mutex_);
-        auto it = controls_.find(c);
-        return it == controls_.end() ? State{}.*field : it->second.*field;
-    }
+    void onControlWritten(Control c, const ControlState& s);
+
     BenchThread& timers_;
     const bool quiet_;
     mutable std::mutex mutex_;
-    std::map<Control, State> controls_;
     QStringList messages_;
     QString fileAnswer_;
     bool showProgress_ = false;
     bool progressShown_ = false;
+    std::map<Control, int> progressShownAt_;
     std::function<void(Control, const QString&)> observer_;
     ConsoleDialogHost dialogs_;
 };

@@ -1,117 +1,6 @@
 #include "support/bench/recording_view.h"
 
-#include "interface/protocol_table.h"
 #include "sincos/sincos_analysis.h"
-
-RecordingView::RecordingView() : controls_(kControlCount)
-{
-    QStringList protocols;
-    for (const auto& p : protocolTable())
-        protocols << QString::fromUtf8(p.name.data(), static_cast<int>(p.name.size()));
-    lists_[static_cast<int>(Control::Protocols)] = protocols;
-    lists_[static_cast<int>(Control::TurnList)] = {"Single turn", "Multiturn"};
-    lists_[static_cast<int>(Control::CrcList)] = {"inverted", "notinverted"};
-    lists_[static_cast<int>(Control::DisplayBase)] = {"Binary", "Decimal", "Hex"};
-    for (auto& [id, list] : lists_) {
-        controls_[id].index = 0;
-        controls_[id].text = list.front();
-    }
-}
-
-void RecordingView::setText(Control c, const QString& text)
-{
-    std::lock_guard lock(mutex_);
-    at(c).text = text;
-}
-
-QString RecordingView::text(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).text;
-}
-
-void RecordingView::setEnabled(Control c, bool on)
-{
-    std::lock_guard lock(mutex_);
-    at(c).enabled = on;
-}
-
-bool RecordingView::isEnabled(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).enabled;
-}
-
-void RecordingView::setVisible(Control c, bool on)
-{
-    std::lock_guard lock(mutex_);
-    at(c).visible = on;
-}
-
-bool RecordingView::isVisible(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).visible;
-}
-
-void RecordingView::setChecked(Control c, bool on)
-{
-    std::lock_guard lock(mutex_);
-    at(c).checked = on;
-}
-
-bool RecordingView::isChecked(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).checked;
-}
-
-void RecordingView::setCurrentIndex(Control c, int index)
-{
-    std::lock_guard lock(mutex_);
-    at(c).index = index;
-    auto it = lists_.find(static_cast<int>(c));
-    if (it != lists_.end())
-        at(c).text = index >= 0 && index < it->second.size() ? it->second[index] : QString();
-}
-
-int RecordingView::currentIndex(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).index;
-}
-
-void RecordingView::setLamp(Control c, LampImage image)
-{
-    std::lock_guard lock(mutex_);
-    at(c).lamp = image;
-}
-
-void RecordingView::setProgress(Control c, int value)
-{
-    std::lock_guard lock(mutex_);
-    at(c).progress = value;
-}
-
-void RecordingView::setButtonColours(Control c, QColor pressed, QColor normal)
-{
-    std::lock_guard lock(mutex_);
-    at(c).pressed = pressed;
-    at(c).normal = normal;
-}
-
-void RecordingView::setGaugeHighlight(int field)
-{
-    std::lock_guard lock(mutex_);
-    gaugeHighlight_ = field;
-}
-
-void RecordingView::setGaugeValue(double value)
-{
-    std::lock_guard lock(mutex_);
-    gaugeValue_ = value;
-    ++gaugeRedraws_;
-}
 
 void RecordingView::setTitle(const QString& title)
 {
@@ -124,8 +13,6 @@ void RecordingView::showWindow()
     std::lock_guard lock(mutex_);
     ++showWindowCalls_;
 }
-
-void RecordingView::repaintWindow() {}
 
 void RecordingView::showMessage(const QString& text)
 {
@@ -163,15 +50,7 @@ void RecordingView::killTimer(int id)
 
 void RecordingView::choose(Control list, const QString& item)
 {
-    const int index = items(list).indexOf(item);
-    setCurrentIndex(list, index);
-}
-
-QStringList RecordingView::items(Control list) const
-{
-    std::lock_guard lock(mutex_);
-    auto it = lists_.find(static_cast<int>(list));
-    return it == lists_.end() ? QStringList{} : it->second;
+    setCurrentIndex(list, static_cast<int>(controls().items(list).indexOf(item)));
 }
 
 QStringList RecordingView::messages() const
@@ -190,48 +69,6 @@ QString RecordingView::title() const
 {
     std::lock_guard lock(mutex_);
     return title_;
-}
-
-QColor RecordingView::normalColour(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).normal;
-}
-
-QColor RecordingView::pressedColour(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).pressed;
-}
-
-LampImage RecordingView::lamp(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).lamp;
-}
-
-int RecordingView::progress(Control c) const
-{
-    std::lock_guard lock(mutex_);
-    return at(c).progress;
-}
-
-int RecordingView::gaugeHighlight() const
-{
-    std::lock_guard lock(mutex_);
-    return gaugeHighlight_;
-}
-
-double RecordingView::gaugeValue() const
-{
-    std::lock_guard lock(mutex_);
-    return gaugeValue_;
-}
-
-int RecordingView::gaugeRedraws() const
-{
-    std::lock_guard lock(mutex_);
-    return gaugeRedraws_;
 }
 
 bool RecordingView::timerRunning(int id) const

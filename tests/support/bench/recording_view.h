@@ -125,28 +125,13 @@ private:
     RecordingForceView force_;
 };
 
+// The view of the end-to-end tests. The controls are the shared model
+// (controls()); this records the rest: messages, file dialogs, timers.
 class RecordingView : public BenchView {
 public:
-    RecordingView();
-
-    void setText(Control c, const QString& text) override;
-    QString text(Control c) const override;
-    void setEnabled(Control c, bool on) override;
-    bool isEnabled(Control c) const override;
-    void setVisible(Control c, bool on) override;
-    bool isVisible(Control c) const override;
-    void setChecked(Control c, bool on) override;
-    bool isChecked(Control c) const override;
-    void setCurrentIndex(Control c, int index) override;
-    int currentIndex(Control c) const override;
-    void setLamp(Control c, LampImage image) override;
-    void setProgress(Control c, int value) override;
-    void setButtonColours(Control c, QColor pressed, QColor normal) override;
-    void setGaugeHighlight(int field) override;
-    void setGaugeValue(double value) override;
     void setTitle(const QString& title) override;
     void showWindow() override;
-    void repaintWindow() override;
+    void repaintWindow() override {}
     void showMessage(const QString& text) override;
     QString saveFileName(const FileDialogRequest& request) override;
     QString openFileName(const FileDialogRequest& request) override;
@@ -157,17 +142,9 @@ public:
     // --- For the tests ---
     // Selects a list entry by its text, as a user would.
     void choose(Control list, const QString& item);
-    QStringList items(Control list) const;
     QStringList messages() const;
     void clearMessages();
     QString title() const;
-    QColor normalColour(Control c) const;
-    QColor pressedColour(Control c) const;
-    LampImage lamp(Control c) const;
-    int progress(Control c) const;
-    int gaugeHighlight() const;
-    double gaugeValue() const;
-    int gaugeRedraws() const;
     bool timerRunning(int id) const;
     int timerPeriod(int id) const;
     int showWindowCalls() const;
@@ -176,28 +153,10 @@ public:
     std::vector<FileDialogRequest> fileRequests() const;
 
 private:
-    struct State {
-        QString text;
-        bool enabled = true;
-        bool visible = true;
-        bool checked = false;
-        int index = -1;
-        LampImage lamp = LampImage::Unlit;
-        int progress = 0;
-        QColor pressed, normal;
-    };
-    State& at(Control c) { return controls_[static_cast<int>(c)]; }
-    const State& at(Control c) const { return controls_[static_cast<int>(c)]; }
-
     RecordingDialogHost dialogs_;
     mutable std::mutex mutex_;
-    std::vector<State> controls_;
-    std::map<int, QStringList> lists_;
     QStringList messages_;
     QString title_;
-    int gaugeHighlight_ = 0;
-    double gaugeValue_ = 0;
-    int gaugeRedraws_ = 0;
     std::map<int, int> timers_;
     int showWindowCalls_ = 0;
     std::deque<QString> fileAnswers_;

@@ -85,7 +85,7 @@ std::vector<std::string> SimBench::packetLog() const
 void SimBench::chooseProtocol(const QString& name)
 {
     view.choose(Control::Protocols, name);
-    bench->onChosen(Control::Protocols, view.currentIndex(Control::Protocols));
+    bench->onChosen(Control::Protocols, view.controls().currentIndex(Control::Protocols));
 }
 
 void SimBench::type(Control edit, const QString& text)
