@@ -18,8 +18,9 @@ namespace {
 
 struct BoxRun {
     int status = -1;
-    QJsonObject json;
+    QJsonObject json;  // the last line of stdout: the command's result
     QByteArray err;
+    QList<QByteArray> lines;  // every line of stdout
 };
 
 class HeadlessTest : public ::testing::Test {
@@ -42,10 +43,11 @@ protected:
         BoxRun r;
         r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         r.err = p.readAllStandardError();
-        const QByteArray out = p.readAllStandardOutput();
+        const QByteArray out = p.readAllStandardOutput().trimmed();
+        r.lines = out.split('\n');
         QJsonParseError e{};
-        const QJsonDocument doc = QJsonDocument::fromJson(out, &e);
-        if (!out.isEmpty()) {
+        const QJsonDocument doc = QJsonDocument::fromJson(r.lines.last(), &e);
+        if (out.startsWith('{')) {
             EXPECT_EQ(e.error, QJsonParseError::NoError) << out.constData();
         }
         r.json = doc.object();
@@ -322,4 +324,57 @@ TEST(WindowSimulateOption, BadKeysAreACommandLineError)
         const QByteArray err = p.readAllStandardError();
         EXPECT_TRUE(err.contains("--simulate")) << err.constData();
     }
+}
+
+TEST_F(HeadlessTest, ForceGivesEachValueAsItComesThenThePeak)
+{
+    const BoxRun r = run({"--simulate=rpm=2", "--json", "force", "--seconds", "2", "--name", "Ana"});
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    // One value per 100 ms live tick, then the result.
+    ASSERT_GE(r.lines.size(), 20);
+    double highest = 0;
+    double lastT = -1;
+    for (qsizetype i = 0; i + 1 < r.lines.size(); ++i) {
+        const QJsonObject v = QJsonDocument::fromJson(r.lines[i]).object();
+        ASSERT_TRUE(v.contains("force") && v.contains("t_ms")) << r.lines[i].constData();
+        EXPECT_GT(v["t_ms"].toDouble(), lastT);
+        lastT = v["t_ms"].toDouble();
+        highest = std::max(highest, v["force"].toDouble());
+    }
+    EXPECT_GE(r.json["peak"].toDouble(), highest);
+    EXPECT_NEAR(r.json["result"].toDouble(), r.json["peak"].toDouble() - r.json["baseline"].toDouble(), 1e-9);
+    EXPECT_EQ(r.json["name"].toString(), "Ana");
+}
+
+TEST_F(HeadlessTest, CalibrateRunsEachStepToItsIndicator)
+{
+    struct Case {
+        QStringList args;
+        int status;
+        QStringList steps;  // "step:ok" of the JSON, in order
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--simulate", "--json", "calibrate", "--access-code", "482", "--steps", "start,coarse-eccentricity,zero-1,info-1"},
+         0, {"start:1", "coarse-eccentricity:1", "zero-1:1", "info-1:1"}, ""},
+        {{"--simulate=calibration=2", "--json", "calibrate", "--access-code", "482", "--steps", "wake,b1b2,info-2"},
+         0, {"wake:1", "wake-2:1", "b1:1", "b2:1", "info-2:1"}, ""},
+        // The waking steps on the coarse-and-fine encoder: no wake answer.
+        {{"--simulate", "--json", "calibrate", "--access-code", "482", "--steps", "wake,air"}, 1, {"wake:0"}, ""},
+        {{"--simulate", "--json", "calibrate", "--access-code", "481", "--steps", "start"}, 1, {}, "密码输入错误"},
+        {{"--simulate", "calibrate", "--access-code", "482", "--steps", "start,fly"}, 2, {}, "unknown step 'fly'"},
+        {{"--simulate", "calibrate", "--steps", "start"}, 2, {}, "--access-code"},
+    };
+    for (const Case& c : cases) {
+        const BoxRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString() << ": " << r.err.constData();
+        QStringList steps;
+        for (const QJsonValue& v : r.json["steps"].toArray())
+            steps << QStringLiteral("%1:%2").arg(v["step"].toString()).arg(v["ok"].toBool() ? 1 : 0);
+        EXPECT_EQ(steps, c.steps) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(QString::fromUtf8(r.err).contains(QString::fromUtf8(c.says))) << r.err.constData();
+    }
+    const BoxRun help = run({"calibrate", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.lines.first().contains("calibrate [OPTIONS]")) << help.lines.first().constData();
 }
