@@ -1,5 +1,7 @@
 #include "simbox/calibration_firmware.h"
 
+#include "simbox/fx2_pipe.h"
+
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -264,6 +266,15 @@ void CalibrationFirmware::reset()
 }
 
 // --- Firmware ------------------------------------------------------------------
+
+void CalibrationFirmware::install(CommandDispatcher& commands, const FirmwareContext& box)
+{
+    Fx2Pipe* pipe = &box.pipe;
+    for (std::uint8_t code : packetCodes())
+        commands.on(code, [this, pipe](const Packet& p, std::int64_t now) {
+            take(p, now, [&](Packet bytes, std::int64_t due) { pipe->sendShortPacket(std::move(bytes), now, due); });
+        });
+}
 
 std::int64_t CalibrationFirmware::delayMicrosLocked(CalFirmwareStep step) const
 {

@@ -16,6 +16,8 @@
 // encoder on the box is a setting. The box's lock serialises take() and
 // reset(); the settings have their own lock and may be changed from any
 // thread at any time.
+#include "simbox/firmware.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -89,7 +91,7 @@ std::uint32_t calAngleCode(double degrees);
 std::array<std::uint8_t, 53> encoder1InfoTags(const Encoder1Stored& s);
 std::array<std::uint8_t, 33> encoder2InfoTags(const Encoder2Stored& s);
 
-class CalibrationFirmware {
+class CalibrationFirmware final : public Firmware {
 public:
     using Packet = std::vector<std::uint8_t>;
     // Puts one short packet into the IN FIFO at `dueMicros` of bench time.
@@ -134,9 +136,11 @@ public:
     int lastCalibParam() const;  // the q of the last 39 39 q q q q, -1 before one
 
     // --- Firmware side, called with the box's lock held --------------------
+    // Hands the packets of packetCodes() to take(), each answer to the pipe.
+    void install(CommandDispatcher& commands, const FirmwareContext& box) override;
     void take(const Packet& packet, std::int64_t nowMicros, const Send& send);
     // Power-up state: the session, the wake and the last parameter are gone.
-    void reset();
+    void reset() override;
 
 private:
     void answerLocked(CalFirmwareStep step, std::int64_t now, const Send& send) const;

@@ -1,6 +1,7 @@
 #include "simbox/capture_firmware.h"
 
-#include "simbox/sim_box.h"
+#include "simbox/fx2_pipe.h"
+#include "simbox/stream_framer.h"
 
 #include <algorithm>
 
@@ -69,112 +70,75 @@ void CaptureRecordSource::writeRecord(std::int64_t t, bool checkFault, std::uint
     }
 }
 
-// --- SimBox: capture firmware ------------------------------------------------
+// --- The firmware ---------------------------------------------------------------
 
-void SimBox::setCaptureAckStatus(std::optional<int> status)
+void CaptureFirmware::install(CommandDispatcher& commands, const FirmwareContext& box)
 {
-    std::lock_guard lock(mutex_);
-    capture_.ackStatus = status;
+    box_ = &box;
+    commands.on(0x5A, this, &CaptureFirmware::onCapture);
+    commands.on(0x6A, this, &CaptureFirmware::onStop);
+    box.pipe.setTap([this](std::vector<std::uint8_t> bytes) { transfers_.push_back(std::move(bytes)); });
 }
 
-void SimBox::setCaptureAckDelayMs(double ms)
+void CaptureFirmware::setAckDelayMs(double ms)
 {
-    std::lock_guard lock(mutex_);
-    capture_.ackDelayMs = std::max(0.0, ms);
+    ackDelayMs_ = std::max(0.0, ms);
 }
 
-void SimBox::setCaptureAckAbsent(bool absent)
+void CaptureFirmware::injectOverflow(int packets)
 {
-    std::lock_guard lock(mutex_);
-    capture_.ackAbsent = absent;
+    overflowPackets_ = std::max(0, packets);
 }
 
-void SimBox::injectCaptureOverflow(int packets)
+std::vector<std::uint8_t> CaptureFirmware::log() const
 {
-    std::lock_guard lock(mutex_);
-    capture_.overflowPackets = std::max(0, packets);
-}
-
-std::vector<std::uint8_t> SimBox::captureLog() const
-{
-    std::lock_guard lock(mutex_);
     std::vector<std::uint8_t> all;
-    for (const auto& t : capture_.transfers)
+    for (const auto& t : transfers_)
         all.insert(all.end(), t.begin(), t.end());
     return all;
 }
 
-std::vector<std::vector<std::uint8_t>> SimBox::captureTransfers() const
+void CaptureFirmware::onCapture(const Packet&, std::int64_t now)
 {
-    std::lock_guard lock(mutex_);
-    return capture_.transfers;
-}
-
-std::uint64_t SimBox::captureAcksSent() const
-{
-    std::lock_guard lock(mutex_);
-    return capture_.acksSent;
-}
-
-void SimBox::clearCaptureLog()
-{
-    std::lock_guard lock(mutex_);
-    capture_.transfers.clear();
-}
-
-void SimBox::onCapture(const Packet&, std::int64_t now)
-{
-    if (!state_.powered)
+    const EncoderPort& port = box_->port;
+    if (!port.powered)
         return;
     // Every packet sent while the capture runs repeats the 5A fill.
-    if (streamKindIs(StreamKind::Capture))
+    if (box_->framer.runs(StreamKind::Capture))
         return;
-    if (state_.config.group() == RecordGroup::None) {
-        stopStreamLocked();
-        return;
-    }
-    startStreamLocked(std::make_unique<CaptureRecordSource>(encoder_, state_.config, recordPeriod_), now);
-}
-
-void SimBox::commitCapturePacketLocked(Packet packet)
-{
-    if (capture_.overflowPackets > 0) {
-        --capture_.overflowPackets;
-        state_.lostBytes += packet.size();
-        state_.lostBytesTotal += packet.size();
+    if (port.config.group() == RecordGroup::None) {
+        box_->framer.stop();
         return;
     }
-    commitPacketLocked(std::move(packet), false, true);
+    box_->framer.start(std::make_unique<CaptureRecordSource>(port.encoder, port.config, port.recordPeriodMicros),
+                       now, [this](Packet packet) { commitPacket(std::move(packet)); });
 }
 
-void SimBox::endCaptureLocked(std::int64_t now)
+void CaptureFirmware::commitPacket(Packet packet)
 {
-    if (!streamKindIs(StreamKind::Capture) || noAnswer_)
+    if (overflowPackets_ > 0) {
+        --overflowPackets_;
+        box_->pipe.countLost(packet.size(), 0);
+        return;
+    }
+    box_->pipe.commit(std::move(packet), false, true);
+}
+
+// Runs before the stop of the interface firmware, while the capture's
+// stream still runs.
+void CaptureFirmware::onStop(const Packet&, std::int64_t now)
+{
+    Fx2Pipe& pipe = box_->pipe;
+    if (!box_->framer.runs(StreamKind::Capture) || pipe.silent())
         return;
     // INPKTEND on the partial buffer: the host's transfer ends here. An empty
     // buffer goes out as a zero-length packet, which ends it just the same.
-    Packet tail = std::move(stream_->packet);
-    stream_->packet = Packet{};
-    commitPacketLocked(std::move(tail), true, true);
+    pipe.commit(box_->framer.takePartialPacket(), true, true);
 
-    if (capture_.ackAbsent)
+    if (ackAbsent_)
         return;
-    const int status = capture_.ackStatus.value_or(state_.lostBytes > 0 ? kCaptureOverflowStatus : 0);
-    Packet ack{0x6A, 0x00, 0x6A, static_cast<std::uint8_t>(status)};
-    ++capture_.acksSent;
-    ++state_.answersSent;
-    const auto due = now + static_cast<std::int64_t>(capture_.ackDelayMs * 1000.0);
-    if (due > now)
-        delayed_.push_back({due, std::move(ack), true});
-    else
-        commitPacketLocked(std::move(ack), true);
-}
-
-void SimBox::logCaptureLocked(PendingIn& in)
-{
-    if (!in.capture)
-        return;
-    capture_.transfers.push_back(std::move(in.captured));
-    in.captured.clear();
-    in.capture = false;
+    const int status = ackStatus_.value_or(pipe.counters().lostBytes > 0 ? kCaptureOverflowStatus : 0);
+    ++acksSent_;
+    pipe.sendAcknowledgement({0x6A, 0x00, 0x6A, static_cast<std::uint8_t>(status)}, now,
+                             now + static_cast<std::int64_t>(ackDelayMs_ * 1000.0));
 }

@@ -16,6 +16,7 @@
 //    record in byte 0 of the record after it;
 //  - sin/cos and the ADC front ends: the 10-byte sample record;
 //  - receive-only: the 4-byte record followed by six zero bytes.
+#include "simbox/firmware.h"
 #include "simbox/stream_source.h"
 
 #include <cstdint>
@@ -51,14 +52,41 @@ private:
     std::uint8_t previousCrc_ = 0;  // SPI: goes into the next record
 };
 
-// Injected behaviour of the capture firmware and what it delivered.
-struct CaptureFirmware {
-    std::optional<int> ackStatus;  // forced status byte; none: from the FIFO
-    double ackDelayMs = 0.0;       // bench ms between the stop and the acknowledgement
-    bool ackAbsent = false;        // no acknowledgement at all
-    int overflowPackets = 0;       // the next capture packets lost as if the FIFO were full
-    std::uint64_t acksSent = 0;
+// The capture firmware: 5A starts the capture, 6A ends it. Its settings are
+// injected behaviour; it logs the capture bytes each host transfer took.
+class CaptureFirmware final : public Firmware {
+public:
+    void install(CommandDispatcher& commands, const FirmwareContext& box) override;
+    // Settings and the log survive a replug.
+    void reset() override {}
+
+    // The acknowledgement: a forced status byte (none: from the FIFO), the
+    // bench ms between the stop and it, or none at all.
+    void setAckStatus(std::optional<int> status) { ackStatus_ = status; }
+    void setAckDelayMs(double ms);
+    void setAckAbsent(bool absent) { ackAbsent_ = absent; }
+    // The next capture packets are lost as if the FIFO were full.
+    void injectOverflow(int packets);
+
     // Capture bytes per completed host transfer, in order (a zero-length
     // packet gives an empty entry).
-    std::vector<std::vector<std::uint8_t>> transfers;
+    const std::vector<std::vector<std::uint8_t>>& transfers() const { return transfers_; }
+    std::vector<std::uint8_t> log() const;
+    void clearLog() { transfers_.clear(); }
+    std::uint64_t acksSent() const { return acksSent_; }
+
+private:
+    using Packet = CommandDispatcher::Packet;
+
+    void onCapture(const Packet& p, std::int64_t now);
+    void onStop(const Packet& p, std::int64_t now);
+    void commitPacket(Packet packet);
+
+    const FirmwareContext* box_ = nullptr;
+    std::optional<int> ackStatus_;
+    double ackDelayMs_ = 0.0;
+    bool ackAbsent_ = false;
+    int overflowPackets_ = 0;
+    std::uint64_t acksSent_ = 0;
+    std::vector<std::vector<std::uint8_t>> transfers_;
 };

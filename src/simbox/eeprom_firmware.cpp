@@ -1,6 +1,6 @@
 #include "simbox/eeprom_firmware.h"
 
-#include "simbox/sim_box.h"
+#include "simbox/stream_framer.h"
 
 EepromPairSource::EepromPairSource(std::shared_ptr<const EncoderModel> encoder, std::int64_t periodMicros,
                                    bool noise)
@@ -22,28 +22,38 @@ void EepromPairSource::writeRecord(std::int64_t, bool, std::uint8_t* out)
     out[1] = encoder_->readEeprom(n);
 }
 
-// --- SimBox: EEPROM firmware ----------------------------------------------------
+// --- The firmware ---------------------------------------------------------------
 
-void SimBox::setEepromNoise(bool on)
+void EepromFirmware::install(CommandDispatcher& commands, const FirmwareContext& box)
 {
-    std::lock_guard lock(mutex_);
-    eeprom_.noise = on;
+    box_ = &box;
+    commands.watch([this](const Packet& p, std::int64_t now) { onAnyPacket(p, now); });
+    commands.on(0xB4, this, &EepromFirmware::onWrite);
+    commands.on(0xB5, this, &EepromFirmware::onRead);
 }
 
-void SimBox::onEepromWrite(const Packet& p, std::int64_t)
+void EepromFirmware::onAnyPacket(const Packet& p, std::int64_t)
+{
+    // The read-back runs until the next command, whatever the packet holds.
+    if (box_->framer.runs(StreamKind::EepromPairs) && !p.empty() && p[0] != 0xB5)
+        box_->framer.stop();
+}
+
+void EepromFirmware::onWrite(const Packet& p, std::int64_t)
 {
     if (p[1] != 0xB4 || p[2] != 0xA4 || p[3] != 0xA4 || p[4] != 0xFF)
         return;
-    if (!state_.powered)
+    if (!box_->port.powered)
         return;  // an unpowered encoder takes no write
-    encoder_->writeEeprom(p[5]);
+    box_->port.encoder->writeEeprom(p[5]);
 }
 
-void SimBox::onEepromRead(const Packet& p, std::int64_t now)
+void EepromFirmware::onRead(const Packet& p, std::int64_t now)
 {
     if (p[1] != 0xB5 || p[2] != 0xA5 || p[3] != 0xA5 || p[4] != 0xA5 || p[5] != 0xA5)
         return;
-    if (!state_.powered || streamKindIs(StreamKind::EepromPairs))
+    const EncoderPort& port = box_->port;
+    if (!port.powered || box_->framer.runs(StreamKind::EepromPairs))
         return;
-    startStreamLocked(std::make_unique<EepromPairSource>(encoder_, recordPeriod_, eeprom_.noise), now);
+    box_->framer.start(std::make_unique<EepromPairSource>(port.encoder, port.recordPeriodMicros, noise_), now);
 }

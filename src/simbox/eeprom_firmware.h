@@ -9,6 +9,7 @@
 // 255 pairs (510 bytes; 170 pairs with a noise byte before each) and every
 // host transfer, however long, ends with one packet of pairs. One pair is read
 // per record period.
+#include "simbox/firmware.h"
 #include "simbox/stream_source.h"
 
 #include <cstdint>
@@ -35,6 +36,23 @@ private:
     std::uint64_t reads_ = 0;
 };
 
-struct EepromFirmware {
-    bool noise = false;  // a line-noise byte (never AB) before every pair
+// The EEPROM firmware: B4 writes, B5 reads back until the next command.
+class EepromFirmware final : public Firmware {
+public:
+    void install(CommandDispatcher& commands, const FirmwareContext& box) override;
+    // The setting survives a replug.
+    void reset() override {}
+
+    // A line-noise byte (never AB) before every pair.
+    void setNoise(bool on) { noise_ = on; }
+
+private:
+    using Packet = CommandDispatcher::Packet;
+
+    void onWrite(const Packet& p, std::int64_t now);
+    void onRead(const Packet& p, std::int64_t now);
+    void onAnyPacket(const Packet& p, std::int64_t now);
+
+    const FirmwareContext* box_ = nullptr;
+    bool noise_ = false;
 };
