@@ -2,6 +2,7 @@
 #include "app/about_dialog.h"
 #include "app/force_dialog.h"
 #include "app/window_dialogs.h"
+#include "bench/accuracy.h"
 #include "bench/bench.h"
 #include "app/quillmark_dlg.h"
 #include "app/sincos_dialog.h"
@@ -138,7 +139,7 @@ QWidget* absTestScene()
         encoder.addAngleJump({100.0, 27.0});
         encoder.addAngleJump({250.0, -45.0});
         bench.onCommand(Command::AbsTest);
-        for (int n = 1; n <= 680 && bench.context().state.absTestActive.load(); ++n) {
+        for (int n = 1; n <= 680 && bench.accuracy().running(); ++n) {
             const double wait = static_cast<double>(start + n * 300000 - benchClock().nowMicros()) / 1000.0;
             if (wait > 0)
                 benchSleep(wait);

@@ -66,7 +66,7 @@ void AccuracyTest::absTest()
     benchSleep(50);
 
     sampling_ = false;
-    st.absTestActive = starting;
+    active_ = starting;
     ctx_.flags().lower(Flag::PowerOnCmd);
     display_.decodeFrame(0);
     view.setGaugeValue(st.gaugeAngle.load());
@@ -164,17 +164,23 @@ void AccuracyTest::endWithoutVerdict()
     BenchView& view = ctx_.view;
     view.killTimer(kTimerAbsTest);
     view.setProgress(Control::AbsProgress, 0);
-    ctx_.state.absTestActive = false;
+    active_ = false;
     view.setText(Control::AbsTest, QStringLiteral("abs test"));
     view.setEnabled(Control::ReadData, true);
     view.setLamp(Control::AbsLamp, LampImage::Unlit);
     ctx_.conclude(Outcome::stopped(Operation::AbsTest));
 }
 
+void AccuracyTest::onBoxArrival()
+{
+    if (active_.exchange(false))
+        ctx_.conclude(Outcome::stopped(Operation::AbsTest));
+}
+
 void AccuracyTest::onStopAll()
 {
     sampling_ = false;
-    if (ctx_.state.absTestActive.exchange(false))
+    if (active_.exchange(false))
         ctx_.conclude(Outcome::stopped(Operation::AbsTest));
 }
 
@@ -193,9 +199,11 @@ void AccuracyTest::giveVerdict()
     std::vector<double> errors;
     double travel = 0.0;
     {
-        // From here on a late sample is not counted.
+        // From here on a late sample is not counted. A stop-all that came
+        // first has ended the test without a verdict.
         std::lock_guard lock(mutex_);
-        st.absTestActive = false;
+        if (!active_.exchange(false))
+            return;
         verdict = tracker_.verdict();
         errors = tracker_.errorAngles();
         travel = tracker_.travel();
@@ -256,7 +264,7 @@ void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndM
     std::vector<std::uint8_t> buffer(kAccuracyTransferBytes);
     std::int64_t previousValue = 0;
     const double waitMs = layout.modes.rxOnlyMode ? kAccuracyRxOnlyReadWaitMs : kAccuracyReadWaitMs;
-    const auto testRuns = [&] { return st.absTestActive.load(); };
+    const auto testRuns = [&] { return active_.load(); };
     const auto inWindow = [&] { return sampling_.load() && benchClock().nowMicros() < windowEndMicros; };
 
     // The step's transfers stay queued for its window, ended with it.

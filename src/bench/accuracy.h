@@ -42,7 +42,9 @@ public:
 
     // "Abs test": starts the test, or stops it without a verdict.
     void absTest();
-    bool running() const { return ctx_.state.absTestActive.load(); }
+    bool running() const { return active_.load(); }
+    // The box came back on the bus: the test ends without a verdict.
+    void onBoxArrival();
     // Timer 0: one step; the last one gives the verdict.
     void tick();
     // The spin beside the error index: +1 towards the last error, -1
@@ -68,6 +70,9 @@ private:
 
     // absSampling: the sampler of the current step takes samples.
     std::atomic<bool> sampling_{false};
+    // From the start until the verdict or the stop; a late sample is not
+    // counted once it drops.
+    std::atomic<bool> active_{false};
     WorkerHandle sampler_;
 
     // Shared by the step tick and the sampler: the verdict never reads the

@@ -34,20 +34,83 @@ Bench::Bench(BenchState& state, BenchView& view)
       eeprom_(std::make_unique<EepromWrite>(ctx_)),
       force_(std::make_unique<ForceTest>(ctx_, *editor_, [this] { return reading_->startReader(); }))
 {
-    timers_.own(kTimerCalibration, {[this] { return calibration_->running(); }, [this] { calibration_->tick(); }});
-    timers_.own(kTimerSinCos, {[this] { return sincos_->running(); }, [this] { sincos_->tick(); }});
+    registerOperations();
+    ctx_.operations = &operations_;
     // Settings that took with the sin/cos protocol start the sin/cos test.
     configuration_->setSinCosStart([this] { sincos_->startOrStop(); });
-    timers_.own(kTimerCapture, {[this] { return capture_->capturing(); }, [this] { capture_->tick(); }});
-    timers_.own(kTimerAutoSave, {[this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }});
-    timers_.own(kTimerAbsTest, {[this] { return accuracy_->running(); }, [this] { accuracy_->tick(); }});
     reading_->setForceSink(force_.get());
-    timers_.own(kTimerEeprom, {[this] { return eeprom_->running(); }, [this] { eeprom_->tick(); }});
-    timers_.own(kTimerForce, {[this] { return force_->timerRunning(); }, [this] { force_->tick(); }});
     ctx_.setStopAll([this] { stopAll(); });
     state.link.hooks.stopAll = [this] { stopAll(); };
     state.link.hooks.showMessage = [&view](const std::string& m) { view.showMessage(QString::fromStdString(m)); };
     state.displayBase = static_cast<int>(DisplayBase::Hex);
+}
+
+// Each operation in one entry. Stop-all runs each stage in this order.
+void Bench::registerOperations()
+{
+    OperationRegistry& r = operations_;
+    r.add({"configuration", Operation::Configure, {Command::ClickingSetting},
+           [this](Command) { configuration_->run(); }});
+    r.add({"reading", Operation::Read, {Command::ReadData, Command::ResetAngle, Command::ResetMultiTurn},
+           [this](Command c) {
+               if (c == Command::ReadData)
+                   reading_->readData();
+               else if (c == Command::ResetAngle)
+                   reading_->reset(Flag::ResetAngleCmd, Control::ResetAngle);
+               else
+                   reading_->reset(Flag::ResetTurnsCmd, Control::ResetMultiTurn);
+           }});
+    r.add({"power", std::nullopt, {Command::PowerControl}, [this](Command) { setup_->powerControl(); }});
+    r.add({"configuration files", std::nullopt, {Command::SaveConfigFile, Command::LoadConfigFile},
+           [this](Command c) {
+               if (c == Command::SaveConfigFile)
+                   configFiles_->save();
+               else
+                   configFiles_->load();
+           }});
+
+    OperationDecl calibration{"calibration", Operation::Calibration, {Command::EncoderCalibration},
+                              [this](Command) { calibration_->open(); }};
+    calibration.timers = {{kTimerCalibration, [this] { return calibration_->running(); }, [this] { calibration_->tick(); }}};
+    // The engine lowers its own five flags (Cal0D, CalDash, CalI, CalP, CalInfo2).
+    calibration.stopBeforeFlags = [this] { calibration_->stopAll(); };
+    r.add(std::move(calibration));
+
+    OperationDecl eeprom{"EEPROM write", Operation::Eeprom, {Command::WriteEeprom}, [this](Command) { eeprom_->press(); }};
+    eeprom.timers = {{kTimerEeprom, [this] { return eeprom_->running(); }, [this] { eeprom_->tick(); }}};
+    eeprom.busy = {{Busy::Eeprom, [this] { return eeprom_->running(); }}};
+    eeprom.stopBeforeFlags = [this] { eeprom_->reset(); };
+    r.add(std::move(eeprom));
+
+    OperationDecl force{"force test", Operation::Force, {Command::ForceTest}, [this](Command) { force_->press(); }};
+    force.timers = {{kTimerForce, [this] { return force_->timerRunning(); }, [this] { force_->tick(); }}};
+    force.stopBeforeFlags = [this] { force_->reset(); };
+    r.add(std::move(force));
+
+    OperationDecl resolution{"resolution", Operation::Resolution, {Command::Resolution},
+                             [this](Command) { resolution_->run(); }};
+    resolution.stopBeforeFlags = [this] { resolution_->onStopAll(); };
+    r.add(std::move(resolution));
+
+    // The capture ends and its file closes before the reads are cancelled,
+    // so its worker does not start another transfer.
+    OperationDecl capture{"capture", Operation::Capture, {Command::SaveFile}, [this](Command) { capture_->saveFile(); }};
+    capture.timers = {{kTimerCapture, [this] { return capture_->capturing(); }, [this] { capture_->tick(); }},
+                      {kTimerAutoSave, [this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }}};
+    capture.stopBeforeReads = [this] { capture_->onStopAll(); };
+    r.add(std::move(capture));
+
+    OperationDecl accuracy{"accuracy test", Operation::AbsTest, {Command::AbsTest}, [this](Command) { accuracy_->absTest(); }};
+    accuracy.timers = {{kTimerAbsTest, [this] { return accuracy_->running(); }, [this] { accuracy_->tick(); }}};
+    accuracy.busy = {{Busy::AbsTest, [this] { return accuracy_->running(); }}};
+    accuracy.stopBeforeReads = [this] { accuracy_->onStopAll(); };
+    accuracy.onBoxArrival = [this] { accuracy_->onBoxArrival(); };
+    r.add(std::move(accuracy));
+
+    OperationDecl sincos{"sin/cos test", Operation::SinCos, {Command::SincosTest}, [this](Command) { sincos_->startOrStop(); }};
+    sincos.timers = {{kTimerSinCos, [this] { return sincos_->running(); }, [this] { sincos_->tick(); }}};
+    sincos.stopAfterReads = [this] { sincos_->onStopAll(); };
+    r.add(std::move(sincos));
 }
 
 Bench::~Bench()
@@ -136,23 +199,9 @@ void Bench::shutdown()
 
 void Bench::onCommand(Command command)
 {
-    qCDebug(lcBench) << "command" << static_cast<int>(command);
-    switch (command) {
-    case Command::ClickingSetting: configuration_->run(); break;
-    case Command::ReadData: reading_->readData(); break;
-    case Command::ResetAngle: reading_->reset(Flag::ResetAngleCmd, Control::ResetAngle); break;
-    case Command::ResetMultiTurn: reading_->reset(Flag::ResetTurnsCmd, Control::ResetMultiTurn); break;
-    case Command::PowerControl: setup_->powerControl(); break;
-    case Command::SaveConfigFile: configFiles_->save(); break;
-    case Command::LoadConfigFile: configFiles_->load(); break;
-    case Command::EncoderCalibration: calibration_->open(); break;
-    case Command::SincosTest: sincos_->startOrStop(); break;
-    case Command::SaveFile: capture_->saveFile(); break;
-    case Command::AbsTest: accuracy_->absTest(); break;
-    case Command::Resolution: resolution_->run(); break;
-    case Command::WriteEeprom: eeprom_->press(); break;
-    case Command::ForceTest: force_->press(); break;
-    }
+    const OperationDecl* op = operations_.byCommand(command);
+    qCDebug(lcBench) << "command" << static_cast<int>(command) << (op ? op->name : "(none)");
+    operations_.dispatch(command);
 }
 
 void Bench::onEdited(Control edit, const QString& text)
@@ -260,7 +309,7 @@ void Bench::onSinCosBackToHome()
 
 void Bench::onTimer(int id)
 {
-    if (!timers_.dispatch(id))
+    if (!operations_.tick(id))
         ctx_.view.killTimer(id);
 }
 
@@ -274,19 +323,12 @@ void Bench::stopAll()
 
     const bool sincosWasRunning = f.isUp(Flag::SincosActive);
     const bool captureWasRunning = f.isUp(Flag::SaveActive);
-    calibration_->stopAll();
-    eeprom_->reset();
-    force_->reset();
-
-    resolution_->onStopAll();
+    operations_.stopBeforeFlags();
     f.lowerEveryOperationFlag();
-    // The capture ends and its file closes before the reads are cancelled,
-    // so its worker does not start another transfer.
-    capture_->onStopAll();
-    accuracy_->onStopAll();
+    operations_.stopBeforeReads();
     // No reader of an earlier operation may take what the box sends next.
     ctx_.link.inGate.cancelAll();
-    sincos_->onStopAll();
+    operations_.stopAfterReads();
 
     view.setText(Control::WriteEeprom, "Write eepprom");
     view.setText(Control::ReadData, "Read data");

@@ -6,6 +6,7 @@
 #include "bench/calibration_view.h"
 #include "bench/commands.h"
 #include "bench/force_view.h"
+#include "bench/operation_registry.h"
 #include "bench/timers.h"
 #include "interface/interface_settings.h"
 
@@ -44,6 +45,8 @@ public:
     EncoderCalibration& calibration() { return *calibration_; }
     // Where every operation's outcome is posted.
     OutcomeBoard& outcomes() { return ctx_.outcomes; }
+    // Every operation: its commands, timers, modes and stop-all stages.
+    const OperationRegistry& operations() const { return operations_; }
 
     // --- Start-up, close and destruction of the window ---
     // Opens the box on `backend`, sets the controls to their start-up state
@@ -100,8 +103,10 @@ public:
     static QString defaultConfigPath();
 
 private:
+    void registerOperations();
+
     BenchContext ctx_;
-    TimerTable timers_;
+    OperationRegistry operations_;
     std::unique_ptr<SettingsEditor> editor_;
     std::unique_ptr<FrameDisplay> display_;
     std::unique_ptr<BoxSetup> setup_;

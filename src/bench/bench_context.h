@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class OperationRegistry;
+
 class BenchContext {
 public:
     BenchContext(BenchState& state, BenchView& view)
@@ -49,6 +51,9 @@ public:
     // Set before the bench runs anything.
     void setResultSink(ResultSink sink) { resultSink_ = std::move(sink); }
     OutcomeBoard outcomes;
+    // The bench's operations (set by the bench): their modes, their part
+    // in the box's return.
+    const OperationRegistry* operations = nullptr;
 
     // Writes an edit's text on the screen and in the typed texts, so the two
     // never disagree.

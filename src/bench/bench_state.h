@@ -25,11 +25,9 @@ struct BenchState {
     // Operation state.
     std::atomic<bool> configApplied{false};
     std::atomic<bool> drainArmed{false};
-    std::atomic<bool> absTestActive{false};
     // Numbered capture files and the default names of the file dialogs;
     // the capture worker takes numbers too.
     std::atomic<int> fileCounter{0};
-    std::atomic<bool> eepromRunning{false};  // the EEPROM write sequence runs (timer 6)
 
     // What the user typed and ticked, as the bench last took it (bench thread).
     TypedTexts typed;

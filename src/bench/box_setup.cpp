@@ -1,5 +1,7 @@
 #include "bench/box_setup.h"
 
+#include "bench/operation_registry.h"
+
 #include "bench/frame_display.h"
 #include "bench/guards.h"
 #include "bench/settings_editor.h"
@@ -51,7 +53,8 @@ void BoxSetup::onDeviceChange(const DeviceChangeEvent& e)
         link.nodesChanged = false;
         ctx_.flags().lower(Flag::SaveActive);
         ctx_.flags().lower(Flag::ReadActive);
-        ctx_.state.absTestActive = false;
+        if (ctx_.operations)
+            ctx_.operations->boxArrived();
     }
 }
 

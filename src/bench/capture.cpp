@@ -71,7 +71,7 @@ bool Capture::saveFile()
         stopCapture();
         return true;
     }
-    BenchModes modes(ctx_.state);
+    BenchModes modes(ctx_);
     if (!Guards(ctx_, Operation::Capture).refuseIf(modes.powerOff() || modes.is(Busy::SinCos)).boxPresent())
         return false;
     if (!editor_.takeEdits()) {
@@ -270,7 +270,7 @@ void Capture::pauseTick()
     if (pauseTicks_.load() < kAutoSavePauseTicks)
         return;
     // Due. A bench busy with something else is asked again on the next tick.
-    BenchModes modes(ctx_.state);
+    BenchModes modes(ctx_);
     if (modes.powerOff() || modes.is(Busy::SinCos) || !ctx_.link.inEndpoint.present() || startRefused(false))
         return;
     ctx_.view.killTimer(kTimerAutoSave);

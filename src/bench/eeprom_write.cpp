@@ -32,15 +32,16 @@ void EepromWrite::lowerSequenceFlags()
     ctx_.flags().lowerEveryOperationFlag();
 }
 
-void EepromWrite::finish()
+bool EepromWrite::finish()
 {
     BenchView& view = ctx_.view;
     for (Control c : kHeldButtons)
         view.setEnabled(c, true);
     lowerSequenceFlags();
-    ctx_.state.eepromRunning = false;
+    const bool wasRunning = running_.exchange(false);
     view.killTimer(kTimerEeprom);
     view.setText(Control::WriteEeprom, "Write eepprom");
+    return wasRunning;
 }
 
 void EepromWrite::press()
@@ -104,7 +105,7 @@ void EepromWrite::start(int value)
         view.killTimer(id);
     ticks_ = 0;
 
-    st.eepromRunning = true;
+    running_ = true;
     for (Control c : kHeldButtons)
         view.setEnabled(c, false);
     ctx_.box.stop(30);
@@ -155,8 +156,10 @@ void EepromWrite::tick()
         break;
     }
     case EepromStep::Verdict:
-        // The flag drop in finish() cancels a read-back still waiting.
-        finish();
+        // The flag drop in finish() cancels a read-back still waiting. A
+        // stop-all that came first has ended the sequence without a verdict.
+        if (!finish())
+            break;
         view.setLamp(Control::EepromLamp, verified_ ? LampImage::Passed : LampImage::Lit);
         ctx_.box.powerOn(100);
         ctx_.conclude(Outcome::verdict(Operation::Eeprom, verified_, EepromResult{value_, verified_.load()}));
@@ -166,7 +169,7 @@ void EepromWrite::tick()
 
 void EepromWrite::reset()
 {
-    if (ctx_.state.eepromRunning.exchange(false))
+    if (running_.exchange(false))
         ctx_.conclude(Outcome::stopped(Operation::Eeprom));
 }
 

@@ -23,7 +23,7 @@ public:
     void stop();
     // Timer 6: one step of the sequence.
     void tick();
-    bool running() const { return ctx_.state.eepromRunning.load(); }
+    bool running() const { return running_.load(); }
     // Stop-all: the sequence is over; the read-back worker's transfer is
     // cancelled by stop-all itself.
     void reset();
@@ -34,8 +34,9 @@ public:
 private:
     // Lowers every command and mode flag the sequence may have raised.
     void lowerSequenceFlags();
-    // Gives back the buttons the sequence took and ends it.
-    void finish();
+    // Gives back the buttons the sequence took and ends it; false when it had
+    // ended already.
+    bool finish();
     // The guards of a start; a refusal is concluded.
     bool startGuards();
 
@@ -43,4 +44,5 @@ private:
     std::uint64_t ticks_ = 0;              // bench thread only
     int value_ = 0;                        // bench thread only
     std::atomic<bool> verified_{false};    // written by the read-back worker
+    std::atomic<bool> running_{false};     // the sequence runs (timer 6)
 };

@@ -1,5 +1,6 @@
 #include "bench/guards.h"
 
+#include "bench/operation_registry.h"
 #include "common/logging.h"
 
 bool BenchModes::is(Busy b) const
@@ -8,19 +9,25 @@ bool BenchModes::is(Busy b) const
     switch (b) {
     case Busy::Reading: return f.isUp(Flag::ReadActive);
     case Busy::Capture: return f.isUp(Flag::SaveActive);
-    case Busy::AbsTest: return state_.absTestActive.load();
+    case Busy::AbsTest: return probed(b);
     case Busy::AbsStep: return f.isUp(Flag::AbsStepActive);
     case Busy::Resolution: return f.isUp(Flag::ResolutionActive);
     case Busy::SinCos: return f.isUp(Flag::SincosActive);
     case Busy::Force: return f.isUp(Flag::ForceActive);
     case Busy::Eeprom:
-        return state_.eepromRunning.load() || f.isUp(Flag::EepromWriteCmd) || f.isUp(Flag::EepromReadCmd);
+        return probed(b) || f.isUp(Flag::EepromWriteCmd) || f.isUp(Flag::EepromReadCmd);
     case Busy::Configuring: return f.isUp(Flag::ConfigCmd);
     case Busy::PoweringOn: return f.isUp(Flag::PowerOnCmd);
     case Busy::ResetAngle: return f.isUp(Flag::ResetAngleCmd);
     case Busy::ResetTurns: return f.isUp(Flag::ResetTurnsCmd);
     }
     return false;
+}
+
+bool BenchModes::probed(Busy b) const
+{
+    const std::function<bool()>* probe = ctx_.operations ? ctx_.operations->busyProbe(b) : nullptr;
+    return probe && (*probe)();
 }
 
 bool BenchModes::any(std::initializer_list<Busy> set) const

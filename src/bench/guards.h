@@ -34,9 +34,11 @@ enum class Busy {
     ResetTurns,   // ResetTurnsCmd
 };
 
+// The modes as the command flags and the operations (through the registry)
+// hold them.
 class BenchModes {
 public:
-    explicit BenchModes(const BenchState& state) : state_(state) {}
+    explicit BenchModes(const BenchContext& ctx) : state_(ctx.state), ctx_(ctx) {}
     bool is(Busy b) const;
     bool any(std::initializer_list<Busy> set) const;
     // A stream mode is up: the box is streaming to some reader.
@@ -44,7 +46,10 @@ public:
     bool powerOff() const;
 
 private:
+    // An operation's own probe of `b`; false without one.
+    bool probed(Busy b) const;
     const BenchState& state_;
+    const BenchContext& ctx_;
 };
 
 // A command's guards in the order it checks them. The first that refuses
@@ -54,7 +59,7 @@ private:
 class Guards {
 public:
     explicit Guards(BenchContext& ctx, std::optional<Operation> operation = std::nullopt)
-        : ctx_(ctx), modes_(ctx.state), operation_(operation)
+        : ctx_(ctx), modes_(ctx), operation_(operation)
     {
     }
 

@@ -138,8 +138,9 @@ void Reading::readUntilStopped(ReadTally& tally)
     std::int64_t previousShownValue = 0;
     bool readButtonShown = false;
 
+    const BenchModes modes(ctx_);
     auto running = [&] {
-        return f.isUp(Flag::ReadActive) || f.isUp(Flag::ForceActive) || st.absTestActive ||
+        return f.isUp(Flag::ReadActive) || f.isUp(Flag::ForceActive) || modes.is(Busy::AbsTest) ||
                f.isUp(Flag::ResolutionActive) || f.isUp(Flag::PowerOnCmd);
     };
 
@@ -165,7 +166,7 @@ void Reading::readUntilStopped(ReadTally& tally)
         if (!r.ok())
             continue;
 
-        if (!(f.isUp(Flag::ReadActive) || f.isUp(Flag::ForceActive) || st.absTestActive ||
+        if (!(f.isUp(Flag::ReadActive) || f.isUp(Flag::ForceActive) || modes.is(Busy::AbsTest) ||
               f.isUp(Flag::PowerOnCmd)))
             continue;
 

@@ -83,7 +83,7 @@ void press(SimBench& b)
 // Ticks until the test has ended, at most `ticks` times.
 void tickUntilEnded(SimBench& b, int ticks = 4)
 {
-    for (int i = 0; i < ticks && b.state.absTestActive.load(); ++i)
+    for (int i = 0; i < ticks && b.bench->accuracy().running(); ++i)
         b.bench->onTimer(kTimerAbsTest);
 }
 
@@ -111,7 +111,7 @@ TEST(AbsTest, MotorAtOneRpmWithoutJumpsPasses)
     EXPECT_EQ(b.view.controls().text(Control::ErrorAngle), "");
     EXPECT_EQ(b.view.controls().progress(Control::AbsProgress), 0);
     EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
-    EXPECT_FALSE(b.state.absTestActive.load());
+    EXPECT_FALSE(b.bench->accuracy().running());
 
     // Every step, to the microsecond in virtual time: power on 2 ms into the
     // tick, stop 60 ms later, the stream 50 ms after that; each tick 300 ms
@@ -224,7 +224,7 @@ TEST(AbsTest, GuardsRefuseToStart)
         b.view.clearMessages();
         b.clearPackets();
         press(b);
-        EXPECT_FALSE(b.state.absTestActive.load()) << c.name;
+        EXPECT_FALSE(b.bench->accuracy().running()) << c.name;
         EXPECT_FALSE(b.view.timerRunning(kTimerAbsTest)) << c.name;
         EXPECT_EQ(b.view.messages(), c.message.isEmpty() ? QStringList{} : QStringList{c.message}) << c.name;
         EXPECT_TRUE(b.packetLog().empty()) << c.name;
@@ -266,10 +266,10 @@ TEST(AbsTest, EndsWithoutAVerdict)
         press(b);
         for (int i = 0; i < 12; ++i)
             b.bench->onTimer(kTimerAbsTest);
-        ASSERT_TRUE(b.state.absTestActive.load()) << c.name;
+        ASSERT_TRUE(b.bench->accuracy().running()) << c.name;
         c.end(b);
         b.settle();
-        EXPECT_FALSE(b.state.absTestActive.load()) << c.name;
+        EXPECT_FALSE(b.bench->accuracy().running()) << c.name;
         EXPECT_FALSE(b.view.timerRunning(kTimerAbsTest)) << c.name;
         EXPECT_EQ(b.view.controls().text(Control::AbsTest), c.caption) << c.name;
         EXPECT_EQ(b.view.controls().lamp(Control::AbsLamp), LampImage::Unlit) << c.name;

@@ -1,6 +1,7 @@
 // "Write eepprom " on the simulated box: the packet timeline of timer 6, the
 // verdict lamp for encoders that store, do not store or answer wrongly, and
 // the guards of the command.
+#include "bench/eeprom_write.h"
 #include "bench/timers.h"
 #include "common/clock.h"
 #include "support/bench/sim_bench.h"
@@ -88,7 +89,7 @@ TEST(EepromWrite, PacketTimelineAndGreenCheckForValue171)
     EXPECT_EQ(b.view.controls().text(Control::WriteEeprom), "Write eepprom");
     EXPECT_TRUE(b.view.controls().isEnabled(Control::ReadData));
     EXPECT_TRUE(b.view.controls().isEnabled(Control::PowerControl));
-    EXPECT_FALSE(b.state.eepromRunning);
+    EXPECT_FALSE(b.bench->eepromWrite().running());
     EXPECT_FALSE(b.state.link.inGate.owned()) << "the read-back transfer ended with the verdict";
     // The box stopped its pairs at the closing 4A; a new reading gets positions.
     EXPECT_FALSE(b.box->state().streaming);
@@ -143,7 +144,7 @@ TEST(EepromWrite, SecondPressStopsAtOnceAndSendsNothingMore)
     EXPECT_EQ(sentBefore, 3u);  // 6A, 4A, the write header
     EXPECT_EQ(b.packets().size(), sentBefore);
     EXPECT_FALSE(b.view.timerRunning(kTimerEeprom));
-    EXPECT_FALSE(b.state.eepromRunning);
+    EXPECT_FALSE(b.bench->eepromWrite().running());
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::EepromWriteCmd));
     EXPECT_EQ(b.view.controls().text(Control::WriteEeprom), "Write eepprom");
     EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), LampImage::Unlit);
@@ -163,7 +164,7 @@ TEST(EepromWrite, StopAllDuringTheReadBackCancelsItsTransfer)
         if (k == 13)
             b.bench->stopAll();
     });
-    EXPECT_FALSE(b.state.eepromRunning);
+    EXPECT_FALSE(b.bench->eepromWrite().running());
     EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), LampImage::Unlit);
     EXPECT_FALSE(b.state.link.inGate.owned());
     EXPECT_EQ(b.packetLog().back(), "B5B5A5A5A5A5") << "no verdict pulse after stop-all";
@@ -208,7 +209,7 @@ TEST(EepromWrite, RefusedStarts)
         b.settle();
         EXPECT_TRUE(b.packets().empty());
         EXPECT_FALSE(b.view.timerRunning(kTimerEeprom));
-        EXPECT_FALSE(b.state.eepromRunning);
+        EXPECT_FALSE(b.bench->eepromWrite().running());
         EXPECT_EQ(b.view.messages(), c.message.isEmpty() ? QStringList{} : QStringList{c.message});
         if (c.keptUp != Flag::Count) {
             EXPECT_TRUE(b.state.link.flags.isUp(c.keptUp));

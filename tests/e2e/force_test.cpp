@@ -229,7 +229,7 @@ TEST(ForceTest, RefusedStarts)
          Flag::SaveActive},
         {"the sin/cos test runs", 17, [](SimBench& b) { b.state.link.flags.raise(Flag::SincosActive); }, {},
          Flag::SincosActive},
-        {"an EEPROM write runs", 17, [](SimBench& b) { b.state.eepromRunning = true; }, {}, Flag::Count},
+        {"an EEPROM write runs", 17, [](SimBench& b) { b.state.link.flags.raise(Flag::EepromWriteCmd); }, {}, Flag::Count},
         {"reading", 17, [](SimBench& b) { b.state.link.flags.raise(Flag::ReadActive); }, {}, Flag::ReadActive},
     };
     for (const Case& c : cases) {

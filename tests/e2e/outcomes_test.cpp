@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 namespace {
 
@@ -171,4 +172,34 @@ TEST(Outcomes, TheVerdictIsPostedOnlyOnceTheScreenShowsIt)
         EXPECT_EQ(b.reports().back().command, "eeprom");
         EXPECT_EQ(b.reports().back().passed, stores);
     }
+}
+
+TEST(Operations, EveryCommandTimerAndOutcomeHasExactlyOneOwner)
+{
+    SimBench b;
+    const OperationRegistry& r = b.bench->operations();
+    std::map<Command, int> commands;
+    std::map<int, int> timers;
+    std::map<Operation, int> outcomes;
+    for (const OperationDecl& d : r.operations()) {
+        EXPECT_TRUE(d.onCommand) << d.name;
+        for (Command c : d.commands)
+            ++commands[c];
+        for (const OperationDecl::Timer& t : d.timers) {
+            ++timers[t.id];
+            EXPECT_TRUE(t.tick && t.running) << d.name;
+        }
+        if (d.outcome)
+            ++outcomes[*d.outcome];
+    }
+    for (int c = 0; c <= static_cast<int>(Command::ForceTest); ++c)
+        EXPECT_EQ(commands[static_cast<Command>(c)], 1) << "command " << c;
+    for (int id = 0; id < kTimerCount; ++id)
+        EXPECT_EQ(timers[id], 1) << "timer " << id;
+    for (int op = 0; op < kOperationCount; ++op)
+        EXPECT_EQ(outcomes[static_cast<Operation>(op)], 1) << operationName(static_cast<Operation>(op)).toStdString();
+    // The modes only an operation knows are its own.
+    EXPECT_TRUE(r.busyProbe(Busy::AbsTest));
+    EXPECT_TRUE(r.busyProbe(Busy::Eeprom));
+    EXPECT_FALSE(r.busyProbe(Busy::Reading));
 }
