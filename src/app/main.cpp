@@ -8,6 +8,8 @@
 #include "simbox/sim_options.h"
 #include "simbox/unplug_timer.h"
 
+#include "interface/protocol_table.h"
+
 #include <QCommandLineParser>
 #include <QStringList>
 #include <cstdio>
@@ -28,6 +30,19 @@ QStringList argumentList(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     return args;
+}
+
+// The simulated encoder's own interface: BISS [turns][position][status],
+// the gauge on the position field.
+StartInterface simulatedEncoderInterface(const EncoderModel& e)
+{
+    StartInterface s;
+    s.protocol = static_cast<int>(*protocolByName("BISS"));
+    if (e.turnBits() > 0)
+        s.widths << e.turnBits();
+    s.widths << e.singleTurnBits() << e.statusBits();
+    s.gaugeField = e.turnBits() > 0 ? 2 : 1;
+    return s;
 }
 
 // "--simulate=KEY=VALUE,..." sets up the simulated box (the same keys as
@@ -90,6 +105,7 @@ int main(int argc, char** argv)
     }
     std::shared_ptr<UsbBackend> backend;
     std::unique_ptr<SimUnplugTimer> unplug;
+    std::optional<StartInterface> firstRun;
     if (parser.isSet(simulateOption)) {
         // The window's simulated box runs in real time, or `speed` times faster.
         const SimSettings& sim = simulation.settings;
@@ -100,8 +116,9 @@ int main(int argc, char** argv)
         applySimSettings(sim, *box);
         unplug = startUnplugTimer(sim, bus, box);
         backend = bus;
+        firstRun = simulatedEncoderInterface(box->encoder());
     } else {
         backend = std::make_shared<LibusbBackend>();
     }
-    return app.run(std::move(backend), parser.isSet(simulateOption));
+    return app.run(std::move(backend), parser.isSet(simulateOption), std::move(firstRun));
 }

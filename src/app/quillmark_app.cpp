@@ -33,13 +33,13 @@ QIcon CQuillmarkApp::applicationIcon()
     return icon;
 }
 
-int CQuillmarkApp::run(std::shared_ptr<UsbBackend> backend, bool simulated)
+int CQuillmarkApp::run(std::shared_ptr<UsbBackend> backend, bool simulated, std::optional<StartInterface> firstRun)
 {
     // The store outlives the window: what the last test reported is written
     // (and offered to the line's server) after the window has gone.
     QString error;
     auto store = std::make_shared<ResultsStore>(configuredResultsStore(&error));
-    CQuillmarkDlg dlg(std::move(backend));
+    CQuillmarkDlg dlg(std::move(backend), std::move(firstRun));
     dlg.keepResults(store, simulated);
     if (!error.isEmpty())
         QMessageBox::warning(&dlg, dlg.windowTitle(), error + QStringLiteral("\nResults are kept on this bench only."));

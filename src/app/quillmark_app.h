@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QIcon>
 #include <memory>
+#include <optional>
+
+#include "bench/bench.h"
 
 class UsbBackend;
 
@@ -16,7 +19,9 @@ public:
     // Creates the main window on `backend`, runs it modally and returns when
     // it has been closed and destroyed. Results of a simulated box are kept
     // marked as such.
-    int run(std::shared_ptr<UsbBackend> backend, bool simulated = false);
+    // `firstRun`: the interface a start without a saved FileName.cfg begins with.
+    int run(std::shared_ptr<UsbBackend> backend, bool simulated = false,
+            std::optional<StartInterface> firstRun = std::nullopt);
 
     // "Arial" and "MS Shell Dlg" are Windows faces; Liberation Sans stands
     // in for both, and a CJK face draws the Chinese captions. Idempotent.

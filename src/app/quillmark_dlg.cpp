@@ -35,6 +35,12 @@ constexpr char kHotKeyLetter = 's';
 }  // namespace
 
 CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* parent)
+    : CQuillmarkDlg(std::move(backend), std::nullopt, parent)
+{
+}
+
+CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, std::optional<StartInterface> firstRun,
+                             QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CQuillmarkDlg>())
 {
     CQuillmarkApp::installFontSubstitutions();
@@ -88,12 +94,15 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* paren
     // Start-up runs here, before the bench thread takes any work; from then
     // on every handler, tick and device change runs on the bench thread.
     // Device changes arrive on a backend thread.
-    bench_->startUp(std::move(backend), [this](const DeviceChangeEvent& e) {
-        benchThread_->post([this, e] {
-            if (!closing_ && !shutDown_)
-                bench_->onDeviceChange(e);
-        });
-    });
+    bench_->startUp(
+        std::move(backend),
+        [this](const DeviceChangeEvent& e) {
+            benchThread_->post([this, e] {
+                if (!closing_ && !shutDown_)
+                    bench_->onDeviceChange(e);
+            });
+        },
+        std::move(firstRun));
 }
 
 void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store, bool simulated)

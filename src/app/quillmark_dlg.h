@@ -2,6 +2,7 @@
 // The main window: builds its controls from quillmark_dlg.ui, maps them to
 // Control values, forwards every click, menu command, timer tick and device
 // change to the bench, and owns the bench state for the life of the window.
+#include "bench/bench.h"
 #include "bench/bench_view.h"
 #include "bench/control.h"
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class Bench;
 class BenchThread;
@@ -37,6 +39,9 @@ public:
     // Opens the box on `backend` (a bus without devices gives a window with
     // an empty title) and brings the controls to their start-up state.
     explicit CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, QWidget* parent = nullptr);
+    // Without a saved FileName.cfg the window starts with `firstRun`.
+    CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, std::optional<StartInterface> firstRun,
+                  QWidget* parent = nullptr);
     ~CQuillmarkDlg() override;
 
     Bench& bench() { return *bench_; }

@@ -130,7 +130,8 @@ QString Bench::defaultConfigPath()
     return configDirectory() + "/FileName.cfg";
 }
 
-void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(const DeviceChangeEvent&)> notify)
+void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(const DeviceChangeEvent&)> notify,
+                    std::optional<StartInterface> firstRun)
 {
     BenchView& view = ctx_.view;
     if (!notify)
@@ -158,7 +159,22 @@ void Bench::startUp(std::shared_ptr<UsbBackend> backend, std::function<void(cons
     resolution_->initialiseControls();
 
     view.setEnabled(Control::PowerControl, true);
-    configFiles_->loadAtStartUp();
+    if (!configFiles_->loadAtStartUp() && firstRun)
+        applyStartInterface(*firstRun);
+}
+
+void Bench::applyStartInterface(const StartInterface& s)
+{
+    ctx_.view.setCurrentIndex(Control::Protocols, s.protocol);
+    onChosen(Control::Protocols, s.protocol);
+    auto type = [this](Control c, const QString& text) {
+        ctx_.view.setText(c, text);
+        onEdited(c, text);
+    };
+    type(Control::ContentCount, QString::number(s.widths.size()));
+    for (int k = 1; k <= kFieldColumns; ++k)
+        type(fieldWidthControl(k), QString::number(k <= s.widths.size() ? s.widths[k - 1] : 0));
+    type(Control::GaugeField, QString::number(s.gaugeField));
 }
 
 void Bench::closeWindow()

@@ -13,6 +13,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include <QList>
 
 class AccuracyTest;
 class BoxSetup;
@@ -27,6 +30,15 @@ class Reading;
 class ResolutionTest;
 class SettingsEditor;
 class SinCosTest;
+
+// The interface a first start (no saved FileName.cfg) begins with instead
+// of the defaults: the simulated box's encoder, so that its gauge turns on
+// the first "Read data".
+struct StartInterface {
+    int protocol = 0;         // entry of the protocol list
+    QList<int> widths;        // the field widths, first field first
+    int gaugeField = 0;
+};
 
 class Bench {
 public:
@@ -53,8 +65,11 @@ public:
     // and loads the default configuration file. Device changes arrive on a
     // backend thread; `notify` hands them to the bench thread (empty: handled
     // on the backend thread, as tests do).
+    // Without a saved FileName.cfg, `firstRun` (if any) is set as the user
+    // would set it.
     void startUp(std::shared_ptr<UsbBackend> backend,
-                 std::function<void(const DeviceChangeEvent&)> notify = {});
+                 std::function<void(const DeviceChangeEvent&)> notify = {},
+                 std::optional<StartInterface> firstRun = std::nullopt);
     // Close command (Esc, close box): writes the default configuration file
     // (telling the user when it cannot) and stops the box.
     void closeWindow();
@@ -104,6 +119,7 @@ public:
 
 private:
     void registerOperations();
+    void applyStartInterface(const StartInterface& s);
 
     BenchContext ctx_;
     OperationRegistry operations_;

@@ -154,15 +154,16 @@ void ConfigFiles::load()
     ctx_.view.repaintWindow();
 }
 
-void ConfigFiles::loadAtStartUp()
+bool ConfigFiles::loadAtStartUp()
 {
     ctx_.stopAll();
     // No folder or no file yet: a first start, nothing to say.
     if (!QFileInfo(directory_).isDir() || !QFileInfo::exists(defaultPath()))
-        return;
+        return false;
     loadConfigRecord(defaultPath());
     ctx_.view.setText(Control::Angle, "");
     ctx_.view.repaintWindow();
+    return true;
 }
 
 void ConfigFiles::writeAtClose()

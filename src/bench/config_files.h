@@ -24,7 +24,8 @@ public:
 
     void save();
     void load();
-    void loadAtStartUp();
+    // False on a first start (no saved file).
+    bool loadAtStartUp();
     // Writes the default file; tells the user when it cannot, so closing never
     // loses the session's settings silently.
     void writeAtClose();

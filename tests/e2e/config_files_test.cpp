@@ -2,11 +2,14 @@
 // on disk, the default file at close and start-up, and bad files.
 #include "bench/config_files.h"
 #include "measure/config_record.h"
+#include "common/clock.h"
+#include "interface/protocol_table.h"
 #include "support/bench/sim_bench.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <set>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
 
@@ -243,4 +246,50 @@ TEST(ConfigFiles, CloseWithoutABoxStillWritesTheDefault)
     SimBench b({.withBox = false});
     b.bench->closeWindow();
     EXPECT_EQ(readAll(b.bench->defaultConfigPath()).size(), 512);
+}
+
+TEST(ConfigFiles, AFirstStartTakesTheGivenInterfaceAndASavedFileWins)
+{
+    const StartInterface simulated{static_cast<int>(*protocolByName("BISS")), {15, 17, 2}, 2};
+    {
+        // A fresh data root: the simulated encoder's interface, and the
+        // gauge turns on the first read.
+        SimBench b({.startUp = false});
+        b.box->encoder().setSpeedRpm(60);
+        b.bench->startUp(b.bus, {}, simulated);
+        const ControlStates& c = b.view.controls();
+        EXPECT_EQ(c.text(Control::Protocols), "BISS");
+        EXPECT_EQ(c.text(Control::ContentCount), "3");
+        EXPECT_EQ(c.text(fieldWidthControl(1)), "15");
+        EXPECT_EQ(c.text(fieldWidthControl(2)), "17");
+        EXPECT_EQ(c.text(fieldWidthControl(3)), "2");
+        EXPECT_EQ(c.text(Control::GaugeField), "2");
+        ASSERT_TRUE(b.configure());
+        EXPECT_EQ(c.gaugeHighlight(), 2);
+        b.bench->onCommand(Command::ReadData);
+        std::set<QString> angles;
+        for (int i = 0; i < 20; ++i) {
+            benchSleep(50);
+            angles.insert(c.text(Control::Angle));
+        }
+        b.bench->stopAll();
+        EXPECT_GE(angles.size(), 10u) << "the angle moves";
+    }
+    // A saved RS485 file wins over the given interface.
+    QString root;
+    {
+        SimBench saver;
+        root = saver.dataRoot.path();
+        saver.dataRoot.setAutoRemove(false);
+        saver.chooseProtocol("RS485");
+        saver.bench->closeWindow();
+    }
+    qputenv("XDG_DATA_HOME", root.toUtf8());
+    BenchState state;
+    RecordingView view;
+    Bench bench(state, view);
+    bench.startUp(std::make_shared<SimBus>(), {}, simulated);
+    EXPECT_EQ(view.controls().text(Control::Protocols), "RS485");
+    bench.shutdown();
+    QDir(root).removeRecursively();
 }
