@@ -27,8 +27,12 @@ ForceView& WindowDialogs::forceView()
 
 WindowDialogs::~WindowDialogs()
 {
+    // A dialog taken out of the main window (a screenshot shows it as a
+    // window of its own) belongs to whoever took it; it may be the one
+    // being destroyed right now.
     for (auto& d : open_)
-        delete d.data();
+        if (d && d->parentWidget() == main_)
+            delete d.data();
 }
 
 void WindowDialogs::registerDialog(DialogKind kind, Factory factory)
