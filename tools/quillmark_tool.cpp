@@ -7,6 +7,7 @@
 #include "headless/headless_cli.h"
 #include "measure/config_record.h"
 #include "measure/decimal_report.h"
+#include "measure/report_stream.h"
 #include "sincos/sincos_ellipse_fit.h"
 #include "tool/report_options.h"
 #include "tool/samples_csv.h"
@@ -70,7 +71,6 @@ const char* const kFitHelp =
 // A sample file of 1600 pairs is some tens of kilobytes; anything beyond
 // this is not a sample file the fit could use.
 constexpr std::int64_t kMaxSamplesFileBytes = 64 * 1024 * 1024;
-constexpr std::int64_t kCapturePiece = 1024 * 1024;
 
 void fail(const QString& message)
 {
@@ -141,29 +141,15 @@ int runReport(int argc, char** argv)
         return kFailed;
     }
 
-    bool writeOk = true;
-    {
-        DecimalReportWriter report(s, [&](const char* data, std::size_t size) {
-            if (writeOk && !out.write(data, static_cast<std::int64_t>(size), &error))
-                writeOk = false;
-        });
-        std::vector<char> piece(static_cast<std::size_t>(kCapturePiece));
-        for (;;) {
-            const std::int64_t n = capture.read(piece.data(), kCapturePiece, &error);
-            if (n < 0) {
-                out.cancel();
-                fail(QStringLiteral("cannot read capture file: %1").arg(error));
-                return kFailed;
-            }
-            if (n == 0 || !writeOk)
-                break;
-            report.write(std::span(reinterpret_cast<const std::uint8_t*>(piece.data()), static_cast<std::size_t>(n)));
-        }
-        report.finish();
-    }
-    if (!writeOk || !out.commit(&error)) {
+    const ReportStreamError r = streamDecimalReport(capture, out, s);
+    if (r.side == ReportStreamError::Side::Capture) {
         out.cancel();
-        fail(QStringLiteral("cannot write report: %1").arg(error));
+        fail(QStringLiteral("cannot read capture file: %1").arg(r.text));
+        return kFailed;
+    }
+    if (!r.ok() || !out.commit(&error)) {
+        out.cancel();
+        fail(QStringLiteral("cannot write report: %1").arg(r.ok() ? error : r.text));
         return kFailed;
     }
     return kOk;

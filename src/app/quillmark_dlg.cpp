@@ -75,6 +75,12 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, std::optional<
     view_ = std::make_unique<WindowView>(this, *widgets_, *benchThread_, *dialogs_);
     state_ = std::make_unique<BenchState>();
     bench_ = std::make_unique<Bench>(*state_, *view_);
+    bench_->context().setBenchThreadPost([this](std::function<void()> work) {
+        benchThread_->post([this, work = std::move(work)] {
+            if (!shutDown_)
+                work();
+        });
+    });
     connectControls();
     registerCalibrationDialogs();
 

@@ -29,6 +29,17 @@ public:
     CommandFlags& flags() { return link.flags; }
     const InterfaceSettings& settings() const { return state.settings(); }
 
+    // Runs `work` on the bench thread, after what is queued there (inline
+    // when no bench thread was given: the tests call the bench directly).
+    void onBenchThread(std::function<void()> work) const
+    {
+        if (post_)
+            post_(std::move(work));
+        else
+            work();
+    }
+    void setBenchThreadPost(std::function<void(std::function<void()>)> post) { post_ = std::move(post); }
+
     // Returns the bench to idle; callable from any thread. Set by the bench.
     void stopAll() const
     {
@@ -69,6 +80,7 @@ public:
     void haltStream(double stopMs);
 
 private:
+    std::function<void(std::function<void()>)> post_;
     std::function<void()> stopAll_;
     ResultSink resultSink_;
 };

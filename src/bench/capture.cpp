@@ -21,39 +21,13 @@ namespace {
 
 const QString kMsgCannotCreate = QStringLiteral("Cannot create the capture file %1: %2");
 const QString kMsgCannotWrite = QStringLiteral("Cannot write the capture file %1: %2");
-const QString kMsgNotSaved = QStringLiteral("The capture could not be saved (%1); it is kept in %2");
-const QString kMsgReportFailed =
-    QStringLiteral("The decimal report could not be written (%1); the capture is kept in %2");
-const QString kMsgNoReport =
-    QStringLiteral("This protocol has no decimal report; the capture is kept in %1");
-
 // Transfers that fail one after another before the capture gives up (a
 // failing endpoint would otherwise spin the worker).
 constexpr int kMaxFailedTransfers = 50;
 
-DecimalReportSettings reportSettingsOf(const InterfaceSettings& s)
-{
-    DecimalReportSettings r;
-    r.modes = s.modes;
-    r.fieldCount = s.fieldCount;
-    r.fieldWidth = s.fieldWidth;
-    r.fieldMask = s.fieldMask;
-    for (std::size_t k = 0; k < r.fieldLabel.size(); ++k)
-        r.fieldLabel[k] = s.fieldLabel[k].toStdString();
-    return r;
-}
-
-bool samePath(const QString& a, const QString& b)
-{
-    const QFileInfo fa(a), fb(b);
-    if (fa.exists() && fb.exists())
-        return fa.canonicalFilePath() == fb.canonicalFilePath();
-    return fa.absoluteFilePath() == fb.absoluteFilePath();
-}
-
 }  // namespace
 
-Capture::Capture(BenchContext& ctx, SettingsEditor& editor) : ctx_(ctx), editor_(editor) {}
+Capture::Capture(BenchContext& ctx, SettingsEditor& editor) : ctx_(ctx), editor_(editor), fate_(ctx) {}
 
 Capture::~Capture() = default;
 
@@ -95,15 +69,10 @@ bool Capture::start(const CaptureStart& start)
     onTimedCaptureToggled(true);
     ctx_.view.setChecked(Control::SaveAsDecimal, start.decimal);
     saveAsDecimal_ = start.decimal;
-    {
-        std::lock_guard lock(endMutex_);
-        destination_ = start.destination;
-    }
+    fate_.setDestination(start.destination);
     const bool started = saveFile();
-    if (!started) {
-        std::lock_guard lock(endMutex_);
-        destination_.clear();
-    }
+    if (!started)
+        fate_.clearDestination();
     return started;
 }
 
@@ -189,7 +158,7 @@ bool Capture::startCapture(bool automatic)
     if (!QDir().mkpath(dir)) {
         error = QStringLiteral("the folder cannot be created");
     } else if (numbered) {
-        path = nextNumberedPath();
+        path = fate_.nextNumberedPath();
         if (path.isEmpty())
             error = QStringLiteral("no free file number");
     } else {
@@ -289,10 +258,10 @@ void Capture::onStopAll()
         if (phase_.compare_exchange_weak(p, Phase::Idle)) {
             file_.close();
             ctx_.view.setText(Control::SaveFile, kCaptionSaveFile);
+            fate_.clearDestination();
             std::optional<Outcome> end;
             {
                 std::lock_guard lock(endMutex_);
-                destination_.clear();
                 if (faultRun_ == run)
                     end = std::move(fault_);
                 fault_.reset();
@@ -433,10 +402,7 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
         QFile::remove(path);
         hotKeyCapture_ = false;
         phase_ = Phase::Idle;
-        {
-            std::lock_guard lock(endMutex_);
-            destination_.clear();
-        }
+        fate_.clearDestination();
         ctx_.view.showMessage(kMsgCaptureBroken);
         CaptureResult result;
         result.status = CaptureResult::Status::TransmissionError;
@@ -449,128 +415,32 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
     }
     const bool quiet = hotKeyCapture_.exchange(false) || autoSave_.load();
     const bool decimal = saveAsDecimal_.load();
+    const bool numbered = numberedTarget_.load();
+    // The worker's part ends here; the save dialog, the report or the
+    // numbered file are the bench thread's.
+    ctx_.onBenchThread([this, path, bytes, quiet, decimal, numbered] { land(path, bytes, quiet, decimal, numbered); });
+}
+
+void Capture::land(const QString& path, std::int64_t bytes, bool quiet, bool decimal, bool numbered)
+{
     QString landed;
-    if (numberedTarget_.load()) {
+    if (numbered) {
         // A numbered capture stays where it is.
         landed = path;
     } else if (quiet) {
         // A manual capture ended by the hot key or during the automatic
         // cycle is not left in the working file, where the next one would
         // overwrite it.
-        landed = keepNumbered(path);
+        landed = fate_.keepNumbered(path);
     } else {
-        landed = finishManual(path);
+        landed = fate_.keepManual(path, decimal);
     }
     phase_ = Phase::Idle;
     CaptureResult result;
     result.status = landed.isEmpty() ? CaptureResult::Status::NotSaved : CaptureResult::Status::Ok;
     result.file = landed.isEmpty() ? QString() : QFileInfo(landed).absoluteFilePath();
     result.bytes = bytes;
-    result.decimal = decimal && !quiet && !numberedTarget_.load();
+    result.decimal = decimal && !quiet && !numbered;
     ctx_.conclude(Outcome::verdict(Operation::Capture, !landed.isEmpty(), result));
 }
 
-QString Capture::finishManual(const QString& workingPath)
-{
-    if (saveAsDecimal_.load())
-        return writeReport(workingPath);
-    const QString chosen = chooseTarget();
-    if (chosen.isEmpty()) {
-        QFile::remove(workingPath);
-        return {};
-    }
-    if (const QString error = moveCaptureInto(workingPath, chosen); !error.isEmpty()) {
-        ctx_.view.showMessage(kMsgNotSaved.arg(error, workingPath));
-        return {};
-    }
-    return chosen;
-}
-
-QString Capture::writeReport(const QString& workingPath)
-{
-    BenchView& view = ctx_.view;
-    QFile in(workingPath);
-    if (!in.open(QIODevice::ReadOnly)) {
-        view.showMessage(kMsgReportFailed.arg(in.errorString(), workingPath));
-        return {};
-    }
-    const QByteArray capture = in.readAll();
-    in.close();
-    const InterfaceSettings settings = ctx_.state.settingsSnapshot();
-
-    const QString chosen = chooseTarget();
-    if (chosen.isEmpty()) {
-        QFile::remove(workingPath);
-        return {};
-    }
-    const QFileInfo target(chosen);
-    QString error;
-    if (target.exists() && !target.isFile())
-        error = QStringLiteral("%1 is not a regular file").arg(chosen);
-    QSaveFile out(chosen);
-    if (error.isEmpty() && !out.open(QIODevice::WriteOnly))
-        error = out.errorString();
-    if (error.isEmpty()) {
-        bool ok = true;
-        writeDecimalReport(
-            std::span(reinterpret_cast<const std::uint8_t*>(capture.constData()), static_cast<std::size_t>(capture.size())),
-            reportSettingsOf(settings), [&](const char* data, std::size_t size) {
-                if (ok && out.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size))
-                    ok = false;
-            });
-        if (!ok || !out.commit())
-            error = out.errorString();
-    }
-    if (!error.isEmpty()) {
-        out.cancelWriting();
-        view.showMessage(kMsgReportFailed.arg(error, workingPath));
-        return {};
-    }
-    if (samePath(chosen, workingPath))
-        return chosen;  // the report took the working file's place
-    if (reportGroup(settings.modes) == ReportGroup::None) {
-        // Receive-only and ADC captures give an empty report; the raw
-        // records are the only result and are kept.
-        if (const QString kept = keepNumbered(workingPath); !kept.isEmpty())
-            view.showMessage(kMsgNoReport.arg(kept));
-        return chosen;
-    }
-    QFile::remove(workingPath);
-    return chosen;
-}
-
-QString Capture::chooseTarget()
-{
-    QString given;
-    {
-        std::lock_guard lock(endMutex_);
-        given = std::exchange(destination_, QString());
-    }
-    if (!given.isEmpty())
-        return given;
-    const int counter = ++ctx_.state.fileCounter;
-    return ctx_.view.saveFileName({captureDialogName(counter), "doc", kCaptureFilters, {}});
-}
-
-QString Capture::nextNumberedPath()
-{
-    std::lock_guard lock(numberingMutex_);
-    const std::optional<NumberedCapture> next =
-        nextNumberedCapture(captureDirectory(), ctx_.state.fileCounter.load(),
-                            [](const QString& p) { return QFileInfo::exists(p); });
-    if (!next)
-        return {};
-    ctx_.state.fileCounter = next->counter;
-    return next->path;
-}
-
-QString Capture::keepNumbered(const QString& workingPath)
-{
-    const QString path = nextNumberedPath();
-    const QString error = path.isEmpty() ? QStringLiteral("no free file number") : renameCapture(workingPath, path);
-    if (!error.isEmpty()) {
-        ctx_.view.showMessage(kMsgNotSaved.arg(error, workingPath));
-        return {};
-    }
-    return path;
-}

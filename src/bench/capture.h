@@ -10,6 +10,7 @@
 // thread, and the worker writes only while it is open.
 #include "bench/bench_context.h"
 #include "bench/capture_file.h"
+#include "bench/capture_fate.h"
 #include "interface/mode_flags.h"
 #include "measure/capture_stream.h"
 
@@ -109,15 +110,9 @@ private:
     void finish(std::uint64_t run, const StopAck* ack, ModeFlags modes);
     // Screen and timer back to idle at the end of a capture.
     void showIdle();
-    // Each returns the file the capture landed in, empty when none.
-    QString finishManual(const QString& workingPath);
-    QString writeReport(const QString& workingPath);
-    // The working file goes to the next free numbered name; returns its path
-    // (empty and a message when that failed).
-    QString keepNumbered(const QString& workingPath);
-    QString nextNumberedPath();
-    // Where a manual capture goes: the start's destination, else the save dialog.
-    QString chooseTarget();
+    // On the bench thread: the acknowledged capture goes where it belongs
+    // and the outcome says where.
+    void land(const QString& path, std::int64_t bytes, bool quiet, bool decimal, bool numbered);
     // The worker ends run `run` with `outcome` through stop-all.
     void endWith(std::uint64_t run, Outcome outcome);
 
@@ -136,11 +131,10 @@ private:
     std::atomic<bool> numberedTarget_{false};
     std::atomic<std::int64_t> halfSecondTicks_{0};
     std::atomic<std::int64_t> pauseTicks_{0};
-    std::mutex numberingMutex_;  // fileCounter and the choice of a free number
     WorkerHandle worker_;
     CaptureFile file_;
+    CaptureFate fate_;
     std::mutex endMutex_;
-    QString destination_;            // of the typed start; empty: the dialog asks
     std::uint64_t faultRun_ = ~0ull; // the run that endWith() ends
     std::optional<Outcome> fault_;
 };

@@ -6,6 +6,7 @@
 HeadlessBench::HeadlessBench(bool quiet) : view(thread, quiet), bench(state, view)
 {
     thread.setTickHandler([this](int id) { bench.onTimer(id); });
+    bench.context().setBenchThreadPost([this](std::function<void()> work) { thread.post(std::move(work)); });
 }
 
 HeadlessBench::~HeadlessBench()
