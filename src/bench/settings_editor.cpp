@@ -1,6 +1,5 @@
 #include "bench/settings_editor.h"
 
-#include "bench/config_files.h"
 #include "common/clock.h"
 #include "measure/config_record.h"
 
