@@ -1,7 +1,7 @@
 #include "bench/bench_context.h"
 
-#include "bench/config_files.h"
 #include "common/clock.h"
+#include "measure/config_record.h"
 
 void BenchContext::conclude(const Outcome& outcome)
 {

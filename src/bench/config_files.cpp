@@ -33,29 +33,6 @@ void selectProtocolForCode(BenchContext& ctx, int code)
 
 }  // namespace
 
-ConfigRecordValues configRecordValuesOf(const InterfaceSettings& s)
-{
-    ConfigRecordValues v;
-    v.protocolCode = s.protocolCode;
-    v.fieldWidth = s.fieldWidth;
-    v.fieldCount = static_cast<int>(s.fieldCount);
-    v.clockCode = s.clockCode;
-    v.turnMode = s.turnMode;
-    v.gaugeField = s.gaugeField;
-    v.fieldLabel = s.fieldLabel;
-    v.description = s.description;
-    v.codeMode = s.codeMode;
-    return v;
-}
-
-QByteArray configRecordBytesOf(const InterfaceSettings& s)
-{
-    ConfigRecordBytes bytes{};
-    if (encodeConfigRecord(configRecordValuesOf(s), bytes))
-        return {};  // the editor keeps texts that fit; nothing to keep otherwise
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-}
-
 QString ConfigFiles::writeConfigRecord(const QString& path)
 {
     // Written beside the target and renamed into place for a regular file;

@@ -4,13 +4,7 @@
 #include "bench/bench_context.h"
 #include "measure/config_record.h"
 
-#include <QByteArray>
 #include <QString>
-
-// The configuration record of the settings, as a ".cfg" file holds it.
-ConfigRecordValues configRecordValuesOf(const InterfaceSettings& s);
-// Its 512 bytes; empty when the texts do not fit (the editor never lets that happen).
-QByteArray configRecordBytesOf(const InterfaceSettings& s);
 
 class FrameDisplay;
 class SettingsEditor;

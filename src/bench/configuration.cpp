@@ -2,6 +2,7 @@
 
 #include "bench/frame_display.h"
 #include "bench/guards.h"
+#include "bench/number_input.h"
 #include "bench/settings_editor.h"
 #include "bench/timers.h"
 #include "common/clock.h"

@@ -1,7 +1,7 @@
 #include "bench/eeprom_write.h"
 
 #include "bench/guards.h"
-#include "bench/settings_editor.h"
+#include "bench/number_input.h"
 #include "bench/timers.h"
 #include "common/clock.h"
 #include "link/bounded_read.h"

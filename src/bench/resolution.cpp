@@ -1,6 +1,7 @@
 #include "bench/resolution.h"
 
 #include "bench/guards.h"
+#include "bench/number_input.h"
 #include "bench/settings_editor.h"
 #include "common/clock.h"
 #include "common/logging.h"

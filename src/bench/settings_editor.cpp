@@ -1,6 +1,6 @@
 #include "bench/settings_editor.h"
 
-#include "bench/config_files.h"
+#include "bench/number_input.h"
 #include "common/clock.h"
 #include "measure/config_record.h"
 
@@ -37,17 +37,6 @@ int widthField(Control c)
 }
 
 }  // namespace
-
-ParsedNumber parseBoundedInteger(const QString& text, long long min, long long max)
-{
-    bool ok = false;
-    const long long v = text.trimmed().toLongLong(&ok);
-    if (!ok)
-        return {std::nullopt, kMsgNotInteger};
-    if (v < min || v > max)
-        return {std::nullopt, kMsgRangeTemplate.arg(min).arg(max)};
-    return {v, {}};
-}
 
 void SettingsEditor::initialiseControls()
 {

@@ -3,28 +3,16 @@
 // clock and code menus, the turn and CRC lists, the field layout and the
 // numeric edits. Edits arrive as they are typed and go into the settings;
 // a value that does not parse is kept as a pending error and shown (with the
-// standard messages) when a command takes the settings.
+// standard messages of the number input) when a command takes the settings.
 #include "bench/bench_context.h"
 #include "interface/interface_settings.h"
 
 #include <QString>
-#include <optional>
 
-inline const QString kMsgNotInteger = QStringLiteral("请输入一个整数。");
-inline const QString kMsgRangeTemplate = QStringLiteral("请输入一个 %1 至 %2 之间的整数。");
-inline const QString kMsgPositiveInteger = QStringLiteral("Please enter a positive integer");
 inline const QString kMsgHtl24V = QStringLiteral("Please confirm whether the encoder supports 24V power !!!! ");
 
 // The widest field the box can clock: its frame-length byte carries 64 bits.
 inline constexpr int kMaxFieldWidth = 64;
-
-// Parses a numeric edit the way the window validates it; on failure returns
-// the message to show.
-struct ParsedNumber {
-    std::optional<long long> value;
-    QString error;
-};
-ParsedNumber parseBoundedInteger(const QString& text, long long min, long long max);
 
 class SettingsEditor {
 public:

@@ -11,7 +11,7 @@
 // takeTransfer(). All members may be called from any thread; one lock guards
 // the state.
 #include "calibration/cal_info_records.h"
-#include "link/command_flags.h"
+#include "protocol/command_flags.h"
 
 #include <cstdint>
 #include <functional>

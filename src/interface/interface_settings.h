@@ -3,7 +3,7 @@
 // state; reaches the box only through the configuration command.
 #include "interface/mode_flags.h"
 #include "interface/protocol_table.h"
-#include "link/command_packet.h"
+#include "protocol/packet_params.h"
 
 #include <QString>
 #include <array>

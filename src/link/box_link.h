@@ -3,13 +3,13 @@
 // command flags, SendLock, the send and drain-read results and the workers
 // that move packets. Owned by the bench state for the life of the window.
 #include "link/box_usb_device.h"
-#include "link/command_flags.h"
 #include "link/command_packet.h"
 #include "link/in_pump.h"
 #include "link/inbound_gate.h"
 #include "link/out_queue.h"
 #include "link/send_lock.h"
 #include "link/worker_set.h"
+#include "protocol/command_flags.h"
 
 #include <atomic>
 #include <functional>

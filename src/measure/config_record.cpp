@@ -5,6 +5,7 @@
 #include <QStringEncoder>
 
 #include "common/file_io.h"
+#include "interface/interface_settings.h"
 
 namespace {
 
@@ -226,4 +227,27 @@ QString writeConfigRecordFile(const QString& path, const ConfigRecordValues& val
                                  &error))
         return error;
     return {};
+}
+
+ConfigRecordValues configRecordValuesOf(const InterfaceSettings& s)
+{
+    ConfigRecordValues v;
+    v.protocolCode = s.protocolCode;
+    v.fieldWidth = s.fieldWidth;
+    v.fieldCount = static_cast<int>(s.fieldCount);
+    v.clockCode = s.clockCode;
+    v.turnMode = s.turnMode;
+    v.gaugeField = s.gaugeField;
+    v.fieldLabel = s.fieldLabel;
+    v.description = s.description;
+    v.codeMode = s.codeMode;
+    return v;
+}
+
+QByteArray configRecordBytesOf(const InterfaceSettings& s)
+{
+    ConfigRecordBytes bytes{};
+    if (encodeConfigRecord(configRecordValuesOf(s), bytes))
+        return {};  // the editor keeps texts that fit; nothing to keep otherwise
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }

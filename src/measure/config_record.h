@@ -2,6 +2,7 @@
 // The 512-byte configuration record of a ".cfg" file: interface settings,
 // the ten field labels and the description. Pure encode and decode; the
 // main window reads and applies the values.
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -67,3 +68,10 @@ ConfigRecordFile readConfigRecordFile(const QString& path, bool firstRecordOfLon
 // renamed for a regular file or a new one; a device or FIFO is never
 // replaced). Returns an error text, empty on success.
 QString writeConfigRecordFile(const QString& path, const ConfigRecordValues& values);
+
+struct InterfaceSettings;
+
+// The configuration record of the settings, as a ".cfg" file holds it.
+ConfigRecordValues configRecordValuesOf(const InterfaceSettings& s);
+// Its 512 bytes; empty when the texts do not fit (the editor never lets that happen).
+QByteArray configRecordBytesOf(const InterfaceSettings& s);

@@ -1,5 +1,6 @@
 // "Abs test" on the simulated encoder: full 680-step runs in virtual time, the error browser, the guards and the ways a test ends early.
 #include "bench/accuracy.h"
+#include "bench/number_input.h"
 #include "bench/reading.h"
 #include "bench/timers.h"
 #include "common/clock.h"

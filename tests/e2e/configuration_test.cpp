@@ -1,5 +1,6 @@
 // "Clicking setting" against the simulated box: the packets in order, the
 // button colour and the failure paths.
+#include "bench/number_input.h"
 #include "bench/settings_editor.h"
 #include "support/bench/sim_bench.h"
 

@@ -1,5 +1,6 @@
 // "Resolution" on the simulated encoder: one long transfer while the shaft
 // turns, the span in lsb, and how the worker ends when the box does not send.
+#include "bench/number_input.h"
 #include "bench/resolution.h"
 #include "common/clock.h"
 #include "support/bench/sim_bench.h"

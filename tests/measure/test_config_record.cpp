@@ -1,5 +1,7 @@
 #include "measure/config_record.h"
 
+#include "interface/interface_settings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -85,6 +87,40 @@ TEST(ConfigRecord, RoundTripKeepsEveryValue)
     EXPECT_EQ(back->fieldLabel, v.fieldLabel);
     EXPECT_EQ(back->description, v.description);
     EXPECT_EQ(back->codeMode, 128);
+}
+
+// The record a report carries is the settings' own: every saved value comes
+// back, and settings whose texts cannot be stored give no record at all.
+TEST(ConfigRecord, SettingsRecordDecodesToTheSettingsOrIsEmpty)
+{
+    InterfaceSettings s;
+    s.protocolCode = 5;
+    s.fieldWidth = {12, 4, 1, 0, 0, 0, 0, 0, 0, 9};
+    s.fieldCount = 10;
+    s.clockCode = 38;
+    s.turnMode = 1;
+    s.gaugeField = 3;
+    s.fieldLabel[9] = QStringLiteral("末");
+    s.description = QStringLiteral("SN 0042");
+    s.codeMode = 128;
+
+    const QByteArray bytes = configRecordBytesOf(s);
+    ASSERT_EQ(bytes.size(), static_cast<qsizetype>(kConfigRecordSize));
+    const auto back = decodeConfigRecord(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->protocolCode, 5);
+    EXPECT_EQ(back->fieldWidth, s.fieldWidth);
+    EXPECT_EQ(back->fieldCount, 10);
+    EXPECT_EQ(back->clockCode, 38);
+    EXPECT_EQ(back->turnMode, 1);
+    EXPECT_EQ(back->gaugeField, 3);
+    EXPECT_EQ(back->fieldLabel, s.fieldLabel);
+    EXPECT_EQ(back->description, s.description);
+    EXPECT_EQ(back->codeMode, 128);
+
+    s.description = QString(300, QChar('d'));
+    EXPECT_TRUE(configRecordBytesOf(s).isEmpty());
 }
 
 TEST(ConfigRecord, NumbersAreStoredAsTheirLow8Bits)
