@@ -187,7 +187,6 @@ void AccuracyTest::onStopAll()
 
 void AccuracyTest::giveVerdict()
 {
-    BenchState& st = ctx_.state;
     BenchView& view = ctx_.view;
 
     // The last sampler is finishing its transfer; its sample belongs to the

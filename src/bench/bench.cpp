@@ -45,13 +45,28 @@ Bench::Bench(BenchState& state, BenchView& view)
     state.displayBase = static_cast<int>(DisplayBase::Hex);
 }
 
+namespace {
+
+OperationDecl declare(const char* name, std::optional<Operation> outcome, std::vector<Command> commands,
+                      std::function<void(Command)> onCommand)
+{
+    OperationDecl d;
+    d.name = name;
+    d.outcome = outcome;
+    d.commands = std::move(commands);
+    d.onCommand = std::move(onCommand);
+    return d;
+}
+
+}  // namespace
+
 // Each operation in one entry. Stop-all runs each stage in this order.
 void Bench::registerOperations()
 {
     OperationRegistry& r = operations_;
-    r.add({"configuration", Operation::Configure, {Command::ClickingSetting},
-           [this](Command) { configuration_->run(); }});
-    r.add({"reading", Operation::Read, {Command::ReadData, Command::ResetAngle, Command::ResetMultiTurn},
+    r.add(declare("configuration", Operation::Configure, {Command::ClickingSetting},
+           [this](Command) { configuration_->run(); }));
+    r.add(declare("reading", Operation::Read, {Command::ReadData, Command::ResetAngle, Command::ResetMultiTurn},
            [this](Command c) {
                if (c == Command::ReadData)
                    reading_->readData();
@@ -59,55 +74,55 @@ void Bench::registerOperations()
                    reading_->reset(Flag::ResetAngleCmd, Control::ResetAngle);
                else
                    reading_->reset(Flag::ResetTurnsCmd, Control::ResetMultiTurn);
-           }});
-    r.add({"power", std::nullopt, {Command::PowerControl}, [this](Command) { setup_->powerControl(); }});
-    r.add({"configuration files", std::nullopt, {Command::SaveConfigFile, Command::LoadConfigFile},
+           }));
+    r.add(declare("power", std::nullopt, {Command::PowerControl}, [this](Command) { setup_->powerControl(); }));
+    r.add(declare("configuration files", std::nullopt, {Command::SaveConfigFile, Command::LoadConfigFile},
            [this](Command c) {
                if (c == Command::SaveConfigFile)
                    configFiles_->save();
                else
                    configFiles_->load();
-           }});
+           }));
 
-    OperationDecl calibration{"calibration", Operation::Calibration, {Command::EncoderCalibration},
-                              [this](Command) { calibration_->open(); }};
+    OperationDecl calibration = declare("calibration", Operation::Calibration, {Command::EncoderCalibration},
+                              [this](Command) { calibration_->open(); });
     calibration.timers = {{kTimerCalibration, [this] { return calibration_->running(); }, [this] { calibration_->tick(); }}};
     // The engine lowers its own five flags (Cal0D, CalDash, CalI, CalP, CalInfo2).
     calibration.stopBeforeFlags = [this] { calibration_->stopAll(); };
     r.add(std::move(calibration));
 
-    OperationDecl eeprom{"EEPROM write", Operation::Eeprom, {Command::WriteEeprom}, [this](Command) { eeprom_->press(); }};
+    OperationDecl eeprom = declare("EEPROM write", Operation::Eeprom, {Command::WriteEeprom}, [this](Command) { eeprom_->press(); });
     eeprom.timers = {{kTimerEeprom, [this] { return eeprom_->running(); }, [this] { eeprom_->tick(); }}};
     eeprom.busy = {{Busy::Eeprom, [this] { return eeprom_->running(); }}};
     eeprom.stopBeforeFlags = [this] { eeprom_->reset(); };
     r.add(std::move(eeprom));
 
-    OperationDecl force{"force test", Operation::Force, {Command::ForceTest}, [this](Command) { force_->press(); }};
+    OperationDecl force = declare("force test", Operation::Force, {Command::ForceTest}, [this](Command) { force_->press(); });
     force.timers = {{kTimerForce, [this] { return force_->timerRunning(); }, [this] { force_->tick(); }}};
     force.stopBeforeFlags = [this] { force_->reset(); };
     r.add(std::move(force));
 
-    OperationDecl resolution{"resolution", Operation::Resolution, {Command::Resolution},
-                             [this](Command) { resolution_->run(); }};
+    OperationDecl resolution = declare("resolution", Operation::Resolution, {Command::Resolution},
+                             [this](Command) { resolution_->run(); });
     resolution.stopBeforeFlags = [this] { resolution_->onStopAll(); };
     r.add(std::move(resolution));
 
     // The capture ends and its file closes before the reads are cancelled,
     // so its worker does not start another transfer.
-    OperationDecl capture{"capture", Operation::Capture, {Command::SaveFile}, [this](Command) { capture_->saveFile(); }};
+    OperationDecl capture = declare("capture", Operation::Capture, {Command::SaveFile}, [this](Command) { capture_->saveFile(); });
     capture.timers = {{kTimerCapture, [this] { return capture_->capturing(); }, [this] { capture_->tick(); }},
                       {kTimerAutoSave, [this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }}};
     capture.stopBeforeReads = [this] { capture_->onStopAll(); };
     r.add(std::move(capture));
 
-    OperationDecl accuracy{"accuracy test", Operation::AbsTest, {Command::AbsTest}, [this](Command) { accuracy_->absTest(); }};
+    OperationDecl accuracy = declare("accuracy test", Operation::AbsTest, {Command::AbsTest}, [this](Command) { accuracy_->absTest(); });
     accuracy.timers = {{kTimerAbsTest, [this] { return accuracy_->running(); }, [this] { accuracy_->tick(); }}};
     accuracy.busy = {{Busy::AbsTest, [this] { return accuracy_->running(); }}};
     accuracy.stopBeforeReads = [this] { accuracy_->onStopAll(); };
     accuracy.onBoxArrival = [this] { accuracy_->onBoxArrival(); };
     r.add(std::move(accuracy));
 
-    OperationDecl sincos{"sin/cos test", Operation::SinCos, {Command::SincosTest}, [this](Command) { sincos_->startOrStop(); }};
+    OperationDecl sincos = declare("sin/cos test", Operation::SinCos, {Command::SincosTest}, [this](Command) { sincos_->startOrStop(); });
     sincos.timers = {{kTimerSinCos, [this] { return sincos_->running(); }, [this] { sincos_->tick(); }}};
     sincos.stopAfterReads = [this] { sincos_->onStopAll(); };
     r.add(std::move(sincos));

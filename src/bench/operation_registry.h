@@ -15,7 +15,7 @@
 #include <vector>
 
 struct OperationDecl {
-    const char* name;                   // for the log
+    const char* name = "";              // for the log
     std::optional<Operation> outcome;   // the outcome it ends with, if any
     std::vector<Command> commands;
     std::function<void(Command)> onCommand;

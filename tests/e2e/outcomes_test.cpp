@@ -79,8 +79,9 @@ TEST(Outcomes, EachStartRefusedByItsGuardGivesTheMessageShown)
         ASSERT_TRUE(o) << c.what;
         EXPECT_EQ(o->ending, Ending::Refused) << c.what;
         ASSERT_EQ(b.view.messages().size(), 1) << c.what;
-        if (!c.message.isEmpty())
+        if (!c.message.isEmpty()) {
             EXPECT_EQ(o->message, c.message) << c.what;
+        }
         EXPECT_EQ(o->message, b.view.messages().first()) << c.what;
         // A refusal is no result.
         EXPECT_EQ(b.reports().size(), reports) << c.what;
