@@ -329,8 +329,14 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
             failures = 0;
             break;
         case ReadStatus::Stopped:
-        case ReadStatus::Cancelled:
             continue;
+        case ReadStatus::Cancelled:
+            // Stop-all ends the run before it cancels the reads, so a run
+            // still going has a session that never got the endpoint: it
+            // would only spin.
+            if (active())
+                failed(QStringLiteral("the box's IN endpoint was held by another reader"));
+            return;
         case ReadStatus::TimedOut:
             if (phase_.load() == Phase::Stopping)
                 continue;  // the deadline above ends it

@@ -17,8 +17,12 @@ WorkerHandle WorkerSet::start(std::function<void()> work)
     Worker* raw = w.get();
     try {
         running_.fetch_add(1);
-        w->thread = std::make_unique<ClockThread>(clock_, [this, finished = w->finished, work = std::move(work)] {
+        w->thread = std::make_unique<ClockThread>(clock_, [this, finished = w->finished, work = std::move(work)]() mutable {
             work();
+            // What the work holds (an IN session, a buffer) goes while the
+            // thread is still on the clock: once it has left, time may move
+            // on while a session it kept still holds the endpoint.
+            work = nullptr;
             finished->store(true);
             running_.fetch_sub(1);
         });

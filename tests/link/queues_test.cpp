@@ -157,3 +157,26 @@ TEST(InPump, AWaitThatEndsKeepsItsTransferAndStopAllCutsTheSessionOff)
     ASSERT_TRUE(sendFlag(l.link, Flag::ConfigQueryCmd).wait(100));
     EXPECT_EQ(fresh->next(buf.data(), BoundedRead{2048, 50, 0, {}, 10}).bytes, 6);
 }
+
+TEST(InPump, AWorkersSessionIsGoneWhenTheWorkerIsSeenFinished)
+{
+    // A worker that owned a session (the capture's, captured by its body)
+    // has let go of the endpoint by the time anyone sees it finished; the
+    // next consumer gets the endpoint at once instead of waiting its full
+    // acquire time and being refused.
+    Link l;
+    ASSERT_EQ(findBox(l.link), "Rotoscope");
+    Clock& clock = benchClock();
+    for (int run = 0; run < 200; ++run) {
+        std::shared_ptr<InSession> held = l.link.inPump.open({2048, 1, 100});
+        ASSERT_TRUE(held->isOpen());
+        const WorkerHandle w = l.link.workers.start([held] {});
+        held.reset();
+        ASSERT_TRUE(l.link.workers.waitFor(w, 100));
+        EXPECT_FALSE(l.link.inGate.owned()) << "run " << run;
+        const std::int64_t t0 = clock.nowMicros();
+        auto next = l.link.inPump.open({2048, 1, 1000});
+        EXPECT_TRUE(next->isOpen()) << "run " << run;
+        EXPECT_EQ(clock.nowMicros(), t0) << "run " << run;
+    }
+}
