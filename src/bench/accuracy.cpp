@@ -43,7 +43,9 @@ void AccuracyTest::absTest()
 
     if (!Guards(ctx_, Operation::AbsTest)
              .powerOn(false)
-             .idle({Busy::Capture, Busy::Configuring, Busy::Reading, Busy::Resolution})
+             // The EEPROM write's power cycle would cut a step, and its end
+             // lowers the test's flags.
+             .idle({Busy::Capture, Busy::Configuring, Busy::Reading, Busy::Resolution, Busy::Eeprom})
              .configured()
              .idle({Busy::ResetAngle, Busy::ResetTurns})
              .notIncremental()

@@ -31,7 +31,7 @@ Bench::Bench(BenchState& state, BenchView& view)
       capture_(std::make_unique<Capture>(ctx_, *editor_)),
       accuracy_(std::make_unique<AccuracyTest>(ctx_, *editor_, *display_)),
       resolution_(std::make_unique<ResolutionTest>(ctx_, *editor_)),
-      eeprom_(std::make_unique<EepromWrite>(ctx_)),
+      eeprom_(std::make_unique<EepromWrite>(ctx_, *editor_)),
       force_(std::make_unique<ForceTest>(ctx_, *editor_, [this] { return reading_->startReader(); }))
 {
     registerOperations();

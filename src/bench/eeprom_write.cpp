@@ -1,6 +1,7 @@
 #include "bench/eeprom_write.h"
 
 #include "bench/guards.h"
+#include "bench/settings_editor.h"
 #include "bench/number_input.h"
 #include "bench/timers.h"
 #include "common/clock.h"
@@ -49,6 +50,12 @@ void EepromWrite::press()
     // A second press always stops the sequence; only a start is guarded.
     if (running()) {
         stop();
+        return;
+    }
+    // Like every command that takes the settings, a pending edit that does
+    // not parse is reported here, before the guards.
+    if (!editor_.takeEdits()) {
+        ctx_.conclude(Outcome::refused(Operation::Eeprom, editor_.editError()));
         return;
     }
     // Taken once, here: editing the field during the sequence changes nothing.

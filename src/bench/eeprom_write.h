@@ -7,11 +7,13 @@
 #include "bench/outcome.h"
 
 #include <atomic>
+
+class SettingsEditor;
 #include <cstdint>
 
 class EepromWrite {
 public:
-    explicit EepromWrite(BenchContext& ctx) : ctx_(ctx) {}
+    EepromWrite(BenchContext& ctx, SettingsEditor& editor) : ctx_(ctx), editor_(editor) {}
 
     // The button: starts the sequence with the typed value, or stops it
     // when it runs.
@@ -41,6 +43,7 @@ private:
     bool startGuards();
 
     BenchContext& ctx_;
+    SettingsEditor& editor_;
     std::uint64_t ticks_ = 0;              // bench thread only
     int value_ = 0;                        // bench thread only
     std::atomic<bool> verified_{false};    // written by the read-back worker

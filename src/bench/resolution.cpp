@@ -38,7 +38,8 @@ void ResolutionTest::run()
     }
     if (!Guards(ctx_, Operation::Resolution)
              .powerOn(false)
-             .idle({Busy::Capture, Busy::AbsTest, Busy::Reading, Busy::Configuring, Busy::PoweringOn})
+             .idle({Busy::Capture, Busy::AbsTest, Busy::Reading, Busy::Configuring, Busy::PoweringOn,
+                    Busy::Eeprom})
              .configured()
              .idle({Busy::SinCos, Busy::ResetAngle, Busy::ResetTurns}))
         return;

@@ -14,6 +14,12 @@ void AccuracyTracker::start()
     dropped_ = 0;
 }
 
+double circularDistance(double a, double b)
+{
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return d > 180.0 ? 360.0 - d : d;
+}
+
 AccuracySampleEffect AccuracyTracker::addSample(double angle)
 {
     AccuracySampleEffect effect;
@@ -21,7 +27,7 @@ AccuracySampleEffect AccuracyTracker::addSample(double angle)
         effect.counted = true;
         effect.change = std::fabs(previousAngle_ - angle);
         travel_ += effect.change;
-        if (effect.change >= kAccuracyJumpMin && effect.change < kAccuracyJumpMax) {
+        if (circularDistance(previousAngle_, angle) >= kAccuracyJumpMin) {
             effect.error = true;
             if (static_cast<int>(errors_.size()) < maxErrors_) {
                 errors_.push_back(previousAngle_);

@@ -13,11 +13,14 @@ inline constexpr int kAccuracyStepMs = 300;
 // Samples are not counted until this many steps are done: the motor and the
 // box's stream settle first.
 inline constexpr int kAccuracyWarmUpSteps = 10;
-// A change d of the angle between two samples with kJumpMin <= d < kJumpMax
-// is a jump in the absolute position. The wrap from 360 to 0 at 1 rpm gives
-// just above 358 and is not one.
+// A change of the angle between two samples of at least this much, measured
+// the short way round the circle, is a jump in the absolute position. The
+// wrap from 360 to 0 is no jump however far from 0 the samples fall (one
+// near 0 may be skipped), while a jump across the wrap is still found.
 inline constexpr double kAccuracyJumpMin = 5.0;
-inline constexpr double kAccuracyJumpMax = 358.0;
+
+// The distance of two angles on the circle, 0..180 degrees.
+double circularDistance(double a, double b);
 // The samples must have travelled at least a full turn.
 inline constexpr double kAccuracyFullTurn = 360.0;
 // The progress bar runs 0..60.
@@ -34,7 +37,7 @@ enum class AccuracyVerdict {
 // What one sample did to the totals.
 struct AccuracySampleEffect {
     bool counted = false;  // past the warm-up steps: added to the travel
-    double change = 0.0;   // |previous angle - angle| when counted
+    double change = 0.0;   // |previous angle - angle| when counted (the travel's term)
     bool error = false;    // the change was a jump
     bool listFull = false; // a jump the bounded list could not keep
 };

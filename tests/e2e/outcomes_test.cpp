@@ -4,6 +4,7 @@
 #include "bench/accuracy.h"
 #include "bench/capture.h"
 #include "bench/eeprom_write.h"
+#include "bench/number_input.h"
 #include "bench/resolution.h"
 #include "bench/timers.h"
 #include "common/clock.h"
@@ -203,4 +204,49 @@ TEST(Operations, EveryCommandTimerAndOutcomeHasExactlyOneOwner)
     EXPECT_TRUE(r.busyProbe(Busy::AbsTest));
     EXPECT_TRUE(r.busyProbe(Busy::Eeprom));
     EXPECT_FALSE(r.busyProbe(Busy::Reading));
+}
+
+TEST(Outcomes, TheAccuracyAndResolutionTestsWaitForTheEepromWrite)
+{
+    // The write's power cycle would cut their stream and its end lowers
+    // their flags: both are refused while it runs, and start after it.
+    SimBench b;
+    b.chooseProtocol("RS485");
+    ASSERT_TRUE(b.configure());
+    b.type(Control::GaugeField, "1");
+    b.bench->eepromWrite().start(7);
+    ASSERT_TRUE(b.bench->eepromWrite().running());
+    const std::optional<Outcome> abs =
+        outcomeOf(b, Operation::AbsTest, [&] { b.bench->onCommand(Command::AbsTest); });
+    ASSERT_TRUE(abs);
+    EXPECT_EQ(abs->ending, Ending::Refused);
+    EXPECT_FALSE(b.bench->accuracy().running());
+    const std::optional<Outcome> res =
+        outcomeOf(b, Operation::Resolution, [&] { b.bench->resolution().start(20000, std::nullopt); });
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->ending, Ending::Refused);
+    EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
+
+    ASSERT_TRUE(tickUntilOutcome(b, Operation::Eeprom, kTimerEeprom, 10000));
+    b.settle();
+    const std::uint64_t before = b.bench->outcomes().count(Operation::AbsTest);
+    b.bench->onCommand(Command::AbsTest);
+    EXPECT_TRUE(b.bench->accuracy().running());
+    EXPECT_EQ(b.bench->outcomes().count(Operation::AbsTest), before);
+    b.bench->stopAll();
+}
+
+TEST(Outcomes, TheEepromPressReportsAnInvalidEditElsewhere)
+{
+    SimBench b;
+    b.chooseProtocol("RS485");
+    ASSERT_TRUE(b.configure());
+    b.type(Control::TruncateBits, "99");
+    b.view.clearMessages();
+    const std::optional<Outcome> o = outcomeOf(b, Operation::Eeprom, [&] { b.bench->onCommand(Command::WriteEeprom); });
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->ending, Ending::Refused);
+    EXPECT_EQ(o->message, kMsgRangeTemplate.arg(0).arg(64));
+    EXPECT_EQ(b.view.messages(), QStringList{o->message});
+    EXPECT_FALSE(b.bench->eepromWrite().running());
 }

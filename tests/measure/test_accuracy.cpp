@@ -37,7 +37,13 @@ TEST(AccuracyTracker, ChangesBetweenSamples)
         {"1 rpm steps", {10.0, 11.8, 13.6}, 3.6, {}},
         {"jump of 30", {100.0, 130.0}, 30.0, {100.0}},
         {"wrap at 360", {359.0, 0.8}, 358.2, {}},
-        {"wrap too short is a jump", {359.0, 2.0}, 357.0, {359.0}},
+        // The sample at or below 0.1 degrees was skipped: a 3.6 degree step
+        // across the wrap, no jump (the sum of changes still counts 356.4).
+        {"wrap past a skipped sample", {358.3, 2.1}, 356.2, {}},
+        {"a 3 degree step across the wrap", {359.0, 2.0}, 357.0, {}},
+        {"a jump of 5 across the wrap", {358.0, 3.0}, 355.0, {358.0}},
+        {"a backward jump across the wrap", {10.0, 355.0}, 345.0, {10.0}},
+        {"half a turn is a jump", {10.0, 190.0}, 180.0, {10.0}},
         {"exactly 5 is a jump", {10.0, 15.0}, 5.0, {10.0}},
         {"exactly 358 is not", {359.0, 1.0}, 358.0, {}},
         {"just under 5", {10.0, 14.999}, 4.999, {}},
