@@ -194,7 +194,11 @@ void SinCosTest::runReader(std::uint64_t cycle)
         }
         if (r.status == ReadStatus::Stopped || r.status == ReadStatus::Cancelled)
             return;
-        // Failed or not complete in time: ask again while the cycle runs.
+        // Failed or not complete in time: ask again while the cycle runs. A
+        // transfer that failed at once (a stalled endpoint) is asked again
+        // only after the wait it would have had, not in a loop.
+        if (r.status == ReadStatus::Failed && r.waitedMs < kTransferWaitMs)
+            benchSleep(kTransferWaitMs - r.waitedMs);
     }
 }
 

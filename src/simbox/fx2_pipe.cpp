@@ -122,6 +122,11 @@ void Fx2Pipe::submit(const std::shared_ptr<TransferContext>& t, std::uint64_t at
     const std::int64_t now = clock_.nowMicros();
     core_.produceLocked(now);
     if (t->inbound && t->endpointAddress == kBoxInAddress) {
+        if (inStalled_) {
+            ++counters_.stalledInTransfers;
+            t->complete(TransferStatus::Stall, 0);
+            return;
+        }
         if (t->buffer.empty()) {
             t->complete(TransferStatus::Completed, 0);
             return;

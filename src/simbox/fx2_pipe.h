@@ -83,6 +83,7 @@ public:
         std::uint64_t packetsDropped = 0;
         std::uint64_t answersSent = 0;
         std::uint64_t stalledPackets = 0;
+        std::uint64_t stalledInTransfers = 0;  // IN transfers failed by a stall
     };
 
     Fx2Pipe(Clock& clock, std::mutex& boxLock, Fx2Core& core);
@@ -112,6 +113,8 @@ public:
     void setNoAnswer(bool on) { noAnswer_ = on; }
     void setAnswerDelayMs(double ms);
     void setOutFault(OutFault fault) { outFault_ = fault; }
+    // A stalled IN endpoint: every IN transfer fails at once.
+    void setInStalled(bool on) { inStalled_ = on; }
     bool silent() const { return noAnswer_; }
     std::int64_t answerDelayMicros() const;
 
@@ -190,6 +193,7 @@ private:
     bool noAnswer_ = false;
     double answerDelayMs_ = 0;
     OutFault outFault_ = OutFault::None;
+    bool inStalled_ = false;
 
     Counters counters_;
     std::deque<FifoPacket> fifo_;

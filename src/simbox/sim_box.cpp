@@ -123,6 +123,7 @@ SimBoxState SimBox::state()
     s.packetsDropped = c.packetsDropped;
     s.answersSent = c.answersSent;
     s.stalledPackets = c.stalledPackets;
+    s.stalledInTransfers = c.stalledInTransfers;
     return s;
 }
 
@@ -162,6 +163,12 @@ void SimBox::injectCrcErrorEvery(int n)
 {
     std::lock_guard lock(mutex_);
     framer_.injectCrcErrorEvery(n);
+}
+
+void SimBox::setInStalled(bool on)
+{
+    std::lock_guard lock(mutex_);
+    pipe_.setInStalled(on);
 }
 
 void SimBox::setOutFault(OutFault fault)

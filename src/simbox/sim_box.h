@@ -57,6 +57,7 @@ struct SimBoxState {
     std::uint64_t packetsDropped = 0;
     std::uint64_t answersSent = 0;
     std::uint64_t stalledPackets = 0;
+    std::uint64_t stalledInTransfers = 0;
 };
 
 class SimBox : public SimDevice, private Fx2Core {
@@ -107,6 +108,9 @@ public:
     // differs from the CRC field of their word.
     void injectCrcErrors(int count);
     void setOutFault(OutFault fault);
+    // Every IN transfer fails at once (a stalled endpoint); counted in
+    // SimBoxState::stalledInTransfers.
+    void setInStalled(bool on);
     // Every `n`th SPI record (0: none) carries a wrong CRC byte b9, besides
     // the records counted by injectCrcErrors.
     void injectCrcErrorEvery(int n);

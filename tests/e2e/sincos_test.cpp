@@ -359,3 +359,29 @@ TEST(SinCosTest, ChartsGetSamplesOnlyWhenATransferBroughtNewOnes)
     EXPECT_NEAR(*hi, 3.5, 0.03);
     EXPECT_NEAR(*lo, 1.5, 0.03);
 }
+
+TEST(SinCos, AStalledEndpointIsAskedAgainAtTheWaitsPaceNotInALoop)
+{
+    SimBench b;
+    setEncoder(b, SinCosShape{});
+    startTest(b);
+    b.bench->onSinCosCollection();
+    b.box->setInStalled(true);
+    // Three cycles of timer 2 (350 ms each): each cycle's reader asks at
+    // most once per 50 ms wait while its cycle runs.
+    const std::int64_t t0 = benchClock().nowMicros();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        b.bench->onTimer(kTimerSinCos);
+        benchSleep(kTimerPeriodMs[kTimerSinCos]);
+    }
+    const double ms = static_cast<double>(benchClock().nowMicros() - t0) / 1000.0;
+    const std::uint64_t asked = b.box->state().stalledInTransfers;
+    EXPECT_GE(asked, 3u);
+    // Paced: one per wait and one at each cycle's start, with the drain
+    // reads of the cycles; a retry loop would make thousands (or, in
+    // virtual time, never let the clock move on).
+    EXPECT_LE(static_cast<double>(asked), ms / 50.0 + 3 * 4) << asked << " failed transfers in " << ms << " ms";
+    b.box->setInStalled(false);
+    b.bench->onSinCosBackToHome();
+    b.bench->stopAll();
+}
