@@ -101,7 +101,10 @@ void ForceTest::tick()
     timerArmed_ = false;
     CommandFlags& f = ctx_.flags();
     if (f.isUp(Flag::ForceActive)) {
+        // The box streams until it is told to stop, as after a second press.
         f.lower(Flag::ForceActive);
+        benchSleep(100);
+        ctx_.box.stop(10);
         releaseButtons();
     }
     ctx_.view.dialogs().showMainWindow();

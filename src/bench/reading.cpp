@@ -42,7 +42,9 @@ void Reading::readData()
              .refuseIf(ctx_.settings().modes.sinCosMode)
              .idle({Busy::Capture, Busy::AbsTest, Busy::Configuring, Busy::Resolution})
              .configured()
-             .idle({Busy::SinCos}))
+             // The force test's stream feeds the same reader: a press would
+             // stop the box and end the force test through stop-all.
+             .idle({Busy::SinCos, Busy::Force}))
         return;
 
     auto takeSettings = [&] {

@@ -183,6 +183,10 @@ TEST(ForceTest, PressesStopAndRestartTheStreamInTheSameDialogAndCloseEndsIt)
     b.bench->onTimer(kTimerForce);
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::ForceActive));
     EXPECT_FALSE(b.view.timerRunning(kTimerForce));
+    // ... and the box is told so: it does not stream on behind the closed dialog.
+    b.settle();
+    EXPECT_EQ(b.packetLog(), std::vector<std::string>{"6A"});
+    EXPECT_FALSE(b.box->state().streaming);
     EXPECT_TRUE(b.view.controls().isEnabled(Control::PowerControl));
     EXPECT_TRUE(runUntil(b, [&] { return !b.state.link.workers.isRunning(b.state.readerWorker); }, 500));
 
@@ -251,4 +255,25 @@ TEST(ForceTest, RefusedStarts)
             EXPECT_TRUE(b.state.link.flags.isUp(c.keptUp));
         }
     }
+}
+
+TEST(ForceTest, ReadDataDuringTheForceTestIsRefusedAndKeepsTheConfiguration)
+{
+    SimBench b;
+    prepare(b);
+    b.bench->onCommand(Command::ForceTest);
+    b.settle();
+    ASSERT_TRUE(b.state.link.flags.isUp(Flag::ForceActive));
+    b.clearPackets();
+    for (int press = 0; press < 2; ++press) {
+        const std::uint64_t before = b.bench->outcomes().count(Operation::Read);
+        b.bench->onCommand(Command::ReadData);
+        ASSERT_EQ(b.bench->outcomes().count(Operation::Read), before + 1);
+        EXPECT_EQ(b.bench->outcomes().last(Operation::Read)->ending, Ending::Refused);
+    }
+    b.settle();
+    EXPECT_TRUE(b.packetLog().empty());
+    EXPECT_TRUE(b.state.link.flags.isUp(Flag::ForceActive));
+    EXPECT_TRUE(b.state.configApplied.load());
+    b.bench->onCommand(Command::ForceTest);
 }
