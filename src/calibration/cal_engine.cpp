@@ -337,12 +337,8 @@ std::optional<CalStep> CalibrationEngine::nextStep()
             if (m_step < row.steps.size()) {
                 const CalStep step = row.steps[m_step++];
                 if (step.kind == Kind::Read) {
-                    // A record read starts from an empty record, so a read cut
-                    // short never shows tags of an earlier one.
-                    if (step.wait == W::Info1)
-                        m_tags1 = CalInfo1Tags{};
-                    if (step.wait == W::Info2)
-                        m_tags2 = CalInfo2Tags{};
+                    // A record is read into the tag values of the last one:
+                    // a tag lost on the way keeps its previous value.
                     raiseWait(step.wait);
                 } else if (step.kind == Kind::LowerWait) {
                     lowerWait(step.wait);
@@ -357,10 +353,9 @@ std::optional<CalStep> CalibrationEngine::nextStep()
         const std::uint32_t triggers = triggersOf(row);
         if (!(m_requests & m_tickRequests & triggers))
             continue;
-        // A press of "启动校准" begins the two-acknowledgement handshake
-        // afresh; only the restart it asks for carries the count on.
-        if (m_requests & bit(Q::Start))
-            m_configAcks = 0;
+        // The acknowledgement count is kept across a press of "启动校准":
+        // only the opening and the second acknowledgement reset it, so an
+        // interrupted handshake is not sent one start round more.
         m_requests &= ~(triggers | row.clears.requests);
         m_waits &= ~row.clears.waits;
         m_results &= ~row.clears.results;
@@ -402,6 +397,9 @@ CalReplyOutcome CalibrationEngine::takeTransfer(std::span<const std::uint8_t> by
     case CalScanItem::Kind::Tag:
         out.item = CalReplyOutcome::Item::Tag;
         out.code = item.tag;
+        // The box paces a record's tags: the time-out counts from the last
+        // tag, not from the request, so a long record is not thrown away.
+        m_waitSince[static_cast<int>(info2 ? W::Info2 : W::Info1)] = m_now();
         if (info2) {
             if (m_tags2.store(item.tag, item.value)) {
                 lowerWait(W::Info2);
@@ -435,8 +433,9 @@ CalReplyOutcome CalibrationEngine::applyReplyLocked(std::uint8_t code)
     CalReplyOutcome out;
     out.item = CalReplyOutcome::Item::Reply;
     out.code = code;
-    // A code answers the waits that were raised when it arrived; a wait it
-    // raises itself waits for the next reply (B1 then B2).
+    // A code answers the waits that were raised when it arrived, but for
+    // the second B1B2 wait: a code that raises it goes on to that row and
+    // lowers it again at once, so one B reply ends the step and its reader.
     const std::uint32_t before = m_waits;
     const auto was = [before](W w) { return (before & bit(w)) != 0; };
 
@@ -474,7 +473,7 @@ CalReplyOutcome CalibrationEngine::applyReplyLocked(std::uint8_t code)
             raiseWait(W::BSecond);
         }
     }
-    if (was(W::BSecond) && (code == 0xB1 || code == 0xB2 || code == 0x5A)) {
+    if (isWaiting(W::BSecond) && (code == 0xB1 || code == 0xB2 || code == 0x5A)) {
         lowerWait(W::BSecond);
         raise(code == 0xB1 ? R::B1Ok : code == 0xB2 ? R::B2Ok : R::B2Failed);
     }

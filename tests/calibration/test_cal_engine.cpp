@@ -227,9 +227,11 @@ TEST(CalEngine, ReplyCodes)
         {"zero 2 ok", Q::Zero2, {0x35}, {}, {R::Zero2Ok}, {}, true},
         {"zero 2 failed", Q::Zero2, {0x1E}, {}, {R::Zero2Failed}, {}, true},
         {"zero 2 ignores others", Q::Zero2, {0x22}, {W::Zero2}, {}, {}, false},
-        {"B1 then B2", Q::B1B2, {0xB1, 0xB2}, {}, {R::B1Ok, R::B2Ok}, {}, true},
-        {"B1 waits for the second", Q::B1B2, {0xB1}, {W::BSecond}, {R::B1Ok}, {}, false},
-        {"B2 first, then the second fails", Q::B1B2, {0xB2, 0x5A}, {}, {R::B2Ok, R::B2Failed}, {}, true},
+        // The code that raises the second B wait goes on to its row and
+        // lowers it again: one reply ends the step, a later one finds no wait.
+        {"B1 ends the step at once", Q::B1B2, {0xB1}, {}, {R::B1Ok}, {}, true},
+        {"B1 then a late B2", Q::B1B2, {0xB1, 0xB2}, {}, {R::B1Ok}, {}, true},
+        {"B2 first, then a late failure", Q::B1B2, {0xB2, 0x5A}, {}, {R::B2Ok}, {}, true},
         {"first B fails", Q::B1B2, {0x5A}, {}, {R::B1Failed}, {}, true},
         {"coarse eccentricity", Q::CoarseEccentricity, {0xB3}, {}, {R::CoarseEccOk}, {}, true},
         {"coarse ADC ok", Q::CoarseAdc, {0xA2}, {}, {R::CoarseAdcOk}, {}, true},
@@ -308,7 +310,7 @@ TEST(CalEngine, StartHandshakeNeedsTwoAcknowledgements)
     EXPECT_TRUE(tick(e).empty());
 }
 
-TEST(CalEngine, APressOfStartBeginsTheHandshakeAfresh)
+TEST(CalEngine, APressOfStartKeepsTheAcknowledgementCount)
 {
     CalibrationEngine e;
     runRequest(e, Q::Start);
@@ -316,15 +318,16 @@ TEST(CalEngine, APressOfStartBeginsTheHandshakeAfresh)
     tick(e);
     e.takeTransfer(frame(0x39));
     ASSERT_EQ(e.configAckCount(), 1);
-    // The operator presses "启动校准" again before the restart ran: one
-    // acknowledgement is no longer enough.
+    // The operator presses "启动校准" again before the restart ran: the
+    // count stands, so the next acknowledgement is the second.
     e.raiseRequest(Q::Start);
     tick(e);
     e.takeTransfer(frame(0x3A));
     tick(e);
     e.takeTransfer(frame(0x39));
-    EXPECT_FALSE(e.resultRaised(R::StartOk));
-    EXPECT_TRUE(e.requested(Q::Restart));
+    EXPECT_TRUE(e.resultRaised(R::StartOk));
+    EXPECT_FALSE(e.requested(Q::Restart));
+    EXPECT_EQ(e.configAckCount(), 0);
 }
 
 TEST(CalEngine, ConfigAcknowledgementWaitShadowsTheStepWaits)
@@ -414,7 +417,6 @@ TEST(CalEngine, UnansweredWaitsTimeOutIntoTheirFailures)
         {Q::AirCal, {}, 5000, R::AirFailed},
         {Q::Zero2, {}, 5000, R::Zero2Failed},
         {Q::B1B2, {}, 60000, R::B1Failed},
-        {Q::B1B2, {0xB1}, 60000, R::B2Failed},
         {Q::Info2, {}, 5000, R::Info2Failed},
     };
     for (const Case& c : cases) {
@@ -432,6 +434,41 @@ TEST(CalEngine, UnansweredWaitsTimeOutIntoTheirFailures)
         EXPECT_FALSE(e.awaitingReply());
         EXPECT_TRUE(e.takeResult(c.failure)) << static_cast<int>(c.request);
     }
+}
+
+TEST(CalEngine, ARecordTimesOutOnlyWhenItsTagsStopAndKeepsALostTagsValue)
+{
+    FakeClock clock;
+    CalibrationEngine e(clock.clock());
+    const auto tag = [](int t, std::uint8_t v) { return Bytes{static_cast<std::uint8_t>(t), v}; };
+    // Record 1: every tag, coarse sin t1..t4 = FF FF FF FE (-2).
+    runRequest(e, Q::Info2);
+    for (int t = 1; t <= 32; ++t)
+        e.takeTransfer(tag(t, t <= 3 ? 0xFF : t == 4 ? 0xFE : 0));
+    ASSERT_TRUE(e.takeResult(R::Info2Ready));
+    ASSERT_EQ(e.info2Texts().coarseSin, "-2   ");
+
+    // Record 2 comes slowly, a tag every 2 s (the limit is 5 s, the record
+    // takes 64 s), and tag 4 is lost on the way: t4 keeps record 1's value.
+    runRequest(e, Q::Info2);
+    for (int t = 1; t <= 32; ++t) {
+        clock.ms += 2000;
+        EXPECT_TRUE(e.expireOverdue().empty()) << "tag " << t;
+        if (t != 4)
+            e.takeTransfer(tag(t, t <= 3 ? 0x00 : 0));
+    }
+    ASSERT_TRUE(e.takeResult(R::Info2Ready));
+    EXPECT_EQ(e.info2Texts().coarseSin, "254   ");  // 00 00 00 FE
+
+    // Silence after a tag: the time-out counts from that tag.
+    runRequest(e, Q::Info2);
+    clock.ms += 3000;
+    e.takeTransfer(tag(1, 0));
+    clock.ms += 4999;
+    EXPECT_TRUE(e.expireOverdue().empty());
+    clock.ms += 1;
+    EXPECT_EQ(e.expireOverdue(), std::vector<W>{W::Info2});
+    EXPECT_TRUE(e.takeResult(R::Info2Failed));
 }
 
 TEST(CalEngine, ClosingStopAllAndOpening)

@@ -321,10 +321,14 @@ TEST(Calibration, Encoder2FullCalibration)
     cal.press(C::B1B2);
     EXPECT_EQ(cal.tick(), (Log{"2A"}));
     ASSERT_TRUE(cal.raised(R::B1Ok));
-    ASSERT_TRUE(cal.raised(R::B2Ok));
+    // The B1 reply ends the step: no second wait holds the reader, and the
+    // box's B2 that follows is taken by no one.
+    EXPECT_TRUE(waitFor([&] { return !cal.b.bench->calibration().readerRunning(); }, 1000));
+    EXPECT_FALSE(cal.engine().resultRaised(R::B2Ok));
     cal.display();
-    for (C lamp : {C::AirCalLamp, C::Zero2Lamp, C::B1Lamp, C::B2Lamp})
+    for (C lamp : {C::AirCalLamp, C::Zero2Lamp, C::B1Lamp})
         EXPECT_EQ(d.indicator(lamp), CalIndicator::Success) << static_cast<int>(lamp);
+    EXPECT_EQ(d.indicator(C::B2Lamp), CalIndicator::Idle);
 
     cal.press(C::Info2);
     EXPECT_EQ(cal.tick(), (Log{"16", "15"}));

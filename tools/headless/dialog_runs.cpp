@@ -151,11 +151,13 @@ ToolResult runForce(HeadlessBench& hb, const ForceRun& run, bool json)
 namespace {
 
 // A calibration step: its button, and the indicators it ends with (the
-// step ends with its last one, or with the first that failed).
+// step ends with its last one, or with the first that failed; with `anyOne`
+// with whichever comes first: one B1B2 reply lights one of its two).
 struct CalStepButton {
     const char* name;
     CalControl button;
     QStringList indicators;
+    bool anyOne = false;
 };
 
 const std::vector<CalStepButton>& calSteps()
@@ -171,7 +173,7 @@ const std::vector<CalStepButton>& calSteps()
         {"wake", CalControl::Wake, {"wake", "wake-2"}},
         {"air", CalControl::AirCal, {"air"}},
         {"zero-2", CalControl::Zero2, {"zero-2"}},
-        {"b1b2", CalControl::B1B2, {"b1", "b2"}},
+        {"b1b2", CalControl::B1B2, {"b1", "b2"}, true},
         {"info-2", CalControl::Info2, {"info-2"}},
     };
     return steps;
@@ -235,6 +237,8 @@ ToolResult runCalibration(HeadlessBench& hb, const CalibrationRun& run)
                 entry["ok"] = c->ok;
                 results << entry;
                 pending.removeAll(c->step);
+                if (step->anyOne)
+                    pending.clear();
                 failed = failed || !c->ok;
             }
             return pending.isEmpty() || failed;
