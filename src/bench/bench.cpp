@@ -113,6 +113,7 @@ void Bench::registerOperations()
     capture.timers = {{kTimerCapture, [this] { return capture_->capturing(); }, [this] { capture_->tick(); }},
                       {kTimerAutoSave, [this] { return capture_->pausing(); }, [this] { capture_->pauseTick(); }}};
     capture.stopBeforeReads = [this] { capture_->onStopAll(); };
+    capture.onBoxRemoval = [this] { capture_->onBoxRemoval(); };
     r.add(std::move(capture));
 
     OperationDecl accuracy = declare("accuracy test", Operation::AbsTest, {Command::AbsTest}, [this](Command) { accuracy_->absTest(); });

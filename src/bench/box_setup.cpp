@@ -17,6 +17,8 @@ void BoxSetup::searchBox()
 void BoxSetup::onDeviceChange(const DeviceChangeEvent& e)
 {
     BoxLink& link = ctx_.link;
+    if (e.kind == DeviceChangeEvent::Kind::RemovalComplete && ctx_.operations)
+        ctx_.operations->boxRemoved();
     ctx_.stopAll();
     benchSleep(10);
 

@@ -21,6 +21,7 @@ namespace {
 
 const QString kMsgCannotCreate = QStringLiteral("Cannot create the capture file %1: %2");
 const QString kMsgCannotWrite = QStringLiteral("Cannot write the capture file %1: %2");
+
 // Transfers that fail one after another before the capture gives up (a
 // failing endpoint would otherwise spin the worker).
 constexpr int kMaxFailedTransfers = 50;
@@ -251,11 +252,23 @@ void Capture::pauseTick()
 void Capture::onStopAll()
 {
     const std::uint64_t run = run_++;
+    // A box pulled off the bus ends the capture through stop-all: what it
+    // sent until then is handed over like a finished capture.
+    const bool unplugged = unplugged_.exchange(false) || ctx_.link.removalSeen.load();
+    const Ending ending{hotKeyCapture_.load() || autoSave_.load(), saveAsDecimal_.load(), numberedTarget_.load()};
     hotKeyCapture_ = false;
     pausing_ = false;
     Phase p = phase_.load();
     while (p == Phase::Capturing || p == Phase::Stopping) {
-        if (phase_.compare_exchange_weak(p, Phase::Idle)) {
+        if (unplugged && phase_.compare_exchange_weak(p, Phase::Finishing)) {
+            file_.close();
+            showIdle();
+            const QString path = file_.path();
+            handOver(ending, path, QFileInfo(path).size(), CaptureResult::Status::Unplugged,
+                     kMsgCaptureFault.arg(QStringLiteral("the box was removed")));
+            break;
+        }
+        if (!unplugged && phase_.compare_exchange_weak(p, Phase::Idle)) {
             file_.close();
             ctx_.view.setText(Control::SaveFile, kCaptionSaveFile);
             fate_.clearDestination();
@@ -294,15 +307,15 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
         const Phase p = phase_.load();
         return run_.load() == run && (p == Phase::Capturing || p == Phase::Stopping);
     };
-    auto failed = [this, run](const QString& why) {
-        endWith(run, Outcome::boxFault(Operation::Capture, why));
-    };
+    // The box failed the capture: what it sent before is kept and offered
+    // as a finished capture would be.
+    auto failed = [this, run](CaptureResult::Status status, const QString& why) { handOn(run, status, why); };
     std::int64_t ackDeadline = 0;  // bench µs, from the moment the stop is seen
     int failures = 0;
 
     while (active()) {
         if (link.removalSeen.load()) {
-            failed(QStringLiteral("the box was removed"));
+            failed(CaptureResult::Status::Unplugged, QStringLiteral("the box was removed"));
             return;
         }
         double limitMs = kCaptureTransferLimitMs;
@@ -335,20 +348,20 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
             // still going has a session that never got the endpoint: it
             // would only spin.
             if (active())
-                failed(QStringLiteral("the box's IN endpoint was held by another reader"));
+                failed(CaptureResult::Status::BoxFailed, QStringLiteral("the box's IN endpoint was held by another reader"));
             return;
         case ReadStatus::TimedOut:
             if (phase_.load() == Phase::Stopping)
                 continue;  // the deadline above ends it
             // The box stopped streaming while the capture ran.
-            failed(QStringLiteral("the box stopped streaming"));
+            failed(CaptureResult::Status::BoxSilent, QStringLiteral("the box stopped streaming"));
             return;
         case ReadStatus::NoEndpoint:
-            failed(QStringLiteral("the box has no IN endpoint"));
+            failed(CaptureResult::Status::Unplugged, QStringLiteral("the box has no IN endpoint"));
             return;
         case ReadStatus::Failed:
             if (++failures >= kMaxFailedTransfers) {
-                failed(QStringLiteral("the box's transfers failed"));
+                failed(CaptureResult::Status::BoxFailed, QStringLiteral("the box's transfers failed"));
                 return;
             }
             benchSleep(1);
@@ -403,7 +416,7 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
     const qint64 bytes = QFileInfo(path).size();
     showIdle();
 
-    if (!ack || captureEndFor(*ack, modes) == CaptureEnd::TransmissionError) {
+    if (ack && captureEndFor(*ack, modes) == CaptureEnd::TransmissionError) {
         // A broken stream is not kept, in the working file or a numbered one.
         QFile::remove(path);
         hotKeyCapture_ = false;
@@ -419,16 +432,47 @@ void Capture::finish(std::uint64_t run, const StopAck* ack, ModeFlags modes)
         ctx_.conclude(end);
         return;
     }
-    const bool quiet = hotKeyCapture_.exchange(false) || autoSave_.load();
-    const bool decimal = saveAsDecimal_.load();
-    const bool numbered = numberedTarget_.load();
-    // The worker's part ends here; the save dialog, the report or the
-    // numbered file are the bench thread's.
-    ctx_.onBenchThread([this, path, bytes, quiet, decimal, numbered] { land(path, bytes, quiet, decimal, numbered); });
+    // No acknowledgement within the wait: the data up to the stop may well
+    // be complete, so they are kept, and the user is told.
+    handOver(takeEnding(), path, bytes, ack ? CaptureResult::Status::Ok : CaptureResult::Status::Unacknowledged,
+             ack ? QString() : kMsgUnacknowledged);
 }
 
-void Capture::land(const QString& path, std::int64_t bytes, bool quiet, bool decimal, bool numbered)
+Capture::Ending Capture::takeEnding()
 {
+    return {hotKeyCapture_.exchange(false) || autoSave_.load(), saveAsDecimal_.load(), numberedTarget_.load()};
+}
+
+void Capture::handOn(std::uint64_t run, CaptureResult::Status status, const QString& why)
+{
+    Phase p = phase_.load();
+    if (run_.load() != run || (p != Phase::Capturing && p != Phase::Stopping) ||
+        !phase_.compare_exchange_strong(p, Phase::Finishing))
+        return;  // stop-all ended the capture meanwhile
+    file_.close();
+    const QString path = file_.path();
+    const qint64 bytes = QFileInfo(path).size();
+    showIdle();
+    // Taken before stop-all clears the hot-key mark.
+    const Ending ending = takeEnding();
+    // The bench goes back to idle; a capture being finished is left alone.
+    ctx_.stopAll();
+    handOver(ending, path, bytes, status, kMsgCaptureFault.arg(why));
+}
+
+void Capture::handOver(Ending e, const QString& path, std::int64_t bytes, CaptureResult::Status status,
+                       const QString& message)
+{
+    // The worker's part ends here; the save dialog, the report or the
+    // numbered file are the bench thread's.
+    ctx_.onBenchThread([=, this] { land(path, bytes, e.quiet, e.decimal, e.numbered, status, message); });
+}
+
+void Capture::land(const QString& path, std::int64_t bytes, bool quiet, bool decimal, bool numbered,
+                   CaptureResult::Status status, const QString& message)
+{
+    if (!message.isEmpty())
+        ctx_.view.showMessage(message);
     QString landed;
     if (numbered) {
         // A numbered capture stays where it is.
@@ -443,10 +487,12 @@ void Capture::land(const QString& path, std::int64_t bytes, bool quiet, bool dec
     }
     phase_ = Phase::Idle;
     CaptureResult result;
-    result.status = landed.isEmpty() ? CaptureResult::Status::NotSaved : CaptureResult::Status::Ok;
+    result.status = landed.isEmpty() ? CaptureResult::Status::NotSaved : status;
     result.file = landed.isEmpty() ? QString() : QFileInfo(landed).absoluteFilePath();
     result.bytes = bytes;
     result.decimal = decimal && !quiet && !numbered;
-    ctx_.conclude(Outcome::verdict(Operation::Capture, !landed.isEmpty(), result));
+    Outcome end = Outcome::verdict(Operation::Capture, !landed.isEmpty() && status == CaptureResult::Status::Ok, result);
+    end.message = message;
+    ctx_.conclude(end);
 }
 

@@ -11,6 +11,7 @@
 #include "bench/bench_context.h"
 #include "bench/capture_file.h"
 #include "bench/capture_fate.h"
+#include "bench/outcome.h"
 #include "interface/mode_flags.h"
 #include "measure/capture_stream.h"
 
@@ -33,6 +34,9 @@ struct CaptureStart {
 };
 
 inline const QString kMsgCaptureBroken = QStringLiteral("数据传输出错");
+inline const QString kMsgUnacknowledged =
+    QStringLiteral("The box did not acknowledge the end of the capture; the data up to the stop are kept");
+inline const QString kMsgCaptureFault = QStringLiteral("The capture ended because %1; the data up to then are kept");
 inline const QString kCaptionSaveFile = QStringLiteral("Save file");
 inline const QString kCaptionStopCollecting = QStringLiteral("Stop Collecting");
 inline const QStringList kCaptureFilters{"(*.txt) (*.txt)", "Word(*.doc) (*.doc)", "all(*.*) (*.*)"};
@@ -86,6 +90,8 @@ public:
     // Part of stop-all (any thread): ends a running capture, closes its file
     // and clears the hot-key mark. A capture already being finished goes on.
     void onStopAll();
+    // The box left the bus: the stop-all that follows keeps the capture.
+    void onBoxRemoval() { unplugged_ = true; }
 
     // text/ under the data root.
     static QString captureDirectory();
@@ -112,7 +118,20 @@ private:
     void showIdle();
     // On the bench thread: the acknowledged capture goes where it belongs
     // and the outcome says where.
-    void land(const QString& path, std::int64_t bytes, bool quiet, bool decimal, bool numbered);
+    void land(const QString& path, std::int64_t bytes, bool quiet, bool decimal, bool numbered,
+              CaptureResult::Status status, const QString& message);
+    // The worker found the box failing: the file so far is kept and handed
+    // over as a finished capture, with `why` told.
+    void handOn(std::uint64_t run, CaptureResult::Status status, const QString& why);
+    // How a capture ends: a hot-key or automatic one quietly, a decimal
+    // report, or a numbered file.
+    struct Ending {
+        bool quiet, decimal, numbered;
+    };
+    Ending takeEnding();
+    // The closed working file goes on to the bench thread's land().
+    void handOver(Ending ending, const QString& path, std::int64_t bytes, CaptureResult::Status status,
+                  const QString& message);
     // The worker ends run `run` with `outcome` through stop-all.
     void endWith(std::uint64_t run, Outcome outcome);
 
@@ -124,6 +143,7 @@ private:
     // no longer current leaves without writing.
     std::atomic<std::uint64_t> run_{0};
     std::atomic<bool> pausing_{false};
+    std::atomic<bool> unplugged_{false};
     std::atomic<bool> hotKeyCapture_{false};
     std::atomic<bool> timedCapture_{true};
     std::atomic<bool> autoSave_{false};

@@ -72,3 +72,8 @@ void OperationRegistry::boxArrived() const
 {
     each(decls_, &OperationDecl::onBoxArrival);
 }
+
+void OperationRegistry::boxRemoved() const
+{
+    each(decls_, &OperationDecl::onBoxRemoval);
+}

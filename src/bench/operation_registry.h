@@ -39,6 +39,8 @@ struct OperationDecl {
     std::function<void()> stopAfterReads;
     // The box came back on the bus (a replug).
     std::function<void()> onBoxArrival;
+    // The box is gone from the bus; the stop-all of the removal follows.
+    std::function<void()> onBoxRemoval;
 };
 
 class OperationRegistry {
@@ -57,6 +59,7 @@ public:
     void stopBeforeReads() const;
     void stopAfterReads() const;
     void boxArrived() const;
+    void boxRemoved() const;
 
     const std::vector<OperationDecl>& operations() const { return decls_; }
     // The operation that answers `command`; null when none.

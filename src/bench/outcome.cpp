@@ -55,7 +55,8 @@ struct Figures {
     }
     QJsonObject operator()(const CaptureResult& r) const
     {
-        static const char* const statuses[] = {"ok", "not-saved", "transmission-error", "write-error"};
+        static const char* const statuses[] = {"ok",           "not-saved", "transmission-error", "write-error",
+                                               "unacknowledged", "unplugged", "box-silent",         "box-failed"};
         QJsonObject o{{"status", statuses[static_cast<int>(r.status)]},
                       {"file", r.file.isEmpty() ? QJsonValue() : QJsonValue(r.file)},
                       {"bytes", static_cast<qint64>(r.bytes)}};

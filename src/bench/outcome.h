@@ -41,7 +41,13 @@ struct ReadResult {
 };
 
 struct CaptureResult {
-    enum class Status { Ok, NotSaved, TransmissionError, WriteError };
+    // Ok: acknowledged and kept; NotSaved: the user cancelled the dialog;
+    // TransmissionError: a bad acknowledgement, nothing kept; WriteError: the
+    // file could not be written. The box faults keep what came before them
+    // and offer it as a finished capture: Unacknowledged (no acknowledgement
+    // after the stop), Unplugged, BoxSilent (no transfer completed for the
+    // limit), BoxFailed (failing transfers, no endpoint).
+    enum class Status { Ok, NotSaved, TransmissionError, WriteError, Unacknowledged, Unplugged, BoxSilent, BoxFailed };
     Status status = Status::Ok;
     QString file;         // where the capture landed (absolute); empty when nothing was kept
     std::int64_t bytes = 0;

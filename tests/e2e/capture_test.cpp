@@ -162,14 +162,21 @@ TEST(Capture, AcknowledgementDecidesWhetherTheCaptureIsKept)
         const char* protocol;
         std::function<void(SimBox&)> inject;
         bool kept;
+        bool passed;
+        const char* status;
+        QStringList messages;
     };
     const Case cases[] = {
-        {"BISS", [](SimBox&) {}, true},
-        {"BISS", [](SimBox& box) { box.setCaptureAckStatus(5); }, false},       // 6A 00 6A 05
-        {"ADC_121", [](SimBox& box) { box.setCaptureAckStatus(5); }, true},     // status not read
-        {"BISS", [](SimBox& box) { box.injectCaptureOverflow(3); }, false},     // box lost data
-        {"BISS", [](SimBox& box) { box.setCaptureAckAbsent(true); }, false},    // bounded wait
-        {"BISS", [](SimBox& box) { box.setCaptureAckDelayMs(500); }, true},
+        {"BISS", [](SimBox&) {}, true, true, "ok", {}},
+        {"BISS", [](SimBox& box) { box.setCaptureAckStatus(5); }, false, false, "transmission-error", {kMsgCaptureBroken}},
+        {"ADC_121", [](SimBox& box) { box.setCaptureAckStatus(5); }, true, true, "ok", {}},  // status not read
+        {"BISS", [](SimBox& box) { box.injectCaptureOverflow(3); }, false, false, "transmission-error",
+         {kMsgCaptureBroken}},  // box lost data
+        // No acknowledgement within the bounded wait: the data up to the
+        // stop may be whole; they are kept and offered, and the user told.
+        {"BISS", [](SimBox& box) { box.setCaptureAckAbsent(true); }, true, false, "unacknowledged",
+         {kMsgUnacknowledged}},
+        {"BISS", [](SimBox& box) { box.setCaptureAckDelayMs(500); }, true, true, "ok", {}},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -180,10 +187,10 @@ TEST(Capture, AcknowledgementDecidesWhetherTheCaptureIsKept)
         b.captureFor(300);
         EXPECT_FALSE(QFileInfo::exists(b.working()));
         EXPECT_EQ(QFileInfo::exists(b.chosen("kept.txt")), c.kept);
-        EXPECT_EQ(b.view.messages(), c.kept ? QStringList{} : QStringList{kMsgCaptureBroken});
+        EXPECT_EQ(b.view.messages(), c.messages);
         const TestReport r = b.lastReport("capture");
-        EXPECT_EQ(r.passed, c.kept);
-        EXPECT_EQ(r.figures["status"].toString(), c.kept ? "ok" : "transmission-error");
+        EXPECT_EQ(r.passed, c.passed);
+        EXPECT_EQ(r.figures["status"].toString(), c.status);
         if (c.kept) {
             EXPECT_EQ(r.figures["file"].toString(), QFileInfo(b.chosen("kept.txt")).absoluteFilePath());
             EXPECT_EQ(r.figures["bytes"].toInteger(), QFileInfo(b.chosen("kept.txt")).size());
@@ -326,21 +333,28 @@ TEST(Capture, AFileThatCannotBeCreatedStartsNothing)
     EXPECT_EQ(b.state.link.workers.runningCount(), 0u);
 }
 
-TEST(Capture, RemovalDuringACaptureEndsItThroughStopAll)
+TEST(Capture, RemovalDuringACaptureEndsItThroughStopAllAndOffersWhatArrived)
 {
     CaptureBench b;
+    b.view.queueFileAnswer(b.chosen("until-unplugged.txt"));
     b.press();
-    benchSleep(200);
+    benchSleep(2000);
     ASSERT_TRUE(b.bus->unplug(b.box));
     b.bus->waitForNotifications();
     ASSERT_TRUE(b.waitIdle());
     EXPECT_EQ(b.view.controls().text(Control::SaveFile), "Save file");
     EXPECT_FALSE(b.state.link.flags.isUp(Flag::SaveActive));
     EXPECT_FALSE(b.view.timerRunning(kTimerCapture));
-    // The file is closed with what arrived; the timed-capture box stays
-    // disabled until a later capture ends.
-    EXPECT_TRUE(QFileInfo::exists(b.working()));
-    EXPECT_FALSE(b.view.controls().isEnabled(Control::TimedCapture));
+    // What arrived is offered like a finished capture, never left in the
+    // working file for the next capture to overwrite.
+    EXPECT_FALSE(QFileInfo::exists(b.working()));
+    ASSERT_TRUE(QFileInfo::exists(b.chosen("until-unplugged.txt")));
+    EXPECT_GE(QFileInfo(b.chosen("until-unplugged.txt")).size(), kCaptureBlockBytes);
+    EXPECT_TRUE(b.view.messages().contains(kMsgCaptureFault.arg("the box was removed")));
+    const TestReport r = b.lastReport("capture");
+    EXPECT_FALSE(r.passed);
+    EXPECT_EQ(r.figures["status"].toString(), "unplugged");
+    EXPECT_TRUE(b.view.controls().isEnabled(Control::TimedCapture));
     b.settle();
     EXPECT_EQ(b.state.link.workers.runningCount(), 0u);
 }

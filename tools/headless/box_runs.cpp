@@ -121,13 +121,18 @@ ToolResult runCapture(HeadlessBench& hb, const CaptureStart& start)
     hb.run([](Bench& b) { b.stopAll(); });
     const CaptureResult* c = o ? o->as<CaptureResult>() : nullptr;
     const QFileInfo file(start.destination);
-    const bool kept = c && c->status == CaptureResult::Status::Ok && file.exists();
-    r.json = QJsonObject{{"file", file.absoluteFilePath()},
-                         {"bytes", kept ? file.size() : 0},
-                         {"status", kept ? "ok" : "transmission-error"}};
+    // What the box sent before a fault is kept in --out as well; the status
+    // says why the capture is not a pass.
+    const bool kept = c && !c->file.isEmpty() && file.exists();
+    QJsonValue status;
+    if (c)
+        status = o->figures().value("status");
+    else if (o && o->ending == Ending::Stopped)
+        status = QStringLiteral("stopped");
+    r.json = QJsonObject{{"file", file.absoluteFilePath()}, {"bytes", kept ? file.size() : 0}, {"status", status}};
     if (o && o->ending == Ending::Stopped && !gInterrupted)
         say(QStringLiteral("the capture was stopped before its end; nothing was written to %1").arg(start.destination));
-    else if (!c || c->status != CaptureResult::Status::TransmissionError)
+    else if (!c)
         statusOf(o, QStringLiteral("the capture"));
     r.status = kept && o->passed ? kPass : kFailed;
     r.summary = QStringLiteral("%1: %2 bytes").arg(file.absoluteFilePath()).arg(kept ? file.size() : 0);
