@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     const QCommandLineOption versionOption(QStringList{"v", "version"},
                                            QStringLiteral("Print the program version."));
     const QCommandLineOption simulateOption(
-        QStringLiteral("simulate"), QStringLiteral("Work on the simulated box instead of the USB bus; --simulate=KEY=VALUE,... sets it up (the keys of quillmark-tool: speed, rpm, bits, turn-bits, status-bits, jump, crc-errors, eeprom, sincos, ack-status, unplug-after, silent)."));
+        QStringLiteral("simulate"), QStringLiteral("Work on the simulated box instead of the USB bus; --simulate=KEY=VALUE,... sets it up (the keys of quillmark-tool: speed, rpm, bits, turn-bits, status-bits, jump, crc-errors, eeprom, sincos, ack-status, no-ack, unplug-after, calibration, silent)."));
     parser.addOption(versionOption);
     parser.addOption(simulateOption);
 

@@ -60,6 +60,12 @@ public:
             s_.silent = true;
             return {};
         }
+        if (key == "no-ack") {
+            if (value)
+                return "--simulate key \"no-ack\" takes no value";
+            s_.noAck = true;
+            return {};
+        }
         static const std::set<std::string_view> kKeys{
             "speed",      "rpm",    "bits",   "turn-bits",  "status-bits",  "jump",
             "crc-errors", "eeprom", "sincos", "ack-status", "unplug-after", "calibration"};
@@ -206,6 +212,8 @@ void applySimSettings(const SimSettings& s, SimBox& box)
         box.setCaptureAckStatus(*s.ackStatus);
     if (s.silent)
         box.setNoAnswer(true);
+    if (s.noAck)
+        box.setCaptureAckAbsent(true);
     if (s.calibrationEncoder)
         box.calibration().setKind(*s.calibrationEncoder == 2 ? CalEncoderKind::Waking : CalEncoderKind::CoarseFine);
 }

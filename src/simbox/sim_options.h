@@ -14,6 +14,7 @@
 //                    COS+ and SIN+ offsets and peak amplitudes in volts, phase
 //                    in degrees; the minus tracks mirror the plus tracks
 //   ack-status=N     status byte of every capture acknowledgement
+//   no-ack           the box never acknowledges the end of a capture
 //   unplug-after=S   the box is pulled off the bus after S bench seconds
 //   calibration=1|2  the encoder the calibration firmware answers for:
 //                    1 coarse and fine track (the default), 2 the waking one
@@ -53,6 +54,7 @@ struct SimSettings {
     std::optional<double> unplugAfterSeconds;
     std::optional<int> calibrationEncoder;  // 1 or 2
     bool silent = false;
+    bool noAck = false;
 };
 
 struct SimOptionsParse {

@@ -186,6 +186,15 @@ TEST_F(HeadlessTest, CaptureWritesTheFileOrSaysTheStreamBroke)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readLine().startsWith("Times/0.125ms"));
 
+    // No acknowledgement: the data up to the stop are kept, and it is no pass.
+    const QString unacked = out.filePath("unacked.bin");
+    const BoxRun noAck = run({"--simulate=no-ack", "--json", "capture", "--seconds", "1", "--out", unacked});
+    EXPECT_EQ(noAck.status, 1);
+    EXPECT_EQ(noAck.json["status"].toString(), "unacknowledged");
+    EXPECT_GT(noAck.json["bytes"].toInteger(), 0);
+    EXPECT_EQ(noAck.json["bytes"].toInteger(), QFileInfo(unacked).size());
+    EXPECT_TRUE(noAck.err.contains("did not acknowledge")) << noAck.err.constData();
+
     const QString lost = out.filePath("lost.bin");
     const BoxRun broken = run({"--simulate=ack-status=1", "--json", "capture", "--seconds", "1", "--out", lost});
     EXPECT_EQ(broken.status, 1);

@@ -148,7 +148,7 @@ QString toolHelp()
         "  or --config FILE.cfg.\n"
         "--simulate keys: speed=F rpm=R bits=S turn-bits=T status-bits=K jump=A:D\n"
         "  crc-errors=N eeprom=store|ignore|short sincos=CO:SO:CA:SA:PH ack-status=N\n"
-        "  unplug-after=S calibration=1|2 silent\n"
+        "  unplug-after=S calibration=1|2 no-ack silent\n"
         "Exit status: 0 pass, 1 the test failed or the box misbehaved, 2 bad command\n"
         "line, 3 no box.\n");
     return h;
