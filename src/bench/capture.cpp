@@ -47,7 +47,14 @@ bool Capture::saveFile()
         return true;
     }
     BenchModes modes(ctx_);
-    if (!Guards(ctx_, Operation::Capture).refuseIf(modes.powerOff() || modes.is(Busy::SinCos)).boxPresent())
+    if (!Guards(ctx_, Operation::Capture).refuseIf(modes.powerOff() || modes.is(Busy::SinCos)))
+        return false;
+    // The bus is searched before the endpoint check, so a box that came
+    // without a hot-plug event is found. A box already open is the one the
+    // search would find; it is not reopened under a running stream.
+    if (!ctx_.link.inEndpoint.present() && ctx_.link.usbDevice)
+        ctx_.view.setTitle(QString::fromStdString(findBox(ctx_.link)));
+    if (!Guards(ctx_, Operation::Capture).boxPresent())
         return false;
     if (!editor_.takeEdits()) {
         ctx_.conclude(Outcome::refused(Operation::Capture, editor_.editError()));

@@ -452,3 +452,25 @@ TEST(Capture, SaveAsDecimalWritesTheReport)
         EXPECT_EQ(readFile(b.working()), b.expectedFile());
     }
 }
+
+TEST(Capture, SaveFileSearchesTheBusBeforeItAsksForTheBox)
+{
+    // The box is on the bus, but the link lost its endpoints without a
+    // device change reaching the bench: the press finds it again.
+    CaptureBench b;
+    b.state.link.inEndpoint.set(nullptr);
+    b.state.link.outEndpoint.set(nullptr);
+    b.press();
+    EXPECT_TRUE(b.view.messages().isEmpty()) << b.view.messages().join("|").toStdString();
+    EXPECT_EQ(b.cap().phase(), Capture::Phase::Capturing);
+    EXPECT_EQ(b.view.title(), "Rotoscope");
+    b.bench->stopAll();
+
+    // Without a box on the bus the search finds none and the user is asked.
+    ASSERT_TRUE(b.bus->unplug(b.box));
+    b.bus->waitForNotifications();
+    b.settle();
+    b.view.clearMessages();
+    b.press();
+    EXPECT_EQ(b.view.messages(), QStringList{kMsgReconnectUsb});
+}
