@@ -81,7 +81,8 @@ struct Figures {
         return {{"value", static_cast<qint64>(r.value)},
                 {"bytes", static_cast<qint64>(r.bytes)},
                 {"truncate", r.truncateBits},
-                {"records", static_cast<qint64>(r.records)}};
+                {"records", static_cast<qint64>(r.records)},
+                {"complete", r.complete}};
     }
     QJsonObject operator()(const EepromResult& r) const { return {{"value", r.value}, {"verified", r.verified}}; }
     QJsonObject operator()(const SinCosResult& r) const

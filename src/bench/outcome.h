@@ -66,6 +66,7 @@ struct ResolutionResult {
     std::int64_t bytes = 0;
     int truncateBits = 0;
     std::int64_t records = 0;
+    bool complete = true;  // every record of the transfer was walked
 };
 
 struct EepromResult {

@@ -161,8 +161,15 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
     f.lower(Flag::ResolutionActive);
     view.setEnabled(Control::Resolution, true);
     view.setEnabled(Control::CycleCount, true);
-    if (running_.exchange(false))
-        ctx_.conclude(Outcome::verdict(Operation::Resolution, true,
-                                       ResolutionResult{result, job.bytes, job.truncateBits,
-                                                        static_cast<std::int64_t>(scan.records)}));
+    if (!running_.exchange(false))
+        return;
+    const ResolutionResult figures{result, job.bytes, job.truncateBits, static_cast<std::int64_t>(scan.records),
+                                   scan.complete};
+    Outcome end = Outcome::verdict(Operation::Resolution, scan.complete, figures);
+    if (!scan.complete) {
+        // A span over part of the turn is no resolution: said, not passed.
+        end.message = kMsgResolutionIncomplete.arg(scan.records);
+        view.showMessage(end.message);
+    }
+    ctx_.conclude(end);
 }

@@ -13,6 +13,8 @@ class InSession;
 class SettingsEditor;
 
 inline const QString kMsgCycleCountTooSmall = QStringLiteral("Please set the cycle count to 10000 or more");
+inline const QString kMsgResolutionIncomplete = QStringLiteral(
+    "The transfer lost blocks of the stream: the result covers only the %1 records read before the gap");
 
 // One wait round of the worker: the transfer it starts is cancelled after
 // this long and a new round begins while the test runs. The largest

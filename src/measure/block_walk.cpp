@@ -8,11 +8,19 @@ bool streamSyncAt(std::span<const std::uint8_t> data, int offset)
            && data[offset + 3] == 0xAA;
 }
 
-void walkBlockRecords(std::span<const std::uint8_t> data, int syncOffset, int recordLength,
+bool recordHoldsSync(std::span<const std::uint8_t> data, int p, int length)
+{
+    for (int i = p; i + 4 <= p + length; ++i)
+        if (streamSyncAt(data, i))
+            return true;
+    return false;
+}
+
+bool walkBlockRecords(std::span<const std::uint8_t> data, int syncOffset, int recordLength,
                       int startLimit, const std::function<bool(int offset)>& visit)
 {
     if (recordLength <= 0 || syncOffset < 0)
-        return;
+        return true;
     const long long length = static_cast<long long>(data.size());
     const auto fits = [&](long long p) { return p < startLimit && p + recordLength <= length; };
 
@@ -20,13 +28,14 @@ void walkBlockRecords(std::span<const std::uint8_t> data, int syncOffset, int re
     for (long long p = static_cast<long long>(syncOffset) + 4; fits(p); p += recordLength) {
         if (p + recordLength > blockEnd) {
             if (!streamSyncAt(data, static_cast<int>(blockEnd)))
-                return;
+                return !fits(blockEnd + 4);
             p = blockEnd + 4;
             blockEnd += kStreamBlockBytes;
             if (!fits(p))
-                return;
+                return true;
         }
         if (!visit(static_cast<int>(p)))
-            return;
+            return true;
     }
+    return true;
 }

@@ -18,6 +18,12 @@ bool streamSyncAt(std::span<const std::uint8_t> data, int offset);
 // that would cross into the next block is not read; the walk steps over that
 // block's pattern and goes on after it, or ends when the pattern is missing.
 // The walk visits a start p only while p < startLimit and the record lies
-// wholly inside data; visit returns false to end the walk there.
-void walkBlockRecords(std::span<const std::uint8_t> data, int syncOffset, int recordLength,
+// wholly inside data; visit returns false to end the walk there. Returns
+// false when the walk ended early at a block without its pattern (blocks
+// were lost or the stream slipped), true otherwise.
+bool walkBlockRecords(std::span<const std::uint8_t> data, int syncOffset, int recordLength,
                       int startLimit, const std::function<bool(int offset)>& visit);
+
+// True when the record of `length` bytes at p holds AA 55 55 AA: a record
+// that does is no record the box framed, but a slip over a block's pattern.
+bool recordHoldsSync(std::span<const std::uint8_t> data, int p, int length);

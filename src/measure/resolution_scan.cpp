@@ -104,8 +104,14 @@ ResolutionScan scanResolution(std::span<const std::uint8_t> transfer, const Mode
         return scan;
 
     int shownProgress = -1;
-    walkBlockRecords(transfer, sync, resolutionRecordLength(format), length - kResolutionTailBytes,
+    const int recordLength = resolutionRecordLength(format);
+    scan.complete = walkBlockRecords(transfer, sync, recordLength, length - kResolutionTailBytes,
                      [&](int p) {
+                         // A slipped stream: the pattern is no position.
+                         if (recordHoldsSync(transfer, p, recordLength)) {
+                             scan.complete = false;
+                             return true;
+                         }
                          const std::int64_t value =
                              resolutionRecordValue(transfer.data() + p, format, frameBits);
                          scan.lastValue = value;
@@ -122,7 +128,7 @@ ResolutionScan scanResolution(std::span<const std::uint8_t> transfer, const Mode
                          }
                          ++scan.records;
                          return true;
-                     });
+                     }) && scan.complete;
     return scan;
 }
 

@@ -48,6 +48,9 @@ struct ResolutionScan {
     std::int64_t minimum = 0;
     std::int64_t maximum = 0;
     std::optional<std::int64_t> lastValue;  // the worker's lastRawFrame
+    // Every record the transfer held up to the walk's limit was taken: no
+    // block lost its pattern and no record held one.
+    bool complete = true;
 };
 
 // Called with the 0..60 progress value each time it changes during the walk.

@@ -172,7 +172,7 @@ TEST(Outcome, FiguresAreWhatTheResultsStoreKeeps)
         {Outcome::verdict(Operation::AbsTest, false, AccuracyResult{AccuracyVerdict::Errors, {180.5}, 400}),
          R"({"errors":[180.5],"travel":400,"verdict":"errors"})"},
         {Outcome::verdict(Operation::Resolution, true, ResolutionResult{131071, 160000, 2, 20000}),
-         R"({"bytes":160000,"records":20000,"truncate":2,"value":131071})"},
+         R"({"bytes":160000,"complete":true,"records":20000,"truncate":2,"value":131071})"},
         {Outcome::verdict(Operation::Read, true, read),
          R"({"end":"stopped","last":{"angle":90.5,"fields":[1,2],"raw":77},"values":3})"},
         {Outcome::verdict(Operation::Capture, true, ok), R"({"bytes":40960,"decimal":false,"file":"/t/cap.doc","status":"ok"})"},

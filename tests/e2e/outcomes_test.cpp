@@ -259,3 +259,23 @@ TEST(Outcomes, TheEepromPressReportsAnInvalidEditElsewhere)
     EXPECT_EQ(b.view.messages(), QStringList{o->message});
     EXPECT_FALSE(b.bench->eepromWrite().running());
 }
+
+TEST(Outcomes, AResolutionOverAStreamThatLostBlocksIsNoPass)
+{
+    SimBench b;
+    b.chooseProtocol("BISS");
+    ASSERT_TRUE(b.configure());
+    b.view.clearMessages();
+    const std::optional<Outcome> o = outcomeOf(b, Operation::Resolution, [&] {
+        b.bench->resolution().start(50000, std::nullopt);
+        benchSleep(300);  // in the middle of the transfer's stream
+        b.box->dropBlockSync(1);
+    }, 30000);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->ending, Ending::Verdict);
+    EXPECT_FALSE(o->passed);
+    ASSERT_TRUE(o->as<ResolutionResult>());
+    EXPECT_FALSE(o->as<ResolutionResult>()->complete);
+    EXPECT_EQ(b.view.messages(), QStringList{kMsgResolutionIncomplete.arg(o->as<ResolutionResult>()->records)});
+    EXPECT_EQ(o->figures()["complete"], false);
+}

@@ -99,6 +99,40 @@ TEST(ResolutionScan, StepsOverEachBlockHeaderAndTakesTheNextRecord)
     EXPECT_EQ(scan.records, 3 * perBlock + (1024 - 512 - 4 + 5) / 6);
 }
 
+TEST(ResolutionScan, AWalkCutShortByLostBlocksOrASlipSaysItIsIncomplete)
+{
+    const int perBlock = recordsPerBlock(6);
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        bool complete;
+        int records;  // -1: not checked
+    };
+    const Case cases[] = {
+        {"a whole transfer", [](Bytes&) {}, true, -1},
+        // The third block lost its pattern: the walk ends after two blocks.
+        {"a block without its pattern", [](Bytes& t) { t[2 * 1024] = 0x00; }, false, 2 * perBlock},
+        // A slip puts a pattern inside a record: that record is no position.
+        {"a record holding the pattern",
+         [](Bytes& t) {
+             const std::size_t at = 4 + 6 * 10 + 1;
+             t[at] = 0xAA, t[at + 1] = 0x55, t[at + 2] = 0x55, t[at + 3] = 0xAA;
+         },
+         false, -1},
+    };
+    for (const Case& c : cases) {
+        Bytes t = bissTransfer(8, [](int) { return 100u; });
+        c.damage(t);
+        const ResolutionScan scan = scanResolution(t, ModeFlags{}, 34);
+        EXPECT_EQ(scan.complete, c.complete) << c.what;
+        if (c.records >= 0) {
+            EXPECT_EQ(scan.records, c.records) << c.what;
+        }
+        // The pattern's bytes never become a position.
+        EXPECT_EQ(scan.maximum, 100) << c.what;
+    }
+}
+
 TEST(ResolutionScan, NothingWalkedGivesZero)
 {
     // One block only: no second pattern within the buffer.

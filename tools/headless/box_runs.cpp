@@ -77,6 +77,7 @@ ToolResult runResolution(HeadlessBench& hb, int cycles, std::optional<int> trunc
     r.status = statusOf(o, QStringLiteral("the resolution test"));
     if (const ResolutionResult* v = o ? o->as<ResolutionResult>() : nullptr) {
         r.json["value"] = static_cast<qint64>(v->value);
+        r.json["complete"] = v->complete;
         r.summary = QString::number(v->value);
     }
     return r;
