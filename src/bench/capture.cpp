@@ -262,8 +262,7 @@ void Capture::onStopAll()
     // A box pulled off the bus ends the capture through stop-all: what it
     // sent until then is handed over like a finished capture.
     const bool unplugged = unplugged_.exchange(false) || ctx_.link.removalSeen.load();
-    const Ending ending{hotKeyCapture_.load() || autoSave_.load(), saveAsDecimal_.load(), numberedTarget_.load()};
-    hotKeyCapture_ = false;
+    const Ending ending = takeEnding();
     pausing_ = false;
     Phase p = phase_.load();
     while (p == Phase::Capturing || p == Phase::Stopping) {

@@ -128,6 +128,7 @@ private:
     struct Ending {
         bool quiet, decimal, numbered;
     };
+    // The ending, with the hot-key mark cleared.
     Ending takeEnding();
     // The closed working file goes on to the bench thread's land().
     void handOver(Ending ending, const QString& path, std::int64_t bytes, CaptureResult::Status status,
