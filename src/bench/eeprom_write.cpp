@@ -152,14 +152,18 @@ void EepromWrite::tick()
         ctx_.box.send();
         break;
     case EepromStep::ReadBack: {
+        // The drain clears what the power cycle left and is over before the
+        // request goes out: a box that answers in one burst would otherwise
+        // lose its pairs to it. The read-back worker holds the endpoint from
+        // the request on; pairs that come before its first transfer wait in
+        // the box's FIFO.
         f.lower(Flag::PowerOnCmd);
+        drainNow(st.link);
         f.raise(Flag::EepromReadCmd);
-        ctx_.box.send();
-        benchSleep(100);
-        requestDrainRead(st.link, [&f] { return f.isUp(Flag::EepromReadCmd); });
-        benchSleep(500);
         const int value = value_;
         ctx_.link.workers.start([this, value] { runReadBack(value); });
+        ctx_.box.send();
+        benchSleep(500);
         break;
     }
     case EepromStep::Verdict:

@@ -1,5 +1,6 @@
 #include "simbox/eeprom_firmware.h"
 
+#include "simbox/fx2_pipe.h"
 #include "simbox/stream_framer.h"
 
 EepromPairSource::EepromPairSource(std::shared_ptr<const EncoderModel> encoder, std::int64_t periodMicros,
@@ -55,5 +56,14 @@ void EepromFirmware::onRead(const Packet& p, std::int64_t now)
     const EncoderPort& port = box_->port;
     if (!port.powered || box_->framer.runs(StreamKind::EepromPairs))
         return;
-    box_->framer.start(std::make_unique<EepromPairSource>(port.encoder, port.recordPeriodMicros, noise_), now);
+    auto pairs = std::make_unique<EepromPairSource>(port.encoder, port.recordPeriodMicros, noise_);
+    if (burst_) {
+        Packet packet(static_cast<std::size_t>(pairs->packetBytes()));
+        const auto length = static_cast<std::size_t>(pairs->recordLength());
+        for (std::size_t at = 0; at + length <= packet.size(); at += length)
+            pairs->writeRecord(now, false, packet.data() + at);
+        box_->pipe.sendAnswer(std::move(packet), now);
+        return;
+    }
+    box_->framer.start(std::move(pairs), now);
 }

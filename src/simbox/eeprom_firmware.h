@@ -45,6 +45,9 @@ public:
 
     // A line-noise byte (never AB) before every pair.
     void setNoise(bool on) { noise_ = on; }
+    // The read-back as one packet of pairs the moment B5 arrives, instead
+    // of a stream: a box that reads the encoder in one go.
+    void setBurst(bool on) { burst_ = on; }
 
 private:
     using Packet = CommandDispatcher::Packet;
@@ -55,4 +58,5 @@ private:
 
     const FirmwareContext* box_ = nullptr;
     bool noise_ = false;
+    bool burst_ = false;
 };

@@ -233,6 +233,12 @@ void SimBox::setEepromNoise(bool on)
     eeprom_.setNoise(on);
 }
 
+void SimBox::setEepromBurst(bool on)
+{
+    std::lock_guard lock(mutex_);
+    eeprom_.setBurst(on);
+}
+
 // --- SimDevice ------------------------------------------------------------------------
 
 UsbDeviceInfo SimBox::descriptors() const

@@ -137,6 +137,8 @@ public:
     // --- EEPROM firmware (B4, B5) ------------------------------------------
     // A line-noise byte (never AB) before every read-back pair.
     void setEepromNoise(bool on);
+    // The read-back answered in one packet at once (EepromFirmware::setBurst).
+    void setEepromBurst(bool on);
 
     // The encoder's calibration firmware: kind, stored values, outcomes.
     CalibrationFirmware& calibration() { return calibration_; }

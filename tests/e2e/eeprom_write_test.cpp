@@ -69,10 +69,10 @@ TEST(EepromWrite, PacketTimelineAndGreenCheckForValue171)
                                                "4A", "B5B5A5A5A5A5", "4A"};
     EXPECT_EQ(b.packetLog(), expected);
     // Times from the start of timer 6: write 2.0 s, power off 4.0 s and on
-    // 100 ms later, read-back request 6.0 s, verdict 7.0 s.
+    // 100 ms later, read-back request 6.1 s after the 100 ms drain, verdict 7.0 s.
     const std::vector<ReceivedPacket> p = b.packets();
     ASSERT_EQ(p.size(), expected.size());
-    const double due[] = {2000, 4000, 4100, 6000, 7000};
+    const double due[] = {2000, 4000, 4100, 6100, 7000};
     for (int i = 0; i < 5; ++i) {
         const double at = static_cast<double>(p[static_cast<std::size_t>(i + 2)].benchMicros - t0) / 1000.0;
         EXPECT_GE(at, due[i] - 1) << expected[static_cast<std::size_t>(i + 2)];
@@ -104,18 +104,25 @@ TEST(EepromWrite, VerdictOfTheEncoder)
         int value;
         LampImage lamp;
         int stored;
+        bool burst = false;
     };
     const Case cases[] = {
         {"stores the byte", EepromBehaviour::Store, false, 0x42, LampImage::Passed, 0x42},
         {"stores, noise between the pairs", EepromBehaviour::Store, true, 0, LampImage::Passed, 0},
         {"126 good pairs, then a bad one", EepromBehaviour::Short, false, 0x42, LampImage::Lit, 0x42},
         {"does not store", EepromBehaviour::Ignore, false, 0x42, LampImage::Lit, 0xFF},
+        // The whole read-back the moment the request arrives: the drain read
+        // must be over by then or it swallows the pairs.
+        {"answers in one burst", EepromBehaviour::Store, false, 0x42, LampImage::Passed, 0x42, true},
+        {"answers in one burst, with noise", EepromBehaviour::Store, true, 7, LampImage::Passed, 7, true},
+        {"one burst of a byte not stored", EepromBehaviour::Ignore, false, 0x42, LampImage::Lit, 0xFF, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SimBench b;
         b.box->encoder().setEepromBehaviour(c.behaviour);
         b.box->setEepromNoise(c.noise);
+        b.box->setEepromBurst(c.burst);
         prepare(b, QString::number(c.value));
         runSequence(b);
         EXPECT_EQ(b.view.controls().lamp(Control::EepromLamp), c.lamp);
