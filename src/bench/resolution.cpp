@@ -66,7 +66,8 @@ void ResolutionTest::run()
         requestDrainRead(st.link);
         benchSleep(100);
     }
-    std::shared_ptr<InSession> session = st.link.inPump.open({job.bytes, 1, kResolutionWaitRoundMs});
+    std::shared_ptr<InSession> session =
+        st.link.inPump.open({kResolutionPartBytes, job.bytes / kResolutionPartBytes, kResolutionWaitRoundMs});
     f.raise(Flag::ResolutionActive);
     ctx_.box.send();
     benchSleep(100);
@@ -112,7 +113,10 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
     };
 
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(job.bytes));
-    ReadOutcome r;
+    const int parts = job.bytes / kResolutionPartBytes;
+    std::size_t filled = 0;
+    int taken = 0;
+    int takenAtRoundStart = 0;
     for (;;) {
         if (!active())
             return;
@@ -121,21 +125,32 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
             return;
         }
         post(1);
-        // A wait round that ends keeps the transfer pending: the next round
-        // waits for the same one.
+        // A part that ends short (a short packet) leaves no gap: the next
+        // part goes on where the box went on.
         BoundedRead request;
-        request.length = job.bytes;
+        request.length = kResolutionPartBytes;
         request.limitMs = kResolutionWaitRoundMs;
         request.keepWaiting = active;
-        r = session.next(buffer.data(), request);
+        const ReadOutcome r = session.next(buffer.data() + filled, request);
         if (link.removalSeen) {
             ctx_.stopAll();
             return;
         }
-        if (r.ok())
-            break;
-        if (r.status == ReadStatus::TimedOut)
+        if (r.ok()) {
+            filled += static_cast<std::size_t>(r.bytes);
+            if (++taken == parts)
+                break;
             continue;
+        }
+        if (r.status == ReadStatus::TimedOut) {
+            // A round that saw the transfer advance waits another round.
+            if (taken > takenAtRoundStart) {
+                takenAtRoundStart = taken;
+                continue;
+            }
+            endWithoutData(session);
+            return;
+        }
         if (r.status == ReadStatus::Failed || r.status == ReadStatus::NoEndpoint) {
             if (running_.exchange(false))
                 ctx_.conclude(Outcome::boxFault(Operation::Resolution,
@@ -147,9 +162,9 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
         }
         return;  // stopped: no result
     }
+    session.close();
 
-    const ResolutionScan scan =
-        scanResolution({buffer.data(), static_cast<std::size_t>(r.bytes)}, job.modes, job.frameBits, post);
+    const ResolutionScan scan = scanResolution({buffer.data(), filled}, job.modes, job.frameBits, post);
     if (scan.lastValue)
         st.lastRawFrame = *scan.lastValue;
     post(0);
@@ -172,4 +187,20 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
         view.showMessage(end.message);
     }
     ctx_.conclude(end);
+}
+
+void ResolutionTest::endWithoutData(InSession& session)
+{
+    // Nothing arrived for a whole round: the box is not streaming. The test
+    // ends on its own; the configuration stays.
+    session.close();
+    BenchView& view = ctx_.view;
+    ctx_.flags().lower(Flag::ResolutionActive);
+    view.setProgress(Control::ResolutionProgress, 0);
+    view.setEnabled(Control::Resolution, true);
+    view.setEnabled(Control::CycleCount, true);
+    if (!running_.exchange(false))
+        return;
+    view.showMessage(kMsgResolutionNoData);
+    ctx_.conclude(Outcome::boxFault(Operation::Resolution, kMsgResolutionNoData));
 }

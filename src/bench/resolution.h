@@ -16,10 +16,17 @@ inline const QString kMsgCycleCountTooSmall = QStringLiteral("Please set the cyc
 inline const QString kMsgResolutionIncomplete = QStringLiteral(
     "The transfer lost blocks of the stream: the result covers only the %1 records read before the gap");
 
-// One wait round of the worker: the transfer it starts is cancelled after
-// this long and a new round begins while the test runs. The largest
-// transfer takes the box about 17 s at its slowest records.
+inline const QString kMsgResolutionNoData =
+    QStringLiteral("The box sent no data for 20 s: the resolution test was stopped without a result");
+
+// One wait round of the worker. The transfer stays pending across rounds (the
+// largest takes the box about 17 s at its slowest records, longer on a slow
+// clock); a round in which not one part of it arrived ends the test.
 inline constexpr double kResolutionWaitRoundMs = 20000;
+// The transfer is queued as parts of this size, all at once, so the box
+// fills them back to back into one unbroken stretch and the worker sees it
+// advance. Every transfer size is a whole number of parts.
+inline constexpr int kResolutionPartBytes = 10 * 1024;
 
 class ResolutionTest {
 public:
@@ -49,6 +56,7 @@ public:
     void runWorker(const Job& job, InSession& session);
 
 private:
+    void endWithoutData(InSession& session);
     BenchContext& ctx_;
     SettingsEditor& editor_;
     std::atomic<bool> running_{false};  // between the start and its outcome

@@ -90,7 +90,7 @@ TEST(Resolution, RefusesACycleCountBelowTheTable)
     }
 }
 
-TEST(Resolution, SilentBoxKeepsTheLockFreeUntilStopAll)
+TEST(Resolution, SilentBoxKeepsTheLockFreeWhileTheWorkerWaits)
 {
     SimBench b;
     setUp(b, 1.0);
@@ -125,4 +125,50 @@ TEST(Resolution, UnpluggedBoxEndsTheTestWithStopAll)
     EXPECT_FALSE(b.state.configApplied.load());
     EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
     EXPECT_TRUE(b.state.link.sendLock.isFree());
+}
+
+// The transfer stays pending across wait rounds while it advances: a box
+// that needs two rounds for it gives the full turn; one that sends nothing
+// for a whole round ends the test with a message and keeps the configuration.
+TEST(Resolution, WaitRoundsEndOnlyATransferThatDoesNotAdvance)
+{
+    struct Case {
+        const char* what;
+        std::int64_t recordMicros;
+        bool silent;
+    };
+    const Case cases[] = {{"about 34 s of records", 250, false}, {"a box that sends nothing", 125, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimBench b;
+        b.box->setRecordPeriodMicros(c.recordMicros);
+        setUp(b, 0.99 / (static_cast<double>(c.recordMicros) * 1e-6) / (1 << 17) * 60.0);
+        b.box->setNoAnswer(c.silent);
+        b.type(Control::CycleCount, "800000");
+        const std::uint64_t before = b.bench->outcomes().count(Operation::Resolution);
+        const std::int64_t t0 = benchClock().nowMicros();
+        b.bench->onCommand(Command::Resolution);
+        const std::optional<Outcome> end = b.bench->outcomes().waitNext(Operation::Resolution, before, 60000);
+        ASSERT_TRUE(end.has_value());
+        EXPECT_TRUE(waitFor([&] { return workerDone(b); }, 100));
+        const double tookMs = static_cast<double>(benchClock().nowMicros() - t0) / 1000.0;
+        EXPECT_TRUE(b.view.controls().isEnabled(Control::Resolution));
+        EXPECT_TRUE(b.view.controls().isEnabled(Control::CycleCount));
+        EXPECT_FALSE(b.state.link.flags.isUp(Flag::ResolutionActive));
+        EXPECT_TRUE(b.state.configApplied.load());
+        EXPECT_FALSE(b.state.link.inGate.owned());
+        if (c.silent) {
+            EXPECT_EQ(end->ending, Ending::BoxFault);
+            EXPECT_EQ(b.view.messages(), QStringList{kMsgResolutionNoData});
+            EXPECT_NEAR(tookMs, kResolutionWaitRoundMs, 500);
+            EXPECT_EQ(b.view.controls().text(Control::ResolutionResult), "0");
+        } else {
+            EXPECT_EQ(end->ending, Ending::Verdict);
+            EXPECT_TRUE(end->passed);
+            EXPECT_GT(tookMs, kResolutionWaitRoundMs);
+            EXPECT_EQ(b.view.controls().text(Control::ResolutionResult), "131071");
+            EXPECT_EQ(b.box->state().lostBytes, 0u);
+            EXPECT_TRUE(b.view.messages().isEmpty());
+        }
+    }
 }
