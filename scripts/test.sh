@@ -4,6 +4,9 @@
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/: the link, bench and end-to-end suites
 #   scripts/test.sh --fuzz [SECONDS]  the libFuzzer targets, SECONDS each (default 30), in build-fuzz/
+#   scripts/test.sh --campaign N      N seeds of the fault campaign on the normal build
+# The normal pass runs 2000 seeds of the campaign after the suite, the
+# sanitizer pass 300.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,11 +18,15 @@ fi
 
 # Line tables only (-g1): enough for every backtrace and sanitizer report,
 # and a fifth less compile time than full debug information.
+campaign_seeds=2000
+campaign_watchdog=60
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-asan
   options=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1" -DQUILLMARK_SANITIZE=ON -DQUILLMARK_BENCH=OFF)
+  campaign_seeds=300
+  campaign_watchdog=120
 fi
 
 if [ "${1:-}" = "--tsan" ]; then
@@ -31,6 +38,21 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
+# Seeded runs of every operation against a misbehaving simulated box; a
+# failing seed is printed with the command that replays it.
+campaign() {
+  local t=$SECONDS
+  "$build/tests/campaign/fault_campaign" --seeds "$1" --jobs "$jobs" --watchdog "$campaign_watchdog"
+  echo "== fault campaign of $1 seeds: $((SECONDS - t)) s"
+}
+if [ "${1:-}" = "--campaign" ]; then
+  cmake --build "$build" -j "$jobs" --target fault_campaign
+  campaign "${2:-2000}"
+  exit 0
+fi
 if [ "${1:-}" = "--tsan" ]; then
   # The threads meet in the link, the bench and the end-to-end runs.
   suites=(test_link test_simbox test_e2e)
@@ -55,11 +77,10 @@ bash scripts/pg-throwaway.sh start "$pgdir/data" "$pgport"
 export QUILLMARK_TEST_PG_URL="postgresql://postgres@127.0.0.1:$pgport/postgres"
 export QUILLMARK_TEST_PG_CTL="$(pwd)/scripts/pg-throwaway.sh"
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # Box timelines run in virtual time: every test, the full accuracy runs and
 # long captures included, runs in every pass, in parallel, whatever the load.
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+campaign "$campaign_seeds"
 if [ "${1:-}" != "--sanitize" ]; then
   # The Debian package: built, unpacked and validated.
   bash scripts/package-check.sh "$build"

@@ -291,6 +291,9 @@ void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndM
         case ReadStatus::Ok:
             break;
         case ReadStatus::Failed:
+            // Skipped, but not asked again at once: a stalled endpoint fails
+            // every transfer the moment it starts, and would spin a core.
+            benchSleep(waitMs);
             continue;
         case ReadStatus::TimedOut:
         case ReadStatus::NoEndpoint:

@@ -86,6 +86,17 @@ void ForceTest::press()
     dialogs.openDialog(DialogKind::Force);
 }
 
+void ForceTest::reset()
+{
+    timerArmed_ = false;
+    // An attempt that stop-all cut short (the box removed or silent) has no
+    // result: its peak would cover only part of it.
+    if (runMark_.exchange(false)) {
+        view().setAttemptRunning(false);
+        ctx_.conclude(Outcome::stopped(Operation::Force));
+    }
+}
+
 void ForceTest::releaseButtons()
 {
     for (Control c : kStreamTaken)
@@ -170,6 +181,7 @@ void ForceTest::startStop()
 {
     if (!runMark_) {
         runMark_ = true;
+        liveAtStart_ = ctx_.flags().isUp(Flag::ForceActive);
         baseline_ = now_.load();
         view().setAttemptRunning(true);
         return;
@@ -182,7 +194,10 @@ void ForceTest::startStop()
     if (nameConfirmed_ && list_.offer(name_, result_))
         view().setTopList(list_.rows());
     view().setRecordText(forceText(result_));
-    ctx_.conclude(Outcome::verdict(Operation::Force, true,
+    // An attempt in a dialog the stream had already left (stopped, or the
+    // box gone before "START") measured nothing: it is shown, but no pass.
+    const bool live = liveAtStart_ && ctx_.flags().isUp(Flag::ForceActive);
+    ctx_.conclude(Outcome::verdict(Operation::Force, live,
                                    ForceResult{result_, baseline_, nameConfirmed_ ? name_ : QString()}));
 }
 

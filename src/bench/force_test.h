@@ -32,7 +32,7 @@ public:
     void tick();
     bool timerRunning() const { return timerArmed_.load(); }
     // Stop-all: timer 4 is gone; the dialog stays open without new values.
-    void reset() { timerArmed_ = false; }
+    void reset();
 
     void onInput(ForceInput input, const QString& text);
 
@@ -63,6 +63,7 @@ private:
     std::atomic<bool> runSeen_{false};
     // Dialog marks, and timer 4.
     std::atomic<bool> runMark_{false};
+    bool liveAtStart_ = false;  // the stream ran when the attempt began
     std::atomic<bool> closeMark_{false};
     std::atomic<bool> timerArmed_{false};
 

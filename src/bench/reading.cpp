@@ -165,6 +165,12 @@ void Reading::readUntilStopped(ReadTally& tally)
             }
             continue;
         }
+        if (r.status == ReadStatus::Failed) {
+            // Skipped, but not asked again at once: a stalled endpoint fails
+            // every transfer the moment it starts, and would spin a core.
+            benchSleep(start.modes.rxOnlyMode ? kRxOnlyReadWaitMs : kReadWaitMs);
+            continue;
+        }
         if (!r.ok())
             continue;
 

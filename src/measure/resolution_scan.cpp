@@ -129,6 +129,10 @@ ResolutionScan scanResolution(std::span<const std::uint8_t> transfer, const Mode
                          ++scan.records;
                          return true;
                      }) && scan.complete;
+    // The transfer starts with the stream's first block: a walk that found
+    // its first pattern pair later skipped whole blocks of records.
+    if (sync >= kStreamBlockBytes)
+        scan.complete = false;
     return scan;
 }
 

@@ -295,6 +295,12 @@ void CalibrationFirmware::answerLocked(CalFirmwareStep step, std::int64_t now, c
     send(replyFrame(code), due);
 }
 
+void CalibrationFirmware::setLostInfoTagEvery(int n)
+{
+    std::lock_guard lock(mutex_);
+    lostTagEvery_ = n;
+}
+
 void CalibrationFirmware::sendInformationLocked(std::int64_t now, const Send& send) const
 {
     if (outcomes_[static_cast<std::size_t>(CalFirmwareStep::Information)] == CalOutcome::Silent)
@@ -303,7 +309,8 @@ void CalibrationFirmware::sendInformationLocked(std::int64_t now, const Send& se
         const auto first = static_cast<std::int64_t>(infoFirstMs_ * 1000.0);
         const auto interval = static_cast<std::int64_t>(infoIntervalMs_ * 1000.0);
         for (int tag = 1; tag <= last; ++tag)
-            send({static_cast<std::uint8_t>(tag), t[tag]}, now + first + (tag - 1) * interval);
+            if (lostTagEvery_ <= 0 || tag % lostTagEvery_ != 0)
+                send({static_cast<std::uint8_t>(tag), t[tag]}, now + first + (tag - 1) * interval);
         qCDebug(lcSimCalibration) << "calibration information:" << last << "tags, one every"
                                   << infoIntervalMs_ << "ms";
     };

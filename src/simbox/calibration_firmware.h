@@ -120,6 +120,9 @@ public:
     // The first information tag comes `firstMs` after the 15 packet, then
     // one every `intervalMs`.
     void setInfoPacing(double firstMs, double intervalMs);
+    // Every `n`th tag of an information record (0: none) never reaches the
+    // host, as on a line that drops a packet.
+    void setLostInfoTagEvery(int n);
     void setStored1(const Encoder1Stored& s);
     void setStored2(const Encoder2Stored& s);
     Encoder1Stored stored1() const;
@@ -153,6 +156,7 @@ private:
     std::array<double, kCalStepCount> delaysMs_{};
     double infoFirstMs_ = 50;
     double infoIntervalMs_ = 40;
+    int lostTagEvery_ = 0;
     Encoder1Stored stored1_;
     Encoder2Stored stored2_;
 

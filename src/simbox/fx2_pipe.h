@@ -125,6 +125,9 @@ public:
     bool isAttached() const { return attached_; }
     std::size_t fifoPackets() const { return fifo_.size(); }
     std::size_t fifoBytes() const;
+    // Host transfers the pipe holds: IN waiting for data, OUT never completed.
+    std::size_t pendingInTransfers() const { return inQueue_.size(); }
+    std::size_t pendingOutTransfers() const { return stuckOut_.size(); }
 
     // --- For the firmware ------------------------------------------------------
     // A packet for the IN FIFO. When the FIFO is full it is lost, unless

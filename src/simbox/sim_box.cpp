@@ -124,6 +124,8 @@ SimBoxState SimBox::state()
     s.answersSent = c.answersSent;
     s.stalledPackets = c.stalledPackets;
     s.stalledInTransfers = c.stalledInTransfers;
+    s.pendingInTransfers = pipe_.pendingInTransfers();
+    s.pendingOutTransfers = pipe_.pendingOutTransfers();
     return s;
 }
 

@@ -58,6 +58,9 @@ struct SimBoxState {
     std::uint64_t answersSent = 0;
     std::uint64_t stalledPackets = 0;
     std::uint64_t stalledInTransfers = 0;
+    // Host transfers the box holds now (cancelled or completed ones are gone).
+    std::size_t pendingInTransfers = 0;
+    std::size_t pendingOutTransfers = 0;
 };
 
 class SimBox : public SimDevice, private Fx2Core {

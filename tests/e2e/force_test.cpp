@@ -213,6 +213,43 @@ TEST(ForceTest, StopAllFreezesTheDialog)
     EXPECT_FALSE(b.view.timerRunning(kTimerForce));
 }
 
+// An attempt cut short by stop-all ends without a result; the next press
+// of "START" begins a new attempt rather than scoring the broken one.
+TEST(ForceTest, StopAllDuringAnAttemptEndsItWithoutAResult)
+{
+    for (const bool unplug : {false, true}) {
+        SCOPED_TRACE(unplug ? "the box removed" : "stop-all");
+        SimBench b;
+        prepare(b);
+        b.bench->onCommand(Command::ForceTest);
+        runUntil(b, [] { return false; }, 200);
+        const std::uint64_t before = b.bench->outcomes().count(Operation::Force);
+        b.bench->onForce(ForceInput::StartStop);
+        runUntil(b, [] { return false; }, 200);
+        if (unplug) {
+            ASSERT_TRUE(b.bus->unplug(b.box));
+            b.bus->waitForNotifications();
+            runUntil(b, [&] { return b.bench->outcomes().count(Operation::Force) > before; }, 1000);
+        } else {
+            b.bench->stopAll();
+        }
+        const std::optional<Outcome> o = b.bench->outcomes().waitNext(Operation::Force, before, 1000);
+        ASSERT_TRUE(o.has_value());
+        EXPECT_EQ(o->ending, Ending::Stopped);
+        EXPECT_FALSE(dialog(b).attemptRunning());
+        b.bench->onForce(ForceInput::StartStop);
+        EXPECT_TRUE(dialog(b).attemptRunning()) << "a new attempt, not the score of the broken one";
+        EXPECT_EQ(b.bench->outcomes().count(Operation::Force), before + 1);
+        EXPECT_TRUE(b.reports().empty() || b.reports().back().command != "force");
+        // That attempt, in a dialog without a stream, measured nothing.
+        b.bench->onForce(ForceInput::StartStop);
+        const std::optional<Outcome> frozen = b.bench->outcomes().waitNext(Operation::Force, before + 1, 100);
+        ASSERT_TRUE(frozen.has_value());
+        EXPECT_EQ(frozen->ending, Ending::Verdict);
+        EXPECT_FALSE(frozen->passed);
+    }
+}
+
 TEST(ForceTest, RefusedStarts)
 {
     const QString widthMessage = QString::fromUtf8(kForceWidthMessage);

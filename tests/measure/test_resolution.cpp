@@ -112,6 +112,9 @@ TEST(ResolutionScan, AWalkCutShortByLostBlocksOrASlipSaysItIsIncomplete)
         {"a whole transfer", [](Bytes&) {}, true, -1},
         // The third block lost its pattern: the walk ends after two blocks.
         {"a block without its pattern", [](Bytes& t) { t[2 * 1024] = 0x00; }, false, 2 * perBlock},
+        // The first blocks lost their pattern: the walk starts only at the
+        // third, and the records before it were never looked at.
+        {"the first blocks without their pattern", [](Bytes& t) { t[0] = 0x00, t[1024] = 0x00; }, false, -1},
         // A slip puts a pattern inside a record: that record is no position.
         {"a record holding the pattern",
          [](Bytes& t) {

@@ -21,6 +21,7 @@ ToolResult runSinCos(HeadlessBench& hb, std::optional<int> seconds);
 struct ForceRun {
     double seconds = 3;   // the attempt's length
     QString name;         // confirmed before the attempt; empty: none
+    bool live = true;     // each live value on stdout as it comes
 };
 // Writes each force value of the attempt as a JSON line (or "t force"
 // text) on stdout as it comes.

@@ -123,6 +123,8 @@ ToolResult runForce(HeadlessBench& hb, const ForceRun& run, bool json)
         hb.run([](Bench& b) { b.onForce(ForceInput::LiveTick); });
         const double t = static_cast<double>(clock.nowMicros() - start) / 1000.0;
         const double f = force.forceNow();
+        if (!run.live)
+            return;
         if (json)
             std::printf("%s\n", QJsonDocument(QJsonObject{{"t_ms", t}, {"force", f}})
                                     .toJson(QJsonDocument::Compact)
@@ -131,9 +133,15 @@ ToolResult runForce(HeadlessBench& hb, const ForceRun& run, bool json)
             std::printf("%.0f %.3f\n", t, f);
         std::fflush(stdout);
     };
-    tickUntil(hb, 100, tick, [] { return false; }, run.seconds * 1000.0);
+    const std::uint64_t attempt = board.count(Operation::Force);
+    auto attemptEnded = [&] { return board.count(Operation::Force) > attempt; };
+    tickUntil(hb, 100, tick, attemptEnded, run.seconds * 1000.0);
+    // Stop-all (the box removed or silent) may have ended the attempt
+    // already; "STOP" would only start another.
     const std::optional<Outcome> o =
-        hb.conclude(Operation::Force, [](Bench& b) { b.onForce(ForceInput::StartStop); }, 1000, &gInterrupted);
+        attemptEnded() ? board.last(Operation::Force)
+                       : hb.conclude(Operation::Force, [](Bench& b) { b.onForce(ForceInput::StartStop); }, 1000,
+                                     &gInterrupted);
     const double peak = force.forcePeak();
     hb.run([](Bench& b) {
         b.onForce(ForceInput::Close);

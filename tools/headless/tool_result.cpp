@@ -4,8 +4,19 @@
 
 std::atomic<bool> gInterrupted{false};
 
+namespace {
+std::atomic<bool> gQuiet{false};
+}
+
+void setToolQuiet(bool quiet)
+{
+    gQuiet = quiet;
+}
+
 void say(const QString& message)
 {
+    if (gQuiet)
+        return;
     std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
 }
 

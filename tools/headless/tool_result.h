@@ -19,8 +19,10 @@ struct ToolResult {
 // Raised by SIGINT and SIGTERM: every wait of a command ends.
 extern std::atomic<bool> gInterrupted;
 
-// "quillmark-tool: <message>" on stderr.
+// "quillmark-tool: <message>" on stderr, unless a caller that runs the
+// commands many times (the fault campaign) has silenced it.
 void say(const QString& message);
+void setToolQuiet(bool quiet);
 
 // The status of an operation's outcome. Without one (interrupted, or the
 // bench never concluded), or when it did not run and showed no message,
