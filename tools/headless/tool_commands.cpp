@@ -136,11 +136,15 @@ QString toolHelp()
         h += QLatin1String(c.help);
     h += QStringLiteral(
         "  Each box command takes --serial S, the encoder's serial (the window's\n"
-        "  \"Description:\"), and keeps its result in the results store.\n"
+        "  \"Description:\"), and keeps its result in the results store; with\n"
+        "  --plan FILE (a NAME.plan.json) the result also gets the plan's verdict.\n"
         "\n"
         "Results (this bench's results.sqlite, or the server QUILLMARK_RESULTS names):\n"
         "  results [--since WHEN] [--serial S] [--verdict pass|fail] [--station HOST] [--csv|--json]\n"
         "                                    WHEN: 2026-12-09, 2026-12-09T14:30 (UTC) or an age: 90m, 12h, 7d\n"
+        "  test-report --serial S [--since WHEN] [--html FILE] [--pdf FILE]\n"
+        "                                    one encoder's report: interface, tests, limits,\n"
+        "                                    both verdicts and the plots\n"
         "\n"
         "Interface options: --protocol NAME, --widths a,b,..., --labels x,y,...,\n"
         "  --turn single|multi, --code binary|gray, --crc inverted|notinverted,\n"
