@@ -120,3 +120,25 @@ TEST_F(PlanAndReport, AReportNeedsASerialAndAnOutput)
     EXPECT_EQ(none.status, 1);
     EXPECT_TRUE(QFile::exists(root.filePath("n.html"))) << "the report says there is nothing";
 }
+
+TEST_F(PlanAndReport, ReadAsCsvGivesTimeRawFieldsAndAngle)
+{
+    const ToolOutput r = tool({"--simulate", "read", "--count", "5", "--csv", "--protocol", "BISS", "--widths", "15,17,2",
+                               "--labels", "St,Pos,Err", "--gauge-field", "2"});
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    const QStringList lines = QString::fromUtf8(r.out).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 6) << r.out.constData();
+    EXPECT_EQ(lines[0], "ms,raw,St,Pos,Err,angle");
+    double previous = -1;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList cells = lines[i].split(',');
+        ASSERT_EQ(cells.size(), 6) << lines[i].toStdString();
+        const double ms = cells[0].toDouble();
+        EXPECT_GT(ms, previous) << "time goes on";
+        previous = ms;
+        // The raw frame is the fields side by side: St (15) | Pos (17) | Err (2).
+        const qint64 raw = cells[1].toLongLong();
+        EXPECT_EQ(raw, (cells[2].toLongLong() << 19) | (cells[3].toLongLong() << 2) | cells[4].toLongLong());
+        EXPECT_NEAR(cells[5].toDouble(), cells[3].toDouble() * 360.0 / 131072, 1e-3);
+    }
+}

@@ -19,10 +19,14 @@ std::vector<BoxCommand> makeCommands()
                  [](const Options&, InterfaceChoice&) -> ToolRun {
                      return [](HeadlessBench& hb, const ToolContext&) { return runConfigure(hb); };
                  }});
-    c.push_back({"read", "  read --count N                    the next N new values\n", {"count"}, {},
+    c.push_back({"read",
+                 "  read --count N [--csv]            the next N new values; with --csv as ms since\n"
+                 "                                    the start, raw value, each field, angle\n",
+                 {"count"}, {"csv"},
                  [](const Options& o, InterfaceChoice&) -> ToolRun {
                      const int n = requiredInteger(o, "count", 1, 1000000, QStringLiteral("read needs --count N"));
-                     return [n](HeadlessBench& hb, const ToolContext&) { return runRead(hb, n); };
+                     const bool csv = o.has("csv");
+                     return [n, csv](HeadlessBench& hb, const ToolContext&) { return runRead(hb, n, csv); };
                  }});
     c.push_back({"eeprom", "  eeprom --value V                  write V (0..255) to the encoder and verify it\n",
                  {"value"}, {},
