@@ -78,6 +78,17 @@ private:
     bool ok_ = true;
 };
 
+// Sums and differences that wrap instead of overflowing: damaged bytes may
+// hold any number.
+std::int64_t plus(std::int64_t a, std::int64_t b)
+{
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+std::int64_t minus(std::int64_t a, std::int64_t b)
+{
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b));
+}
+
 std::int64_t angleUnits(double degrees)
 {
     return std::llround(degrees / kTraceAngleUnit);
@@ -93,8 +104,8 @@ struct Encode {
         std::int64_t step = 0, angle = 0;
         for (const AccuracyTracePoint& p : t.points) {
             const std::int64_t a = angleUnits(p.angle);
-            w.signedVarint(p.step - step);
-            w.signedVarint(a - angle);
+            w.signedVarint(minus(p.step, step));
+            w.signedVarint(minus(a, angle));
             step = p.step;
             angle = a;
         }
@@ -130,8 +141,8 @@ struct Encode {
         std::int64_t us = 0, raw = 0;
         for (const ReadTracePoint& p : t.points) {
             const std::int64_t u = std::llround(p.ms * 1000.0);
-            w.signedVarint(u - us);
-            w.signedVarint(p.raw - raw);
+            w.signedVarint(minus(u, us));
+            w.signedVarint(minus(p.raw, raw));
             us = u;
             raw = p.raw;
         }
@@ -163,8 +174,8 @@ std::optional<ResultTrace> decodePayload(const QByteArray& payload)
             std::int64_t ds = 0, da = 0;
             if (!r.signedVarint(ds) || !r.signedVarint(da))
                 return std::nullopt;
-            step += ds;
-            angle += da;
+            step = plus(step, ds);
+            angle = plus(angle, da);
             t.points.push_back({static_cast<int>(step), static_cast<double>(angle) * kTraceAngleUnit, false});
         }
         std::uint64_t jumps = 0, index = 0;
@@ -211,8 +222,8 @@ std::optional<ResultTrace> decodePayload(const QByteArray& payload)
             std::int64_t du = 0, dr = 0;
             if (!r.signedVarint(du) || !r.signedVarint(dr))
                 return std::nullopt;
-            us += du;
-            raw += dr;
+            us = plus(us, du);
+            raw = plus(raw, dr);
             t.points.push_back({static_cast<double>(us) / 1000.0, raw});
         }
         out = std::move(t);
