@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-svg-dev
   libqt6sql6-sqlite libqt6sql6-psql postgresql
   libusb-1.0-0-dev
   libopencv-core-dev
@@ -15,6 +15,7 @@ packages=(
   fonts-liberation fonts-wqy-microhei
   libxcb1-dev
   clang
+  poppler-utils
 )
 # libFuzzer and the sanitizer runtimes: their own package on Debian 12,
 # part of clang's common package on older Ubuntu.

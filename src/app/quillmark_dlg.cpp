@@ -130,7 +130,7 @@ void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store, bool simula
             },
             Qt::QueuedConnection);
     });
-    ResultSink sink = [store, simulated](const TestReport& r) { store->record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated)); };
+    ResultSink sink = [store, simulated](const TestReport& r) { store->record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated, r.trace)); };
     toBench([sink](Bench& b) { b.context().setResultSink(sink); });
     waitForBench();
 }

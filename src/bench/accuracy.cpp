@@ -199,6 +199,7 @@ void AccuracyTest::giveVerdict()
     view.killTimer(kTimerAbsTest);
     AccuracyVerdict verdict;
     std::vector<double> errors;
+    std::vector<AccuracyTracePoint> trace;
     double travel = 0.0;
     {
         // From here on a late sample is not counted. A stop-all that came
@@ -209,11 +210,12 @@ void AccuracyTest::giveVerdict()
         verdict = tracker_.verdict();
         errors = tracker_.errorAngles();
         travel = tracker_.travel();
+        trace = tracker_.trace();
         qCDebug(lcBench) << "abs test: travel" << tracker_.travel() << "errors" << tracker_.errorCount()
                          << "dropped" << tracker_.droppedErrors();
     }
 
-    AccuracyResult result{verdict, errors, travel};
+    AccuracyResult result{verdict, errors, travel, std::move(trace)};
     switch (verdict) {
     case AccuracyVerdict::NotTurning:
         view.showMessage(kMsgTurnTheMotor);

@@ -5,12 +5,21 @@
 
 void BenchContext::conclude(const Outcome& outcome)
 {
-    if (resultSink_ && outcome.ending == Ending::Verdict) {
-        const InterfaceSettings s = state.settingsSnapshot();
-        resultSink_(TestReport{operationName(outcome.operation), outcome.passed, outcome.figures(), s.description,
-                               configRecordBytesOf(s)});
+    if (outcome.ending != Ending::Verdict) {
+        outcomes.post(outcome);
+        return;
     }
-    outcomes.post(outcome);
+    Outcome judged = outcome;
+    const QString command = operationName(outcome.operation);
+    const ResultTrace trace = outcome.trace();
+    if (const std::shared_ptr<const TestPlan> p = plan(); p && p->covers(command))
+        judged.plan = judgeAgainstPlan(*p, command, outcome.passed, outcome.figures(), trace);
+    if (resultSink_) {
+        const InterfaceSettings s = state.settingsSnapshot();
+        resultSink_(TestReport{command, judged.passed, judged.figures(), s.description, configRecordBytesOf(s),
+                               encodeTrace(trace)});
+    }
+    outcomes.post(judged);
 }
 
 void BenchContext::haltStream(double stopMs)

@@ -7,8 +7,11 @@
 #include "bench/outcome_board.h"
 #include "bench/result_sink.h"
 #include "link/box_commands.h"
+#include "measure/test_plan.h"
 
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class OperationRegistry;
 
@@ -61,6 +64,19 @@ public:
     }
     // Set before the bench runs anything.
     void setResultSink(ResultSink sink) { resultSink_ = std::move(sink); }
+    // The test plan every verdict is also judged against (none: no plan
+    // verdict). Any thread; a test that ends after the change is judged by
+    // the new plan.
+    void setPlan(std::shared_ptr<const TestPlan> plan)
+    {
+        std::lock_guard lock(planMutex_);
+        plan_ = std::move(plan);
+    }
+    std::shared_ptr<const TestPlan> plan() const
+    {
+        std::lock_guard lock(planMutex_);
+        return plan_;
+    }
     OutcomeBoard outcomes;
     // The bench's operations (set by the bench): their modes, their part
     // in the box's return.
@@ -83,6 +99,8 @@ private:
     std::function<void(std::function<void()>)> post_;
     std::function<void()> stopAll_;
     ResultSink resultSink_;
+    mutable std::mutex planMutex_;
+    std::shared_ptr<const TestPlan> plan_;
 };
 
 // The six buttons that a stop gives back: "Read data", "Resolution", "Abs

@@ -113,5 +113,21 @@ struct Figures {
 
 QJsonObject Outcome::figures() const
 {
-    return std::visit(Figures{}, detail);
+    QJsonObject o = std::visit(Figures{}, detail);
+    if (!plan.isEmpty())
+        o.insert(QStringLiteral("plan"), plan);
+    return o;
+}
+
+ResultTrace Outcome::trace() const
+{
+    if (const AccuracyResult* a = as<AccuracyResult>(); a && !a->trace.empty())
+        return AccuracyTrace{a->trace};
+    if (const ReadResult* r = as<ReadResult>(); r && !r->series.empty())
+        return ReadTrace{r->series};
+    if (const ResolutionResult* r = as<ResolutionResult>(); r && r->span)
+        return *r->span;
+    if (const SinCosResult* s = as<SinCosResult>(); s && s->tracks)
+        return *s->tracks;
+    return {};
 }

@@ -4,11 +4,13 @@
 // exit status and JSON, the results store and the tests all take this value;
 // none of them reads a verdict off the screen.
 #include "measure/accuracy_tracker.h"
+#include "measure/result_trace.h"
 #include "sincos/sincos_analysis.h"
 
 #include <QJsonObject>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -38,6 +40,7 @@ struct ReadResult {
     std::int64_t lastRaw = 0;    // the last frame shown
     std::vector<std::int64_t> fields;
     std::optional<double> angle; // with a gauge field
+    std::vector<ReadTracePoint> series;  // each value shown, with its time
 };
 
 struct CaptureResult {
@@ -59,6 +62,7 @@ struct AccuracyResult {
     AccuracyVerdict verdict = AccuracyVerdict::NotTurning;
     std::vector<double> errors;  // error angles, degrees
     double travel = 0;           // degrees
+    std::vector<AccuracyTracePoint> trace;  // the samples, jumps marked
 };
 
 struct ResolutionResult {
@@ -67,6 +71,7 @@ struct ResolutionResult {
     int truncateBits = 0;
     std::int64_t records = 0;
     bool complete = true;  // every record of the transfer was walked
+    std::optional<ResolutionTrace> span;  // the positions the walk found
 };
 
 struct EepromResult {
@@ -78,6 +83,7 @@ struct SinCosResult {
     SinCosPairTexts plus;
     std::optional<SinCosPairTexts> minus;
     std::optional<SinCosZTexts> zPlus, zMinus;
+    std::shared_ptr<const SinCosTrace> tracks;  // the fitted transfer's samples
 };
 
 // One calibration step's indicator: success or failure, with the info
@@ -103,14 +109,23 @@ struct Outcome {
     bool passed = false;
     QString message;
     OutcomeDetail detail;
+    // The test plan's verdict on it, when a plan covers the operation
+    // ({"verdict", "limits", "failed"}); the verdict above stays the test's own.
+    QJsonObject plan;
 
     static Outcome verdict(Operation op, bool passed, OutcomeDetail detail)
     {
-        return {op, Ending::Verdict, passed, {}, std::move(detail)};
+        return {op, Ending::Verdict, passed, {}, std::move(detail), {}};
     }
-    static Outcome refused(Operation op, const QString& message) { return {op, Ending::Refused, false, message, {}}; }
-    static Outcome stopped(Operation op) { return {op, Ending::Stopped, false, {}, {}}; }
-    static Outcome boxFault(Operation op, const QString& message) { return {op, Ending::BoxFault, false, message, {}}; }
+    static Outcome refused(Operation op, const QString& message)
+    {
+        return {op, Ending::Refused, false, message, {}, {}};
+    }
+    static Outcome stopped(Operation op) { return {op, Ending::Stopped, false, {}, {}, {}}; }
+    static Outcome boxFault(Operation op, const QString& message)
+    {
+        return {op, Ending::BoxFault, false, message, {}, {}};
+    }
 
     template <typename T>
     const T* as() const
@@ -118,6 +133,8 @@ struct Outcome {
         return std::get_if<T>(&detail);
     }
     // The figures as the results store keeps them and the tool prints them
-    // (empty without a detail).
+    // (empty without a detail), with "plan" when the plan judged it.
     QJsonObject figures() const;
+    // The samples a plot of it needs; none for most operations.
+    ResultTrace trace() const;
 };

@@ -108,6 +108,7 @@ bool Reading::startReader()
 void Reading::runReader()
 {
     ReadTally tally;
+    tally.startMs = benchClock().nowMs();
     readUntilStopped(tally);
     if (!tally.reading || (tally.values == 0 && tally.end == ReadTally::End::Stopped))
         return;  // the reader served the force or accuracy test, or showed nothing
@@ -117,6 +118,7 @@ void Reading::runReader()
     result.end = static_cast<ReadResult::End>(tally.end);
     result.values = tally.values;
     result.lastRaw = static_cast<std::int64_t>(tally.lastShown);
+    result.series = std::move(tally.series);
     for (unsigned k = 0; k < s.fieldCount && k < kMaxFields; ++k)
         result.fields.push_back(st.fieldValue[k].load());
     if (s.gaugeField >= 1 && s.gaugeField <= static_cast<int>(s.fieldCount))
@@ -208,7 +210,7 @@ void Reading::readUntilStopped(ReadTally& tally)
                 display_.showRawFrame(d);
                 ctx_.view.setGaugeValue(st.gaugeAngle.load());
                 if (f.isUp(Flag::ReadActive))
-                    tally.shown(d);
+                    tally.shown(d, benchClock().nowMs());
             } else if (forceSink_) {
                 forceSink_->onForceReading(v);
             }

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 class FrameDisplay;
 class SettingsEditor;
@@ -45,16 +46,22 @@ public:
 
 private:
     // What a read showed and how it ended.
+    // Values kept for the plot: over ten minutes of a new value every 10 ms.
+    static constexpr std::size_t kReadTraceMax = 65536;
     struct ReadTally {
         enum class End { Stopped, BoxRemoved, BoxSilent, CrcError };
         bool reading = false;  // "Read data" was on
         int values = 0;
         std::int64_t lastShown = 0;
         End end = End::Stopped;
-        void shown(std::int64_t v)
+        double startMs = 0;                  // bench time the reader started
+        std::vector<ReadTracePoint> series;  // the first kReadTraceMax values shown
+        void shown(std::int64_t v, double nowMs)
         {
             ++values;
             lastShown = v;
+            if (series.size() < kReadTraceMax)
+                series.push_back({nowMs - startMs, v});
         }
         void ended(End e)
         {

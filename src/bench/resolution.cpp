@@ -178,8 +178,10 @@ void ResolutionTest::runWorker(const Job& job, InSession& session)
     view.setEnabled(Control::CycleCount, true);
     if (!running_.exchange(false))
         return;
-    const ResolutionResult figures{result, job.bytes, job.truncateBits, static_cast<std::int64_t>(scan.records),
-                                   scan.complete};
+    ResolutionResult figures{result, job.bytes, job.truncateBits, static_cast<std::int64_t>(scan.records),
+                             scan.complete, std::nullopt};
+    if (scan.firstValue)
+        figures.span = ResolutionTrace{*scan.firstValue, *scan.lastValue, scan.minimum, scan.maximum};
     Outcome end = Outcome::verdict(Operation::Resolution, scan.complete, figures);
     if (!scan.complete) {
         // A span over part of the turn is no resolution: said, not passed.

@@ -13,6 +13,7 @@ struct TestReport {
     QJsonObject figures;
     QString serial;       // "Description:"
     QByteArray config;    // the configuration record the test ran with
+    QByteArray trace;     // the samples behind the figures (encodeTrace), or empty
 };
 
 using ResultSink = std::function<void(const TestReport&)>;

@@ -11,10 +11,27 @@
 
 #include <QJsonObject>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
 namespace {
+
+// The four fitted tracks of the transfer as the ADC gave them, for the plots.
+std::shared_ptr<const SinCosTrace> fittedTracks(const SinCosSnapshot& snap)
+{
+    auto t = std::make_shared<SinCosTrace>();
+    const SinCosTrack order[] = {CosPlus, SinPlus, CosMinus, SinMinus};
+    for (int k = 0; k < 4; ++k) {
+        auto& codes = t->codes[static_cast<std::size_t>(k)];
+        codes.reserve(kSinCosShownSamples);
+        for (double v : snap.tracks[order[k]])
+            codes.push_back(static_cast<std::uint8_t>(std::clamp(std::lround(v * 256.0 / 5.0), 0L, 255L)));
+    }
+    return t;
+}
+
 
 // The box fills a 20480-byte transfer in about 33 ms; a transfer still
 // pending after this long is given up and asked for again while the cycle runs.
@@ -240,7 +257,8 @@ void SinCosTest::refresh()
     }
     if (r.fitted()) {
         v.setCollectionCaption(kSinCosCollection);
-        ctx_.conclude(Outcome::verdict(Operation::SinCos, true, SinCosResult{*r.plus, r.minus, r.zPlus, r.zMinus}));
+        ctx_.conclude(Outcome::verdict(Operation::SinCos, true,
+                                       SinCosResult{*r.plus, r.minus, r.zPlus, r.zMinus, fittedTracks(snap)}));
     }
     if (r.zPlus) {
         show(SinCosField::ZPlusOffset, r.zPlus->offset);

@@ -12,6 +12,7 @@ void AccuracyTracker::start()
     previousAngle_ = 0.0;
     errors_.clear();
     dropped_ = 0;
+    trace_.clear();
 }
 
 double circularDistance(double a, double b)
@@ -38,6 +39,8 @@ AccuracySampleEffect AccuracyTracker::addSample(double angle)
         }
     }
     previousAngle_ = angle;
+    if (trace_.size() < kAccuracyTraceMax)
+        trace_.push_back({steps_, angle, effect.error});
     return effect;
 }
 

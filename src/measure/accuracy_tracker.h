@@ -4,6 +4,8 @@
 // guards one tracker with its own lock, shared by the step tick and the
 // sampler worker, so the verdict never reads the list while a sample
 // appends to it.
+#include "measure/result_trace.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -27,6 +29,8 @@ inline constexpr double kAccuracyFullTurn = 360.0;
 inline constexpr int kAccuracyProgressRange = 60;
 // The error index edit takes 0..1310720; the list never grows beyond it.
 inline constexpr int kAccuracyMaxErrors = 1310720;
+// Samples kept for the plot: the sampler takes about one a step.
+inline constexpr std::size_t kAccuracyTraceMax = 16 * kAccuracySteps;
 
 enum class AccuracyVerdict {
     NotTurning,  // travel below a full turn: "Please turn the motor with 1 rpm"
@@ -68,6 +72,9 @@ public:
     int errorCount() const { return static_cast<int>(errors_.size()); }
     // Jumps seen after the list was full; counted for the verdict.
     std::int64_t droppedErrors() const { return dropped_; }
+    // Every sample with its step, warm-up included, jumps marked; at most
+    // kAccuracyTraceMax, the first ones kept.
+    const std::vector<AccuracyTracePoint>& trace() const { return trace_; }
 
     AccuracyVerdict verdict() const;
 
@@ -78,6 +85,7 @@ private:
     double previousAngle_ = 0.0;
     std::vector<double> errors_;
     std::int64_t dropped_ = 0;
+    std::vector<AccuracyTracePoint> trace_;
 };
 
 // 60 x steps / 680, integer division.

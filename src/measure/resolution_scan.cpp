@@ -114,6 +114,8 @@ ResolutionScan scanResolution(std::span<const std::uint8_t> transfer, const Mode
                          }
                          const std::int64_t value =
                              resolutionRecordValue(transfer.data() + p, format, frameBits);
+                         if (!scan.firstValue)
+                             scan.firstValue = value;
                          scan.lastValue = value;
                          const int progress = resolutionProgress(p, length);
                          if (onProgress && progress != shownProgress)

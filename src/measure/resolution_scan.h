@@ -47,6 +47,7 @@ struct ResolutionScan {
     int records = 0;         // values taken
     std::int64_t minimum = 0;
     std::int64_t maximum = 0;
+    std::optional<std::int64_t> firstValue; // the walk's first position
     std::optional<std::int64_t> lastValue;  // the worker's lastRawFrame
     // Every record the transfer held up to the walk's limit was taken: no
     // block lost its pattern and no record held one.

@@ -8,7 +8,7 @@
 #endif
 
 ResultRow ResultRow::make(const QString& command, bool passed, const QJsonObject& figures, const QString& serial,
-                          const QByteArray& config, bool simulated)
+                          const QByteArray& config, bool simulated, const QByteArray& trace)
 {
     ResultRow r;
     r.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -22,6 +22,7 @@ ResultRow ResultRow::make(const QString& command, bool passed, const QJsonObject
         r.figures.insert(QStringLiteral("simulated"), true);
     r.config = config;
     r.version = QStringLiteral(QUILLMARK_VERSION);
+    r.trace = trace;
     return r;
 }
 

@@ -19,12 +19,13 @@ struct ResultRow {
     QJsonObject figures;  // the verdict's figures
     QByteArray config;    // the configuration record the test ran with
     QString version;      // the program's version
+    QByteArray trace;     // the samples behind the figures, compressed; empty for most tests
 
     // A row for a test that finished now on this station. A test on the
     // simulated box says so in its figures ("simulated": true), so that it
     // is never taken for an encoder's.
     static ResultRow make(const QString& command, bool passed, const QJsonObject& figures, const QString& serial,
-                          const QByteArray& config, bool simulated = false);
+                          const QByteArray& config, bool simulated = false, const QByteArray& trace = {});
 };
 
 // The stored form of the time: ISO 8601 in UTC with milliseconds, so that

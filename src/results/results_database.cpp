@@ -35,6 +35,9 @@ QStringList migrationStep(int from, bool sqlite)
                 QStringLiteral("CREATE INDEX results_by_time ON results (time_utc)"),
                 QStringLiteral("CREATE INDEX results_by_serial ON results (serial)"),
                 QStringLiteral("CREATE TABLE outbox (uid VARCHAR(36) PRIMARY KEY, queued_at VARCHAR(24) NOT NULL)")};
+    case 1:
+        // The samples behind the figures (the plots' data), compressed.
+        return {QStringLiteral("ALTER TABLE results ADD COLUMN trace %1").arg(blob)};
     default:
         return {};
     }
@@ -52,6 +55,7 @@ ResultRow rowOf(const QSqlQuery& q)
     r.figures = QJsonDocument::fromJson(q.value(6).toString().toUtf8()).object();
     r.config = q.value(7).toByteArray();
     r.version = q.value(8).toString();
+    r.trace = q.value(9).toByteArray();
     return r;
 }
 
@@ -61,7 +65,8 @@ QString text(const QString& s)
     return s.isNull() ? QStringLiteral("") : s;
 }
 
-const QString kColumns = QStringLiteral("uid, time_utc, station, serial, command, verdict, figures, config, version");
+const QString kColumns =
+    QStringLiteral("uid, time_utc, station, serial, command, verdict, figures, config, version, trace");
 
 }  // namespace
 
@@ -253,7 +258,7 @@ bool ResultsDatabase::insert(const std::vector<ResultRow>& rows, bool queue)
     QSqlQuery q(db);
     QSqlQuery o(db);
     const bool prepared =
-        q.prepare(QStringLiteral("INSERT INTO results (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (uid) DO NOTHING")
+        q.prepare(QStringLiteral("INSERT INTO results (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (uid) DO NOTHING")
                       .arg(kColumns)) &&
         (!queue || o.prepare(QStringLiteral("INSERT INTO outbox (uid, queued_at) VALUES (?, ?) ON CONFLICT (uid) DO NOTHING")));
     if (!prepared) {
@@ -271,6 +276,8 @@ bool ResultsDatabase::insert(const std::vector<ResultRow>& rows, bool queue)
         q.bindValue(6, QString::fromUtf8(QJsonDocument(r.figures).toJson(QJsonDocument::Compact)));
         q.bindValue(7, r.config);
         q.bindValue(8, text(r.version));
+        // An empty trace is stored as NULL.
+        q.bindValue(9, r.trace.isEmpty() ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(r.trace));
         bool ok = q.exec();
         if (ok && queue) {
             o.bindValue(0, r.uid);

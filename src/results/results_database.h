@@ -11,7 +11,7 @@
 
 // The schema this program writes; a database with a higher version is
 // refused rather than written in a shape we do not know.
-inline constexpr int kResultsSchemaVersion = 1;
+inline constexpr int kResultsSchemaVersion = 2;
 
 struct ResultsFilter {
     QString since;  // stored-time text; rows at or after it

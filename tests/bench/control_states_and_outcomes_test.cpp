@@ -169,9 +169,9 @@ TEST(Outcome, FiguresAreWhatTheResultsStoreKeeps)
     const Case cases[] = {
         {Outcome::verdict(Operation::Configure, true, ConfigureResult{true}), R"({"configured":true})"},
         {Outcome::verdict(Operation::Eeprom, false, EepromResult{201, false}), R"({"value":201,"verified":false})"},
-        {Outcome::verdict(Operation::AbsTest, false, AccuracyResult{AccuracyVerdict::Errors, {180.5}, 400}),
+        {Outcome::verdict(Operation::AbsTest, false, AccuracyResult{AccuracyVerdict::Errors, {180.5}, 400, {}}),
          R"({"errors":[180.5],"travel":400,"verdict":"errors"})"},
-        {Outcome::verdict(Operation::Resolution, true, ResolutionResult{131071, 160000, 2, 20000}),
+        {Outcome::verdict(Operation::Resolution, true, ResolutionResult{131071, 160000, 2, 20000, true, {}}),
          R"({"bytes":160000,"complete":true,"records":20000,"truncate":2,"value":131071})"},
         {Outcome::verdict(Operation::Read, true, read),
          R"({"end":"stopped","last":{"angle":90.5,"fields":[1,2],"raw":77},"values":3})"},

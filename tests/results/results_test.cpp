@@ -3,12 +3,14 @@
 // server that goes away in the middle of a run.
 #include "results/results_database.h"
 #include "results/results_store.h"
+#include "measure/result_trace.h"
 #include "results_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QSet>
@@ -16,6 +18,8 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -332,4 +336,95 @@ TEST(ResultsStore, AFileThatCannotBeWrittenIsSaidAndFlushAnswersAtOnce)
     EXPECT_LT(t.elapsed(), 5000);
     EXPECT_EQ(notices.load(), 1);
     EXPECT_EQ(store.status().written, 0);
+}
+
+namespace {
+
+// An accuracy test's samples as a 17-bit encoder at 1 rpm gives them: one a
+// step, the angle of a whole position, one jump of 12 degrees.
+QByteArray accuracyTraceBytes(int seed)
+{
+    AccuracyTrace t;
+    double turned = seed * 0.37;
+    for (int step = 0; step < 680; ++step) {
+        const bool jump = step == 400;
+        turned += 360.0 / 640 + (jump ? 12.0 : 0.0) + ((step * 7 + seed) % 5) * 0.002;
+        const double position = std::floor(std::fmod(turned, 360.0) / 360.0 * 131072);
+        t.points.push_back({step, position * 360.0 / 131072, jump});
+    }
+    return encodeTrace(t);
+}
+
+}  // namespace
+
+TEST_P(ResultsBackend, KeepsTheTraceOfAVersionOneDatabaseAfterItsMigrationAndSendsItOn)
+{
+    // A bench file of the first schema, with a result in it.
+    TestDatabases local;
+    const std::optional<TestDatabase> bench = local.make(Kind::Sqlite);
+    ASSERT_TRUE(bench);
+    for (const char* sql : {"CREATE TABLE schema_version (version INTEGER NOT NULL)", "INSERT INTO schema_version VALUES (1)",
+                            "CREATE TABLE results (uid VARCHAR(36) PRIMARY KEY, time_utc VARCHAR(24) NOT NULL,"
+                            " station TEXT NOT NULL, serial TEXT NOT NULL, command TEXT NOT NULL, verdict TEXT NOT NULL,"
+                            " figures TEXT NOT NULL, config BLOB, version TEXT NOT NULL)",
+                            "CREATE TABLE outbox (uid VARCHAR(36) PRIMARY KEY, queued_at VARCHAR(24) NOT NULL)",
+                            "INSERT INTO results VALUES ('old', '2026-01-01T00:00:00.000Z', 'b', 'SN-0', 'eeprom',"
+                            " 'pass', '{\"value\":1}', NULL, '2.3')"})
+        ASSERT_TRUE(execOn(bench->where, QLatin1String(sql))) << sql;
+
+    ResultRow withTrace = row("SN-T", false, "2026-12-09T10:00:00.000Z");
+    withTrace.trace = accuracyTraceBytes(1);
+    {
+        ResultsStoreOptions options;
+        options.localPath = bench->where.path;
+        options.server = db_->where;
+        ResultsStore store(options);
+        store.record(withTrace);
+        ASSERT_TRUE(store.flush(15000));
+    }
+    ResultsDatabase file(bench->where);
+    ASSERT_TRUE(file.open()) << file.error().toStdString();
+    EXPECT_EQ(file.schemaVersion(), kResultsSchemaVersion);
+    const std::vector<ResultRow> kept = file.select({});
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].uid, "old");
+    EXPECT_TRUE(kept[0].trace.isEmpty()) << "a result of before has none";
+    EXPECT_EQ(kept[1].trace, withTrace.trace);
+
+    ResultsDatabase server(db_->where);
+    ASSERT_TRUE(server.open());
+    const std::vector<ResultRow> sent = server.select({{}, "SN-T", {}, {}, 0});
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].trace, withTrace.trace) << "the server gets the trace with the row";
+    const std::optional<ResultTrace> back = decodeTrace(sent[0].trace);
+    ASSERT_TRUE(back && std::holds_alternative<AccuracyTrace>(*back));
+    EXPECT_EQ(std::get<AccuracyTrace>(*back).points.size(), 680u);
+}
+
+TEST(ResultsFile, TheTracesOfAThousandAccuracyTestsFitInFiftyMegabytes)
+{
+    TestDatabases dbs;
+    const std::optional<TestDatabase> bench = dbs.make(Kind::Sqlite);
+    ASSERT_TRUE(bench);
+    std::vector<ResultRow> rows;
+    qint64 traceBytes = 0;
+    for (int i = 0; i < 1000; ++i) {
+        ResultRow r = row(QStringLiteral("QM-%1").arg(i), i % 7 != 0, "2026-12-09T10:00:00.000Z");
+        r.config = QByteArray(512, '\x11');
+        r.trace = accuracyTraceBytes(i);
+        traceBytes += r.trace.size();
+        rows.push_back(std::move(r));
+    }
+    {
+        ResultsDatabase db(bench->where);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.insert(rows));
+    }
+    ASSERT_TRUE(execOn(bench->where, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+    const qint64 size = QFileInfo(bench->where.path).size();
+    std::printf("1000 accuracy results: traces %lld bytes (%lld a result), results file %lld bytes\n",
+                static_cast<long long>(traceBytes), static_cast<long long>(traceBytes / 1000),
+                static_cast<long long>(size));
+    EXPECT_LT(traceBytes / 1000, 2500);
+    EXPECT_LT(size, 50LL * 1024 * 1024);
 }

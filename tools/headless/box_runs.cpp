@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
+#include <array>
 #include <mutex>
 
 namespace {
@@ -141,12 +142,13 @@ ToolResult runCapture(HeadlessBench& hb, const CaptureStart& start)
 }
 
 // A new value as "Read data" shows it: the raw frame, the fields, the angle.
-ToolResult runRead(HeadlessBench& hb, int count)
+ToolResult runRead(HeadlessBench& hb, int count, bool csv)
 {
     ToolResult r = runConfigure(hb);
     if (r.status != kPass)
         return r;
     struct Shown {
+        double ms = 0;  // bench time since the reading started
         qint64 raw = 0;
         QList<qint64> fields;
         std::optional<double> angle;
@@ -155,6 +157,8 @@ ToolResult runRead(HeadlessBench& hb, int count)
     QList<Shown> shown;
     const unsigned fields = hb.state.settings().fieldCount;
     const int gauge = hb.state.settings().gaugeField;
+    const std::array<QString, kFieldCount> labels = hb.state.settings().fieldLabel;
+    const double startMs = benchClock().nowMs();
     const int before = static_cast<int>(hb.view.messages().size());
     hb.run([&](Bench& b) {
         hb.view.setCurrentIndex(Control::DisplayBase, 1);
@@ -167,6 +171,7 @@ ToolResult runRead(HeadlessBench& hb, int count)
             return;
         // The reader decodes the frame before it shows it.
         Shown v;
+        v.ms = benchClock().nowMs() - startMs;
         bool ok = false;
         v.raw = text.toLongLong(&ok);
         if (!ok)
@@ -207,5 +212,24 @@ ToolResult runRead(HeadlessBench& hb, int count)
                                      .arg(count));
     }
     r.summary = lines.join('\n');
+    if (csv) {
+        QStringList header{QStringLiteral("ms"), QStringLiteral("raw")};
+        for (unsigned k = 0; k < fields; ++k) {
+            QString label = labels[k].trimmed();
+            if (label.isEmpty() || label.contains(',') || label.contains('"'))
+                label = QStringLiteral("field%1").arg(k + 1);
+            header << label;
+        }
+        header << QStringLiteral("angle");
+        QStringList out{header.join(',')};
+        for (const Shown& v : shown) {
+            QStringList row{QString::number(v.ms, 'f', 3), QString::number(v.raw)};
+            for (qint64 x : v.fields)
+                row << QString::number(x);
+            row << (v.angle ? QString::number(*v.angle, 'f', 6) : QString());
+            out << row.join(',');
+        }
+        r.summary = out.join('\n');
+    }
     return r;
 }

@@ -11,7 +11,9 @@
 class HeadlessBench;
 
 ToolResult runConfigure(HeadlessBench& hb);
-ToolResult runRead(HeadlessBench& hb, int count);
+// With `csv` the summary is the values as CSV: milliseconds since the
+// reading started, the raw value, each field under its label, the angle.
+ToolResult runRead(HeadlessBench& hb, int count, bool csv = false);
 ToolResult runEeprom(HeadlessBench& hb, int value);
 ToolResult runResolution(HeadlessBench& hb, int cycles, std::optional<int> truncate);
 ToolResult runAbsTest(HeadlessBench& hb);

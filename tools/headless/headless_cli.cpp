@@ -2,15 +2,19 @@
 
 #include "common/clock.h"
 #include "headless/headless_bench.h"
+#include "headless/report_command.h"
 #include "headless/results_listing.h"
 #include "headless/tool_commands.h"
 #include "link/libusb_backend.h"
+#include "measure/test_plan.h"
 #include "results/results_store.h"
 #include "simbox/demo_bus.h"
 #include "simbox/sim_options.h"
 #include "simbox/unplug_timer.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <csignal>
 #include <cstdio>
@@ -43,7 +47,7 @@ bool isHeadlessInvocation(int argc, char** argv)
         return true;
     if (findBoxCommand(QString::fromLocal8Bit(a)))
         return true;
-    return std::strcmp(a, "results") == 0;
+    return std::strcmp(a, "results") == 0 || std::strcmp(a, "test-report") == 0;
 }
 
 int runHeadless(int argc, char** argv)
@@ -84,6 +88,20 @@ int runHeadless(int argc, char** argv)
         return runResults(args, json);
     }
 
+    if (command == "test-report") {
+        if (sim)
+            return usage(QStringLiteral("--simulate does not apply to test-report"));
+        // The report is drawn with fonts, which need a GUI application; it
+        // never needs a screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        int qargc = 1;
+        char* qargv[] = {argv[0], nullptr};
+        QGuiApplication app(qargc, qargv);
+        QCoreApplication::setApplicationName(QStringLiteral("Quillmark"));
+        return runTestReport(args);
+    }
+
     const BoxCommand* boxCommand = findBoxCommand(command);
     if (!boxCommand)
         return usage(QStringLiteral("unknown command '%1'").arg(command));
@@ -94,7 +112,7 @@ int runHeadless(int argc, char** argv)
         return kPass;
     }
     QSet<QString> valued = kInterfaceOptions + boxCommand->valued;
-    valued << "serial";
+    valued << "serial" << "plan";
 
     std::optional<Options> options;
     InterfaceChoice iface;
@@ -105,6 +123,16 @@ int runHeadless(int argc, char** argv)
         toolRun = boxCommand->prepare(*options, iface);
     } catch (const UsageError& e) {
         return usage(e.message);
+    }
+    // The plan's limits give every verdict of the run a second one.
+    std::shared_ptr<const TestPlan> plan;
+    if (options->has("plan")) {
+        PlanParse p = readTestPlanFile(options->value("plan"));
+        if (!p.plan) {
+            say(QStringLiteral("the test plan cannot be read: ") + p.error);
+            return kUsage;
+        }
+        plan = std::make_shared<const TestPlan>(std::move(*p.plan));
     }
 
     int qargc = 1;
@@ -145,9 +173,10 @@ int runHeadless(int argc, char** argv)
 
     HeadlessBench hb(/*quiet=*/false);
     const bool simulated = sim.has_value();
-    hb.run([&store, simulated](Bench& b) {
+    hb.run([&store, simulated, plan](Bench& b) {
+        b.context().setPlan(plan);
         b.context().setResultSink([&store, simulated](const TestReport& r) {
-            store.record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated));
+            store.record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated, r.trace));
         });
     });
     hb.view.setShowProgress(isatty(STDERR_FILENO));
@@ -173,6 +202,21 @@ int runHeadless(int argc, char** argv)
     }
 
     ToolResult o = toolRun(hb, ToolContext{json});
+    // The plan's verdict on the command's last result, beside the test's own.
+    if (plan) {
+        const std::vector<Outcome> all = hb.bench.outcomes().all();
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+            if (operationName(it->operation) != command || it->ending != Ending::Verdict)
+                continue;
+            if (!it->plan.isEmpty()) {
+                o.json["plan"] = it->plan;
+                o.summary += QStringLiteral("\nplan: %1").arg(it->plan["verdict"].toString());
+                for (const QJsonValue& f : it->plan["failed"].toArray())
+                    o.summary += QStringLiteral("\n  ") + f.toString();
+            }
+            break;
+        }
+    }
     // What the simulated box sent and lost for want of a pending transfer,
     // in packets over the whole run: the figure that shows whether the bench
     // kept up with the stream.

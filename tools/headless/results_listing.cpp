@@ -114,6 +114,31 @@ QByteArray resultsJson(const std::vector<ResultRow>& rows)
     return QJsonDocument(a).toJson(QJsonDocument::Compact) + '\n';
 }
 
+std::optional<ResultsLocation> resultsSource(QString* error)
+{
+    const ResultsStoreOptions options = configuredResultsStore(error);
+    if (!error->isEmpty())
+        return std::nullopt;
+    ResultsLocation from = ResultsLocation::sqlite(options.localPath);
+    if (options.server) {
+        // Results of this bench that wait for the server go first.
+        bool reachable = false;
+        {
+            ResultsStore store(options);
+            store.flush(15000);
+            reachable = store.status().serverReachable;
+        }
+        if (reachable)
+            from = *options.server;
+        else
+            say(QStringLiteral("the results server %1 cannot be reached; using this bench's results")
+                    .arg(options.server->describe()));
+    }
+    if (!options.server && !QFileInfo::exists(options.localPath))
+        from.path.clear();  // nothing kept yet: no file made for it
+    return from;
+}
+
 int runResults(const QStringList& args, bool json)
 {
     enum { kOk = 0, kFailed = 1, kUsage = 2 };
@@ -157,28 +182,12 @@ int runResults(const QStringList& args, bool json)
     }
 
     QString error;
-    const ResultsStoreOptions options = configuredResultsStore(&error);
-    if (!error.isEmpty()) {
+    const std::optional<ResultsLocation> source = resultsSource(&error);
+    if (!source) {
         say(error);
         return kUsage;
     }
-    ResultsLocation from = ResultsLocation::sqlite(options.localPath);
-    if (options.server) {
-        // Results of this bench that wait for the server go first.
-        bool reachable = false;
-        {
-            ResultsStore store(options);
-            store.flush(15000);
-            reachable = store.status().serverReachable;
-        }
-        if (reachable)
-            from = *options.server;
-        else
-            say(QStringLiteral("the results server %1 cannot be reached; listing this bench's results")
-                    .arg(options.server->describe()));
-    }
-    if (!options.server && !QFileInfo::exists(options.localPath))
-        from.path.clear();  // nothing kept yet: an empty listing, no file made for it
+    const ResultsLocation& from = *source;
     const std::vector<ResultRow> none;
     ResultsDatabase db(from);
     if (from.kind == ResultsLocation::Kind::Sqlite && from.path.isEmpty()) {

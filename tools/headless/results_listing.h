@@ -21,6 +21,12 @@ QByteArray resultsCsv(const std::vector<ResultRow>& rows);
 // One array of objects; figures as objects, the record in hex.
 QByteArray resultsJson(const std::vector<ResultRow>& rows);
 
+// Where kept results are read: the line's server when one is set and
+// reachable (after sending this bench's outbox on), else the bench's file; a
+// SQLite location with an empty path when nothing was kept yet. Nothing, with
+// *error, when the configured server cannot be read.
+std::optional<ResultsLocation> resultsSource(QString* error);
+
 // Runs the command: lists from the line's server when one is set (after
 // sending this bench's outbox on), else from the bench's file. Exit status.
 int runResults(const QStringList& args, bool json);

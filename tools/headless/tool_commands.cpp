@@ -19,10 +19,14 @@ std::vector<BoxCommand> makeCommands()
                  [](const Options&, InterfaceChoice&) -> ToolRun {
                      return [](HeadlessBench& hb, const ToolContext&) { return runConfigure(hb); };
                  }});
-    c.push_back({"read", "  read --count N                    the next N new values\n", {"count"}, {},
+    c.push_back({"read",
+                 "  read --count N [--csv]            the next N new values; with --csv as ms since\n"
+                 "                                    the start, raw value, each field, angle\n",
+                 {"count"}, {"csv"},
                  [](const Options& o, InterfaceChoice&) -> ToolRun {
                      const int n = requiredInteger(o, "count", 1, 1000000, QStringLiteral("read needs --count N"));
-                     return [n](HeadlessBench& hb, const ToolContext&) { return runRead(hb, n); };
+                     const bool csv = o.has("csv");
+                     return [n, csv](HeadlessBench& hb, const ToolContext&) { return runRead(hb, n, csv); };
                  }});
     c.push_back({"eeprom", "  eeprom --value V                  write V (0..255) to the encoder and verify it\n",
                  {"value"}, {},
@@ -136,11 +140,15 @@ QString toolHelp()
         h += QLatin1String(c.help);
     h += QStringLiteral(
         "  Each box command takes --serial S, the encoder's serial (the window's\n"
-        "  \"Description:\"), and keeps its result in the results store.\n"
+        "  \"Description:\"), and keeps its result in the results store; with\n"
+        "  --plan FILE (a NAME.plan.json) the result also gets the plan's verdict.\n"
         "\n"
         "Results (this bench's results.sqlite, or the server QUILLMARK_RESULTS names):\n"
         "  results [--since WHEN] [--serial S] [--verdict pass|fail] [--station HOST] [--csv|--json]\n"
         "                                    WHEN: 2026-12-09, 2026-12-09T14:30 (UTC) or an age: 90m, 12h, 7d\n"
+        "  test-report --serial S [--since WHEN] [--html FILE] [--pdf FILE]\n"
+        "                                    one encoder's report: interface, tests, limits,\n"
+        "                                    both verdicts and the plots\n"
         "\n"
         "Interface options: --protocol NAME, --widths a,b,..., --labels x,y,...,\n"
         "  --turn single|multi, --code binary|gray, --crc inverted|notinverted,\n"
