@@ -6,6 +6,7 @@
 #include "headless/interface_choice.h"
 #include "headless/tool_result.h"
 #include "interface/protocol_table.h"
+#include "simbox/demo_bus.h"
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 
@@ -15,20 +16,6 @@
 #include <mutex>
 
 namespace {
-
-std::shared_ptr<SimBox> makeBox(const FaultPlan& plan)
-{
-    auto box = std::make_shared<SimBox>();
-    EncoderModel& e = box->encoder();
-    // The workbench's default BISS layout, turning as the demo box does.
-    e.setResolution(17, 15, 2);
-    e.setSpeedRpm(2.0);
-    SinCosShape shape;
-    shape.periodsPerTurn = 2048;
-    e.setSinCos(shape);
-    prepareBox(plan, *box);
-    return box;
-}
 
 InterfaceChoice interfaceOf(const FaultPlan& plan)
 {
@@ -99,9 +86,11 @@ RunEvidence runPlan(const FaultPlan& plan)
 
     QTemporaryDir files;
     const QString captureFile = files.filePath(QStringLiteral("capture.txt"));
-    auto bus = std::make_shared<SimBus>();
-    std::shared_ptr<SimBox> box = makeBox(plan);
-    bus->addDevice(box);
+    // The demo box; the link reads its descriptors (IN-only or not) only
+    // when the bench opens it.
+    std::shared_ptr<SimBox> box;
+    const std::shared_ptr<SimBus> bus = makeDemoBus(&box);
+    prepareBox(plan, *box);
 
     std::mutex m;
     bool recording = true;  // under m: the recovery's outcomes are not the run's
