@@ -7,6 +7,7 @@
 #include "app/calibration_dialogs.h"
 #include "app/force_dialog.h"
 #include "app/quillmark_app.h"
+#include "app/results_menu.h"
 #include "app/sincos_dialog.h"
 #include "app/window_controls.h"
 #include "app/window_dialogs.h"
@@ -81,6 +82,9 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, std::optional<
                 work();
         });
     });
+    resultsMenu_ = new ResultsMenu(
+        this, [this] { return text(Control::Description).trimmed(); },
+        [this](std::shared_ptr<const TestPlan> plan) { toBench([plan](Bench& b) { b.context().setPlan(plan); }); });
     connectControls();
     registerCalibrationDialogs();
 
@@ -109,6 +113,7 @@ CQuillmarkDlg::CQuillmarkDlg(std::shared_ptr<UsbBackend> backend, std::optional<
             });
         },
         std::move(firstRun));
+    resultsMenu_->loadPlanAtStart();
 }
 
 void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store, bool simulated)
@@ -130,7 +135,12 @@ void CQuillmarkDlg::keepResults(std::shared_ptr<ResultsStore> store, bool simula
             },
             Qt::QueuedConnection);
     });
-    ResultSink sink = [store, simulated](const TestReport& r) { store->record(ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated, r.trace)); };
+    resultsMenu_->setStorePath(store->options().localPath);
+    ResultSink sink = [store, simulated, menu = resultsMenu_](const TestReport& r) {
+        ResultRow row = ResultRow::make(r.command, r.passed, r.figures, r.serial, r.config, simulated, r.trace);
+        menu->recorded(row);
+        store->record(std::move(row));
+    };
     toBench([sink](Bench& b) { b.context().setResultSink(sink); });
     waitForBench();
 }
@@ -281,6 +291,8 @@ void CQuillmarkDlg::connectControls()
     marked(u.actionClock1_2, Control::MenuClock1_2);
     marked(u.actionBinary, Control::MenuBinary);
     marked(u.actionGray, Control::MenuGray);
+    connect(u.actionResults, &QAction::triggered, resultsMenu_, &ResultsMenu::openResults);
+    connect(u.actionTestPlan, &QAction::triggered, resultsMenu_, &ResultsMenu::openTestPlan);
     connect(u.actionAbout, &QAction::triggered, this, [this] {
         CAboutDlg about(this);
         about.exec();

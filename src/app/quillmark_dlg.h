@@ -31,6 +31,7 @@ class WindowView;
 namespace Ui {
 class CQuillmarkDlg;
 }
+class ResultsMenu;
 class ResultsStore;
 
 class CQuillmarkDlg : public QDialog {
@@ -65,6 +66,8 @@ public:
     // The view the bench speaks to.
     BenchView& view();
     WindowDialogs& windowDialogs() { return *dialogs_; }
+    // The Results window and the Test plan dialog (Tools menu).
+    ResultsMenu& resultsMenu() { return *resultsMenu_; }
 
     // What the widgets show (GUI thread; the window's tests).
     QString text(Control c) const;
@@ -103,6 +106,7 @@ private:
     std::unique_ptr<CalibrationWindowView> calibrationView_;
     std::unique_ptr<BenchState> state_;
     std::shared_ptr<ResultsStore> resultsStore_;  // outlives the bench and its workers
+    ResultsMenu* resultsMenu_ = nullptr;           // a child; the bench's workers are joined before it goes
     std::unique_ptr<Bench> bench_;
 
     std::atomic<bool> closing_{false};

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 #include <QVariant>
+#include <algorithm>
 
 namespace {
 
@@ -310,10 +311,13 @@ std::vector<ResultRow> ResultsDatabase::select(const ResultsFilter& filter)
     add(QStringLiteral("serial"), "=", filter.serial);
     add(QStringLiteral("verdict"), "=", filter.verdict);
     add(QStringLiteral("station"), "=", filter.station);
+    for (const QString& c : filter.skipCommands)
+        add(QStringLiteral("command"), "<>", c);
     QString sql = QStringLiteral("SELECT %1 FROM results").arg(kColumns);
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY time_utc, uid");
+    const bool newest = filter.newest && filter.limit > 0;
+    sql += newest ? QStringLiteral(" ORDER BY time_utc DESC, uid DESC") : QStringLiteral(" ORDER BY time_utc, uid");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery q(QSqlDatabase::database(name_, false));
@@ -327,6 +331,8 @@ std::vector<ResultRow> ResultsDatabase::select(const ResultsFilter& filter)
     }
     while (q.next())
         rows.push_back(rowOf(q));
+    if (newest)
+        std::reverse(rows.begin(), rows.end());
     return rows;
 }
 

@@ -1,0 +1,52 @@
+#include "app/result_plot_view.h"
+
+#include <QPainter>
+#include <algorithm>
+
+ResultPlotView::ResultPlotView(QWidget* parent) : QWidget(parent)
+{
+    setMinimumSize(320, 220);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void ResultPlotView::setPlots(std::vector<ReportPlot> plots, const QString& emptyText)
+{
+    plots_ = std::move(plots);
+    emptyText_ = emptyText;
+    update();
+}
+
+void ResultPlotView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(QColor(190, 190, 190));
+    p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    if (plots_.empty()) {
+        p.setPen(QColor(110, 110, 110));
+        p.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, emptyText_);
+        return;
+    }
+    // One row: the plots' natural widths share the width; the common scale
+    // is what the narrower of width and height allows.
+    constexpr double kGap = 12, kMargin = 10, kCaption = 20;
+    double naturalWidth = 0, naturalHeight = 0;
+    for (const ReportPlot& plot : plots_) {
+        naturalWidth += plot.size.width();
+        naturalHeight = std::max(naturalHeight, plot.size.height());
+    }
+    const double spare = width() - 2 * kMargin - kGap * static_cast<double>(plots_.size() - 1);
+    const double scale = std::max(0.1, std::min(spare / naturalWidth, (height() - 2 * kMargin - kCaption) / naturalHeight));
+    double x = kMargin + std::max(0.0, (spare - naturalWidth * scale) / 2);
+    const double top = kMargin + std::max(0.0, (height() - 2 * kMargin - kCaption - naturalHeight * scale) / 2);
+    for (const ReportPlot& plot : plots_) {
+        const QRectF r(x, top, plot.size.width() * scale, plot.size.height() * scale);
+        p.save();
+        plot.paint(p, r);
+        p.restore();
+        p.setPen(QColor(80, 80, 80));
+        p.drawText(QRectF(r.left(), r.bottom() + 2, r.width(), kCaption), Qt::AlignHCenter | Qt::AlignTop, plot.caption);
+        x += r.width() + kGap;
+    }
+}
