@@ -29,8 +29,9 @@ void ResultPlotView::paintEvent(QPaintEvent*)
         return;
     }
     // One row: the plots' natural widths share the width; the common scale
-    // is what the narrower of width and height allows.
-    constexpr double kGap = 12, kMargin = 10, kCaption = 20;
+    // is what the narrower of width and height allows. Each plot draws its
+    // own title.
+    constexpr double kGap = 12, kMargin = 10, kCaption = 0;
     double naturalWidth = 0, naturalHeight = 0;
     for (const ReportPlot& plot : plots_) {
         naturalWidth += plot.size.width();
@@ -45,8 +46,6 @@ void ResultPlotView::paintEvent(QPaintEvent*)
         p.save();
         plot.paint(p, r);
         p.restore();
-        p.setPen(QColor(80, 80, 80));
-        p.drawText(QRectF(r.left(), r.bottom() + 2, r.width(), kCaption), Qt::AlignHCenter | Qt::AlignTop, plot.caption);
         x += r.width() + kGap;
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The plots of one result side by side, each scaled to the space it gets
-// with its shape kept, captions below; a line of text when there are none.
+// with its shape kept; a line of text when there are none.
 #include "report/test_report.h"
 
 #include <QWidget>

@@ -29,7 +29,7 @@ ResultsWindow::ResultsWindow(ResultsSource source, const QString& serial, QWidge
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     ui_->splitter->setStretchFactor(1, 1);
-    ui_->splitter->setSizes({340, 700});
+    ui_->splitter->setSizes({400, 660});
     ui_->serialEdit->setText(serial);
     QFont title = ui_->titleLabel->font();
     title.setBold(true);
@@ -47,15 +47,13 @@ ResultsWindow::ResultsWindow(ResultsSource source, const QString& serial, QWidge
         if (t.isEmpty())
             refresh();  // the clear button: every serial
     });
-    connect(ui_->resultsList, &QListWidget::currentRowChanged, this, [this](int row) {
-        display(row >= 0 && row < static_cast<int>(rows_.size()) ? std::optional(rows_[static_cast<std::size_t>(row)])
-                                                              : std::nullopt);
-    });
+    connect(ui_->resultsList, &QTreeWidget::currentItemChanged, this, [this] { display(chosen()); });
     connect(ui_->htmlButton, &QPushButton::clicked, this, [this] { writeReport(ReportFormat::Html); });
     connect(ui_->pdfButton, &QPushButton::clicked, this, [this] { writeReport(ReportFormat::Pdf); });
     connect(ui_->csvButton, &QPushButton::clicked, this, &ResultsWindow::exportAccuracyCsv);
     connect(ui_->closeButton, &QPushButton::clicked, this, &QDialog::close);
     list({});
+    ui_->resultsList->setFocus();
 }
 
 ResultsWindow::~ResultsWindow() = default;
@@ -83,7 +81,7 @@ void ResultsWindow::refresh()
 
 std::optional<ResultRow> ResultsWindow::chosen() const
 {
-    const int row = ui_->resultsList->currentRow();
+    const int row = ui_->resultsList->indexOfTopLevelItem(ui_->resultsList->currentItem());
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return std::nullopt;
     return rows_[static_cast<std::size_t>(row)];
@@ -101,10 +99,10 @@ void ResultsWindow::list(const QString& keepUid)
     ui_->resultsList->clear();
     int keep = 0;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        auto* item = new QListWidgetItem(choiceCaption(rows_[i]), ui_->resultsList);
-        const QString plan = rows_[i].figures["plan"].toObject()["verdict"].toString();
-        if (rows_[i].verdict == kVerdictFail || plan == kVerdictFail)
-            item->setForeground(QColor(179, 27, 27));
+        auto* item = new QTreeWidgetItem(ui_->resultsList, choiceColumns(rows_[i]));
+        for (int column : {3, 4})
+            if (item->text(column) == kVerdictFail)
+                item->setForeground(column, QColor(179, 27, 27));
         if (rows_[i].uid == keepUid)
             keep = static_cast<int>(i);
     }
@@ -112,8 +110,10 @@ void ResultsWindow::list(const QString& keepUid)
                                            : QStringLiteral("%1 result%2").arg(rows_.size()).arg(rows_.size() == 1 ? "" : "s"));
     if (!error.isEmpty())
         ui_->statusLabel->setText(QStringLiteral("The stored results cannot be read: %1").arg(error));
+    for (int c = 0; c < ui_->resultsList->columnCount(); ++c)
+        ui_->resultsList->resizeColumnToContents(c);
     if (!rows_.empty())
-        ui_->resultsList->setCurrentRow(keep);
+        ui_->resultsList->setCurrentItem(ui_->resultsList->topLevelItem(keep));
     display(chosen());
 }
 

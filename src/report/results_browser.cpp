@@ -43,15 +43,11 @@ std::vector<ResultRow> resultChoices(const std::vector<ResultRow>& session, cons
     return all;
 }
 
-QString choiceCaption(const ResultRow& row)
+QStringList choiceColumns(const ResultRow& row)
 {
-    QString verdicts = row.verdict;
     const QString plan = row.figures["plan"].toObject()["verdict"].toString();
-    if (!plan.isEmpty())
-        verdicts += QStringLiteral(", plan ") + plan;
-    return QStringLiteral("%1  %2  %3  %4")
-        .arg(row.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-             row.serial.isEmpty() ? QStringLiteral("(no serial)") : row.serial, testTitle(row.command), verdicts);
+    return {row.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), row.serial,
+            testTitle(row.command), row.verdict, plan.isEmpty() ? QStringLiteral("–") : plan};
 }
 
 std::vector<ResultRow> storedResults(const QString& path, const QString& serial, int limit, QString* error)
@@ -95,7 +91,7 @@ QByteArray accuracyTraceCsv(const AccuracyTrace& trace)
         const AccuracyTracePoint& p = trace.points[i];
         csv += QByteArray::number(static_cast<qulonglong>(i)) + ',' + QByteArray::number(p.step) + ',' +
                QByteArray::number(p.angle, 'f', 3) + ',' + (p.jump ? "1," : "0,");
-        if (p.jump && jump < sizes.size())
+        if (p.jump && i > 0 && jump < sizes.size())  // as traceJumpSizes counts them
             csv += QByteArray::number(sizes[jump++], 'f', 3);
         csv += '\n';
     }

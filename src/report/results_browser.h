@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -30,8 +31,9 @@ private:
 // show), only `serial`'s when it is not empty, at most `limit`.
 std::vector<ResultRow> resultChoices(const std::vector<ResultRow>& session, const std::vector<ResultRow>& stored,
                                      const QString& serial, int limit);
-// A line of the choice list: "2026-12-11 04:20:01  QM-1  Absolute accuracy  fail, plan fail".
-QString choiceCaption(const ResultRow& row);
+// A row of the choice list: local time, serial, test, verdict, plan verdict
+// ("–" without one).
+QStringList choiceColumns(const ResultRow& row);
 
 // The stored results of the bench's SQLite file at `path`, `serial`'s only
 // when not empty, newest `limit`. A missing file is no results, not an error.
