@@ -170,13 +170,14 @@ QString TestPlanDialog::message() const
     return ui_->messageLabel->text();
 }
 
-bool TestPlanDialog::load(const QString& path)
+bool TestPlanDialog::load(const QString& path, bool box)
 {
     const PlanParse p = readTestPlanFile(path);
     if (!p.plan) {
         const QString text = QStringLiteral("The test plan cannot be read: %1").arg(p.error);
         say(text, true);
-        tell(text);
+        if (box)
+            tell(text);
         return false;
     }
     setForm(planForm(*p.plan));
@@ -189,7 +190,7 @@ void TestPlanDialog::loadOwnPlan()
         say(QStringLiteral("No plan yet: Save writes one."), false);
         return;
     }
-    if (load(planPath_))
+    if (load(planPath_, false))
         say({}, false);
 }
 

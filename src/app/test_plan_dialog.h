@@ -26,9 +26,11 @@ public:
     PlanForm form() const;
 
     // Fills the form from the plan file at `path`; a file that cannot be read
-    // is said (with its line) and leaves the form as it was.
-    bool load(const QString& path);
-    // The plan of the configuration, if there is one yet.
+    // is said under the form (with its line), and in a message box when
+    // `box`, and leaves the form as it was.
+    bool load(const QString& path, bool box = true);
+    // The plan of the configuration, if there is one yet; a fault is said
+    // under the form only, the dialog being what the user just opened.
     void loadOwnPlan();
     // Checks the form and writes the plan; false when the form is wrong or
     // the file cannot be written, which is said.

@@ -18,9 +18,9 @@ struct ResultsFilter {
     QString serial;
     QString verdict;
     QString station;
-    QStringList skipCommands;  // rows of these commands left out
     int limit = 0;  // 0: all
-    bool newest = false;  // with a limit, the newest rows (still in time order)
+    QStringList skipCommands{};  // rows of these commands left out
+    bool newest = false;         // with a limit, the newest rows (still in time order)
 };
 
 class ResultsDatabase {

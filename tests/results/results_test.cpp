@@ -153,6 +153,10 @@ TEST_P(ResultsBackend, KeepsEveryFieldOnceAndFiltersByTimeSerialVerdictAndStatio
         {{"2026-12-09T00:00:00.000Z", "SN-1", "fail", "bench-2", 0}, {"SN-1"}},
         {{{}, "nobody", {}, {}, 0}, {}},
         {{{}, {}, {}, {}, 2}, {"SN-1", "SN-2"}},
+        {{{}, {}, {}, {}, 2, {}, /*newest=*/true}, {"SN-2", "SN-1"}},
+        {{{}, {}, "fail", {}, 1, {}, /*newest=*/true}, {"SN-1"}},
+        {{{}, {}, {}, {}, 0, {"eeprom"}}, {"SN-1", "SN-2", "SN-1"}},
+        {{{}, {}, {}, {}, 0, {"eeprom", "abs-test"}}, {}},
     };
     for (const Case& k : cases) {
         QStringList got;
