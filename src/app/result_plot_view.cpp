@@ -28,21 +28,23 @@ void ResultPlotView::paintEvent(QPaintEvent*)
         p.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, emptyText_);
         return;
     }
-    // One row: the plots' natural widths share the width; the common scale
-    // is what the narrower of width and height allows. Each plot draws its
-    // own title.
-    constexpr double kGap = 12, kMargin = 10, kCaption = 0;
+    // One row: the plots' natural widths share the width, at the one scale
+    // the narrower of width and height allows, so that their lettering
+    // matches. Each plot draws its own title.
+    constexpr double kGap = 12, kMargin = 10;
     double naturalWidth = 0, naturalHeight = 0;
     for (const ReportPlot& plot : plots_) {
         naturalWidth += plot.size.width();
         naturalHeight = std::max(naturalHeight, plot.size.height());
     }
-    const double spare = width() - 2 * kMargin - kGap * static_cast<double>(plots_.size() - 1);
-    const double scale = std::max(0.1, std::min(spare / naturalWidth, (height() - 2 * kMargin - kCaption) / naturalHeight));
-    double x = kMargin + std::max(0.0, (spare - naturalWidth * scale) / 2);
-    const double top = kMargin + std::max(0.0, (height() - 2 * kMargin - kCaption - naturalHeight * scale) / 2);
+    const double spareWidth = width() - 2 * kMargin - kGap * static_cast<double>(plots_.size() - 1);
+    const double spareHeight = height() - 2 * kMargin;
+    const double scale = std::max(0.1, std::min(spareWidth / naturalWidth, spareHeight / naturalHeight));
+    double x = kMargin + std::max(0.0, (spareWidth - naturalWidth * scale) / 2);
+    const double middle = kMargin + spareHeight / 2;
     for (const ReportPlot& plot : plots_) {
-        const QRectF r(x, top, plot.size.width() * scale, plot.size.height() * scale);
+        const QRectF r(x, middle - plot.size.height() * scale / 2, plot.size.width() * scale,
+                       plot.size.height() * scale);
         p.save();
         plot.paint(p, r);
         p.restore();

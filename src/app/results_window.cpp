@@ -29,7 +29,7 @@ ResultsWindow::ResultsWindow(ResultsSource source, const QString& serial, QWidge
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     ui_->splitter->setStretchFactor(1, 1);
-    ui_->splitter->setSizes({400, 660});
+    ui_->splitter->setSizes({400, 680});
     ui_->serialEdit->setText(serial);
     QFont title = ui_->titleLabel->font();
     title.setBold(true);
