@@ -25,23 +25,35 @@ TestPlanDialog::TestPlanDialog(const QString& planPath, QWidget* parent)
         return QFileDialog::getOpenFileName(this, caption, dir, filter);
     };
     tell = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    askUnsaved = [this] {
+        const auto b = QMessageBox::question(this, windowTitle(), QStringLiteral("Save the changes to the test plan?"),
+                                             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                             QMessageBox::Save);
+        return b == QMessageBox::Save ? Unsaved::Save : b == QMessageBox::Discard ? Unsaved::Discard : Unsaved::Cancel;
+    };
 
+    auto edited = [this] {
+        changed_ = changed_ || !filling_;
+        check();
+    };
     for (QLineEdit* e : findChildren<QLineEdit*>())
-        connect(e, &QLineEdit::textEdited, this, &TestPlanDialog::check);
+        connect(e, &QLineEdit::textEdited, this, edited);
     for (QAbstractButton* b : findChildren<QAbstractButton*>())
         if (b->isCheckable())
-            connect(b, &QAbstractButton::toggled, this, &TestPlanDialog::check);
+            connect(b, &QAbstractButton::toggled, this, edited);
     for (QGroupBox* g : {ui_->accuracyGroup, ui_->resolutionGroup, ui_->sincosGroup})
-        connect(g, &QGroupBox::toggled, this, &TestPlanDialog::check);
+        connect(g, &QGroupBox::toggled, this, edited);
     connect(ui_->saveButton, &QPushButton::clicked, this, &TestPlanDialog::save);
     connect(ui_->closeButton, &QPushButton::clicked, this, &QDialog::close);
     connect(ui_->loadButton, &QPushButton::clicked, this, [this] {
         const QString path = askOpenPath(QStringLiteral("Load a test plan"), QFileInfo(planPath_).absolutePath(),
                                          QStringLiteral("Test plans (*.plan.json);;JSON files (*.json)"));
-        if (!path.isEmpty() && load(path))
+        if (!path.isEmpty() && load(path)) {
+            changed_ = true;  // not this configuration's plan until saved
             say(QStringLiteral("Loaded from %1; Save makes it this configuration's plan.")
                     .arg(QDir::toNativeSeparators(path)),
                 false);
+        }
     });
     const QString name = QFileInfo(planPath_).fileName().chopped(QStringLiteral(".plan.json").size());
     ui_->pathLabel->setText(QStringLiteral("The limits the encoders of configuration <b>%1</b> must meet, kept in %2. "
@@ -78,6 +90,7 @@ void TestPlanDialog::setForm(const PlanForm& f)
     u.captureCheck->setChecked(f.captureComplete);
     u.calibrationCheck->setChecked(f.calibrationEveryStep);
     filling_ = false;
+    changed_ = false;
     check();
 }
 
@@ -212,8 +225,33 @@ bool TestPlanDialog::save()
     }
     auto plan = std::make_shared<TestPlan>(*c.plan);
     plan->name = QFileInfo(planPath_).fileName().chopped(QStringLiteral(".plan.json").size());
+    changed_ = false;
     say(QStringLiteral("Saved: the next tests get a verdict against this plan too."), false);
     if (saved)
         saved(plan);
     return true;
+}
+
+bool TestPlanDialog::mayClose()
+{
+    if (!changed_)
+        return true;
+    switch (askUnsaved()) {
+    case Unsaved::Save:
+        return save();
+    case Unsaved::Discard:
+        changed_ = false;
+        return true;
+    case Unsaved::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TestPlanDialog::reject()
+{
+    // Esc, "Close" and the close box (QDialog's close event comes here, and
+    // stays open when the dialog does).
+    if (mayClose())
+        QDialog::reject();
 }

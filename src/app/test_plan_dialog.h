@@ -46,13 +46,25 @@ public:
     // answer them.
     std::function<QString(const QString& caption, const QString& dir, const QString& filter)> askOpenPath;
     std::function<void(const QString&)> tell;
+    // Asked when the dialog closes with changes not saved.
+    enum class Unsaved { Save, Discard, Cancel };
+    std::function<Unsaved()> askUnsaved;
+
+    // The form differs from the plan file.
+    bool hasChanges() const { return changed_; }
+
+public slots:
+    void reject() override;
 
 private:
     // Enables what is ticked, checks the form and marks the faulty field.
     void check();
     void say(const QString& text, bool fault);
+    // False when the user keeps the dialog open (or the save failed).
+    bool mayClose();
 
     std::unique_ptr<Ui::TestPlanDialog> ui_;
     QString planPath_;
     bool filling_ = false;
+    bool changed_ = false;
 };

@@ -96,6 +96,27 @@ TEST(ResultsMenu, APlanSavedInTheDialogJudgesTheNextTestAndTheResultsWindowWrite
     const PlanParse saved = readTestPlanFile(planPath);
     ASSERT_TRUE(saved.plan) << saved.error.toStdString();
     EXPECT_EQ(saved.plan->limits("abs-test"), (QJsonObject{{"max_jumps", 1}, {"max_jump_deg", 30}}));
+    EXPECT_FALSE(planDialog->hasChanges());
+
+    // Closing with a change asks; "Cancel" keeps the dialog, "Discard" closes it.
+    QLineEdit* maxJumps = planDialog->fieldEdit("abs.max_jumps");
+    maxJumps->setText("3");
+    emit maxJumps->textEdited("3");
+    ASSERT_TRUE(planDialog->hasChanges());
+    std::vector<TestPlanDialog::Unsaved> answers{TestPlanDialog::Unsaved::Cancel, TestPlanDialog::Unsaved::Discard};
+    planDialog->askUnsaved = [&answers] {
+        const TestPlanDialog::Unsaved a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    };
+    planDialog->close();
+    EXPECT_TRUE(planDialog->isVisible());
+    planDialog->close();
+    EXPECT_TRUE(answers.empty());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(dlg.resultsMenu().testPlanDialog(), nullptr) << "closed and deleted";
+    EXPECT_TRUE(fileBytes(planPath).contains("\"max_jumps\": 1")) << "the discarded change is not saved";
+
     dlg.waitForBench();
     ASSERT_TRUE(dlg.bench().context().plan());
     EXPECT_EQ(dlg.bench().context().plan()->toJson(), saved.plan->toJson());
