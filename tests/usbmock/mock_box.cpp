@@ -1,5 +1,7 @@
 #include "mock_box.h"
 
+#include "urb_bridge.h"
+
 #include "link/box_usb_device.h"
 
 #include <sys/ioctl.h>
@@ -18,6 +20,8 @@ std::uint8_t lo(unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); }
 std::uint8_t hi(unsigned v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
 
 usbdevfs_urb* kernelUrb(UMockdevIoctlData* d) { return reinterpret_cast<usbdevfs_urb*>(d->data); }
+
+bool isBulkEndpoint(unsigned endpoint) { return endpoint == kBoxOutAddress || endpoint == kBoxInAddress; }
 
 // What the kernel reports for usbdevfs on a current kernel.
 constexpr std::uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
@@ -71,6 +75,8 @@ MockBox::MockBox(UMockdevTestbed* testbed, MockBoxParams params) : testbed_(test
     g_free(dir);
     g_file_set_contents(nodePath.c_str(), "", 0, nullptr);
 
+    if (params_.firmware)
+        bridge_ = std::make_unique<UrbBridge>(params_.firmware);
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&MockBox::onIoctl), this);
     GError* error = nullptr;
@@ -93,19 +99,11 @@ MockBox::~MockBox()
     g_signal_handlers_disconnect_by_data(handler_, this);
     g_object_unref(handler_);
     std::lock_guard lock(mutex_);
+    bridge_.reset();
     for (Urb& u : withheldIn_)
-        release(u);
+        u.release();
     for (Urb& u : reapable_)
-        release(u);
-}
-
-void MockBox::release(Urb& u)
-{
-    if (u.buffer)
-        g_object_unref(u.buffer);
-    if (u.urb)
-        g_object_unref(u.urb);
-    u = Urb{};
+        u.release();
 }
 
 std::vector<std::uint8_t> MockBox::deviceDescriptor() const
@@ -161,6 +159,8 @@ bool MockBox::handle(UMockdevIoctlClient* client)
     std::lock_guard lock(mutex_);
 
     if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
+        if (bridge_)
+            bridge_->collect(reapable_);
         if (reapable_.empty()) {
             // REAPURB would block; libusb only ever asks without delay.
             umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
@@ -172,7 +172,7 @@ bool MockBox::handle(UMockdevIoctlClient* client)
         umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
         umockdev_ioctl_client_complete(client, 0, 0);
         g_object_unref(slot);
-        release(u);
+        u.release();
         return true;
     }
     if (gone_) {
@@ -194,6 +194,13 @@ bool MockBox::handle(UMockdevIoctlClient* client)
     } else if (request == USBDEVFS_DISCARDURB) {
         unsigned long address = 0;
         std::memcpy(&address, arg->data, sizeof address);
+        if (bridge_) {
+            // EINVAL: given back already (completed, or about to be reaped).
+            const bool discarded = bridge_->discard(address);
+            discards_ += discarded ? 1 : 0;
+            umockdev_ioctl_client_complete(client, discarded ? 0 : -1, discarded ? 0 : EINVAL);
+            return true;
+        }
         auto it = std::find_if(withheldIn_.begin(), withheldIn_.end(),
                                [&](const Urb& u) { return u.clientAddress == address; });
         if (it == withheldIn_.end()) {
@@ -230,6 +237,8 @@ void MockBox::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 
     if (type == USBDEVFS_URB_TYPE_CONTROL && endpoint == 0 && u.buffer && k->buffer_length >= 8) {
         control(u);
+    } else if (bridge_ && type == USBDEVFS_URB_TYPE_BULK && isBulkEndpoint(endpoint)) {
+        bridge_->submit(u);
     } else if (type == USBDEVFS_URB_TYPE_BULK && endpoint == 0x02) {
         out_.emplace_back(u.buffer->data, u.buffer->data + k->buffer_length);
         finish(u, 0, k->buffer_length);
@@ -241,7 +250,7 @@ void MockBox::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
         else
             withheldIn_.push_back(u);
     } else {
-        release(u);
+        u.release();
         umockdev_ioctl_client_complete(client, -1, EINVAL);  // no such endpoint
         return;
     }
@@ -288,9 +297,7 @@ void MockBox::fillIn(Urb& u)
 
 void MockBox::finish(Urb u, int status, int actualLength)
 {
-    usbdevfs_urb* k = kernelUrb(u.urb);
-    k->status = status;
-    k->actual_length = actualLength;
+    u.finish(status, actualLength);
     reapable_.push_back(u);
 }
 
@@ -316,6 +323,8 @@ void MockBox::unplug()
     {
         std::lock_guard lock(mutex_);
         gone_ = true;
+        if (bridge_)
+            bridge_->unplug();
         while (!withheldIn_.empty()) {
             Urb u = withheldIn_.front();
             withheldIn_.pop_front();
@@ -330,6 +339,12 @@ std::vector<std::vector<std::uint8_t>> MockBox::outTransfers() const
 {
     std::lock_guard lock(mutex_);
     return out_;
+}
+
+bool MockBox::isPlugged() const
+{
+    std::lock_guard lock(mutex_);
+    return !gone_;
 }
 
 int MockBox::withheldInCount() const
