@@ -29,6 +29,11 @@ struct TransferContext;
 inline constexpr int kInPumpQueuedBytes = 256 * 1024;
 inline constexpr int kInPumpMaxDepth = 128;
 
+// How long cancelHead waits for the backend to give a cancelled transfer
+// back (the simulated bus does at once; libusb after its event thread reaped
+// it, a few hundred microseconds).
+inline constexpr double kCancelReturnMs = 100;
+
 // Transfers a session keeps queued for transfers of `length` bytes.
 int inPumpDepthFor(int length);
 
@@ -61,15 +66,17 @@ public:
     ReadOutcome next(std::uint8_t* buf, const BoundedRead& wait);
 
     // Cancels the transfer next() was waiting for. One that completed
-    // between the end of the wait and the cancel keeps its data: the box has
-    // sent it and it exists nowhere else (Ok, copied into `buf`).
+    // between the end of the wait and the cancel, or took bytes before it,
+    // keeps them: the box has sent them and they exist nowhere else (Ok,
+    // copied into `buf`).
     ReadOutcome cancelHead(std::uint8_t* buf);
 
     // Cancels what is queued and gives the endpoint up; idempotent (the
     // destructor does it too). next() then reports Cancelled.
     void close();
 
-    // The first transfer the session queued has completed without error.
+    // The first transfer the session queued has completed without error, or
+    // was cancelled after the box had answered into it.
     // Any thread: it looks only at that transfer, not at the queue.
     bool firstCompleted() const;
 

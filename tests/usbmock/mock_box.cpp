@@ -159,8 +159,10 @@ bool MockBox::handle(UMockdevIoctlClient* client)
     std::lock_guard lock(mutex_);
 
     if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
-        if (bridge_)
-            bridge_->collect(reapable_);
+        if (bridge_) {
+            bridge_->collect(reapable_, !holdIn_ || releaseIn_);
+            releaseIn_ = false;
+        }
         if (reapable_.empty()) {
             // REAPURB would block; libusb only ever asks without delay.
             umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
@@ -197,6 +199,7 @@ bool MockBox::handle(UMockdevIoctlClient* client)
         if (bridge_) {
             // EINVAL: given back already (completed, or about to be reaped).
             const bool discarded = bridge_->discard(address);
+            releaseIn_ = true;
             discards_ += discarded ? 1 : 0;
             umockdev_ioctl_client_complete(client, discarded ? 0 : -1, discarded ? 0 : EINVAL);
             return true;
@@ -339,6 +342,12 @@ std::vector<std::vector<std::uint8_t>> MockBox::outTransfers() const
 {
     std::lock_guard lock(mutex_);
     return out_;
+}
+
+void MockBox::holdFinishedInUntilDiscard(bool on)
+{
+    std::lock_guard lock(mutex_);
+    holdIn_ = on;
 }
 
 bool MockBox::isPlugged() const

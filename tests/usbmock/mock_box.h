@@ -53,6 +53,10 @@ public:
     // fails with ENODEV, and a "remove" uevent goes out.
     void unplug();
     bool isPlugged() const;
+    // With a firmware: IN transfers the box has finished are not given back
+    // until the host discards one (then all of them are): a host whose
+    // event thread is late, so that every cancel races a completion.
+    void holdFinishedInUntilDiscard(bool on);
 
     std::vector<std::vector<std::uint8_t>> outTransfers() const;
     int withheldInCount() const;
@@ -87,6 +91,8 @@ private:
     bool gone_ = false;
     bool stallIn_ = false;
     bool claimed_ = false;
+    bool holdIn_ = false;
+    bool releaseIn_ = false;
     int discards_ = 0;
     std::deque<std::uint8_t> inData_;
     std::deque<Urb> withheldIn_;

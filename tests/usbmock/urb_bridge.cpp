@@ -111,10 +111,10 @@ bool UrbBridge::discard(unsigned long clientAddress)
     return false;
 }
 
-void UrbBridge::collect(std::deque<MockUrb>& reapable)
+void UrbBridge::collect(std::deque<MockUrb>& reapable, bool inbound)
 {
     for (auto it = chains_.begin(); it != chains_.end();) {
-        if (it->ended()) {
+        if (it->ended() && (inbound || !it->inbound)) {
             giveBack(*it, reapable);
             it = chains_.erase(it);
         } else {

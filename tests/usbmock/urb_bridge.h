@@ -39,8 +39,9 @@ public:
     // DISCARDURB: true when the URB was still the device's; false when it has
     // been given back (or is about to be).
     bool discard(unsigned long clientAddress);
-    // Appends the URBs of every ended chain to `reapable`, in order.
-    void collect(std::deque<MockUrb>& reapable);
+    // Appends the URBs of every ended chain to `reapable`, in order; IN
+    // chains only with `inbound`.
+    void collect(std::deque<MockUrb>& reapable, bool inbound = true);
     // The device goes away: every chain ends (-ENODEV).
     void unplug();
 
