@@ -24,9 +24,11 @@ class CCyUSBEndPoint;
 struct TransferContext;
 
 // Bytes kept queued on the endpoint while a session waits. At 50 times the
-// box's fastest stream (80 kB/s of records) this is over 60 ms of data, more
-// than a loaded two-core machine keeps a thread from running.
-inline constexpr int kInPumpQueuedBytes = 256 * 1024;
+// box's fastest stream (80 kB/s of records) this is over 250 ms of data. On
+// libusb a transfer comes back only after the event thread reaped its URBs
+// and the consumer ran to queue the next one: through libusb on a loaded
+// two-core machine, a quarter of this (60 ms) let the FX2's FIFO overflow.
+inline constexpr int kInPumpQueuedBytes = 1024 * 1024;
 inline constexpr int kInPumpMaxDepth = 128;
 
 // How long cancelHead waits for the backend to give a cancelled transfer

@@ -93,6 +93,7 @@ private:
     bool claimed_ = false;
     bool holdIn_ = false;
     bool releaseIn_ = false;
+    int idleReaps_ = 0;  // reaps in a row that found nothing
     int discards_ = 0;
     std::deque<std::uint8_t> inData_;
     std::deque<Urb> withheldIn_;
