@@ -366,6 +366,10 @@ void Capture::runWorker(std::uint64_t run, ModeFlags modes, InSession& session)
             failed(CaptureResult::Status::Unplugged, QStringLiteral("the box has no IN endpoint"));
             return;
         case ReadStatus::Failed:
+            // What the box sent before an unplug cut the transfer off is
+            // capture data like any other.
+            if (r.bytes > 0 && !file_.append(rx->takeBlock(r.bytes)))
+                return;  // closed by stop-all, or the write failed: the next loop says which
             if (++failures >= kMaxFailedTransfers) {
                 failed(CaptureResult::Status::BoxFailed, QStringLiteral("the box's transfers failed"));
                 return;

@@ -10,7 +10,7 @@ struct BoxLink;
 
 enum class ReadStatus {
     Ok,          // completed without error (bytes may be fewer than asked)
-    Failed,      // completed with a USB or system error
+    Failed,      // completed with a USB or system error (bytes: what came before it)
     TimedOut,    // the limit passed; cancelled
     Stopped,     // the operation's own flag dropped; cancelled
     Cancelled,   // stop-all or a device change cancelled the reads

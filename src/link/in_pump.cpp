@@ -125,7 +125,8 @@ ReadOutcome InSession::next(std::uint8_t* buf, const BoundedRead& wait)
     topUp();
     if (ok)
         return logged({ReadStatus::Ok, got, elapsedMs()});
-    return logged({ReadStatus::Failed, 0, elapsedMs()});
+    // A transfer the unplug cut off still hands over what the box had sent.
+    return logged({ReadStatus::Failed, got, elapsedMs()});
 }
 
 ReadOutcome InSession::cancelHead(std::uint8_t* buf)
@@ -133,10 +134,20 @@ ReadOutcome InSession::cancelHead(std::uint8_t* buf)
     if (generation_ == 0 || closed_ || pending_.empty())
         return {ReadStatus::Cancelled, 0};
     Pending& head = *pending_.front();
+    if (!head.context->isDone()) {
+        // libusb gives a cancelled transfer back later, from its event
+        // thread; one whose completion raced the cancel comes back
+        // "cancelled" with every byte the box sent.
+        std::shared_ptr<TransferContext> t = head.context;
+        int none = 0;
+        endpoint_->finishTransfer(nullptr, none, head.ov, head.context);
+        head.ov.event->wait(kCancelReturnMs);
+        head.context = std::move(t);
+    }
     int got = 0;
     const bool ok = endpoint_->finishTransfer(buf, got, head.ov, head.context);
     pending_.pop_front();
-    if (!ok)
+    if (!ok && got == 0)
         return {ReadStatus::Cancelled, 0};
     ++taken_;
     return {ReadStatus::Ok, got};
@@ -144,5 +155,9 @@ ReadOutcome InSession::cancelHead(std::uint8_t* buf)
 
 bool InSession::firstCompleted() const
 {
-    return first_ && first_->isDone() && first_->status() == TransferStatus::Completed;
+    if (!first_ || !first_->isDone())
+        return false;
+    // Cancelled after the box had answered into it: the answer came.
+    const TransferStatus s = first_->status();
+    return s == TransferStatus::Completed || (s == TransferStatus::Cancelled && first_->actualLength() > 0);
 }

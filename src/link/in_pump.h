@@ -24,10 +24,17 @@ class CCyUSBEndPoint;
 struct TransferContext;
 
 // Bytes kept queued on the endpoint while a session waits. At 50 times the
-// box's fastest stream (80 kB/s of records) this is over 60 ms of data, more
-// than a loaded two-core machine keeps a thread from running.
-inline constexpr int kInPumpQueuedBytes = 256 * 1024;
+// box's fastest stream (80 kB/s of records) this is over 250 ms of data. On
+// libusb a transfer comes back only after the event thread reaped its URBs
+// and the consumer ran to queue the next one: through libusb on a loaded
+// two-core machine, a quarter of this (60 ms) let the FX2's FIFO overflow.
+inline constexpr int kInPumpQueuedBytes = 1024 * 1024;
 inline constexpr int kInPumpMaxDepth = 128;
+
+// How long cancelHead waits for the backend to give a cancelled transfer
+// back (the simulated bus does at once; libusb after its event thread reaped
+// it, a few hundred microseconds).
+inline constexpr double kCancelReturnMs = 100;
 
 // Transfers a session keeps queued for transfers of `length` bytes.
 int inPumpDepthFor(int length);
@@ -61,15 +68,17 @@ public:
     ReadOutcome next(std::uint8_t* buf, const BoundedRead& wait);
 
     // Cancels the transfer next() was waiting for. One that completed
-    // between the end of the wait and the cancel keeps its data: the box has
-    // sent it and it exists nowhere else (Ok, copied into `buf`).
+    // between the end of the wait and the cancel, or took bytes before it,
+    // keeps them: the box has sent them and they exist nowhere else (Ok,
+    // copied into `buf`).
     ReadOutcome cancelHead(std::uint8_t* buf);
 
     // Cancels what is queued and gives the endpoint up; idempotent (the
     // destructor does it too). next() then reports Cancelled.
     void close();
 
-    // The first transfer the session queued has completed without error.
+    // The first transfer the session queued has completed without error, or
+    // was cancelled after the box had answered into it.
     // Any thread: it looks only at that transfer, not at the queue.
     bool firstCompleted() const;
 

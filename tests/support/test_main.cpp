@@ -22,18 +22,18 @@ class VirtualTimePerTest : public ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo&) override { g_testClock->leave(); }
 };
 
-// Two programs run on the steady clock: the window's tests (test_app), whose
+// Three programs run on the steady clock: the window's tests (test_app), whose
 // GUI thread pumps Qt's event loop in real time and is never a member of a
-// clock, as in the program; and the libusb backend's (test_usbmock), whose
-// completions come from libusb's event thread against an emulated device
-// that answers in real time.
+// clock, as in the program; and the libusb backend's (test_usbmock, and the
+// whole bench on it, test_usb_e2e), whose completions come from libusb's
+// event thread against an emulated device that answers in real time.
 bool realTimeProgram(const char* program)
 {
     const std::string p = program ? program : "";
     auto endsWith = [&](const std::string& tail) {
         return p.size() >= tail.size() && p.compare(p.size() - tail.size(), tail.size(), tail) == 0;
     };
-    return endsWith("/test_app") || endsWith("/test_usbmock");
+    return endsWith("/test_app") || endsWith("/test_usbmock") || endsWith("/test_usb_e2e");
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "mock_box.h"
 
+#include "urb_bridge.h"
+
 #include "link/box_usb_device.h"
 
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -18,6 +22,10 @@ std::uint8_t lo(unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); }
 std::uint8_t hi(unsigned v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
 
 usbdevfs_urb* kernelUrb(UMockdevIoctlData* d) { return reinterpret_cast<usbdevfs_urb*>(d->data); }
+
+bool isBulkEndpoint(unsigned endpoint) { return endpoint == kBoxOutAddress || endpoint == kBoxInAddress; }
+
+constexpr std::chrono::microseconds kIdleReapPause{200};
 
 // What the kernel reports for usbdevfs on a current kernel.
 constexpr std::uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
@@ -71,6 +79,8 @@ MockBox::MockBox(UMockdevTestbed* testbed, MockBoxParams params) : testbed_(test
     g_free(dir);
     g_file_set_contents(nodePath.c_str(), "", 0, nullptr);
 
+    if (params_.firmware)
+        bridge_ = std::make_unique<UrbBridge>(params_.firmware);
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&MockBox::onIoctl), this);
     GError* error = nullptr;
@@ -93,19 +103,11 @@ MockBox::~MockBox()
     g_signal_handlers_disconnect_by_data(handler_, this);
     g_object_unref(handler_);
     std::lock_guard lock(mutex_);
+    bridge_.reset();
     for (Urb& u : withheldIn_)
-        release(u);
+        u.release();
     for (Urb& u : reapable_)
-        release(u);
-}
-
-void MockBox::release(Urb& u)
-{
-    if (u.buffer)
-        g_object_unref(u.buffer);
-    if (u.urb)
-        g_object_unref(u.urb);
-    u = Urb{};
+        u.release();
 }
 
 std::vector<std::uint8_t> MockBox::deviceDescriptor() const
@@ -158,9 +160,29 @@ bool MockBox::handle(UMockdevIoctlClient* client)
 {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
 
     if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
+        if (bridge_) {
+            bridge_->collect(reapable_, !holdIn_ || releaseIn_);
+            releaseIn_ = false;
+            if (reapable_.empty() && !gone_ && idleReaps_++ > 0) {
+                // The emulated node polls writable at all times, so libusb's
+                // event thread reaps in a loop. A kernel would make it sleep
+                // until a URB completes; a short pause after the second idle
+                // reap in a row keeps it (and this handler thread, which
+                // serves every request in turn) from taking two cores away
+                // from the box and the bench, without slowing a burst of
+                // submits. It is far below every wait of the bench.
+                lock.unlock();
+                std::this_thread::sleep_for(kIdleReapPause);
+                lock.lock();
+                bridge_->collect(reapable_, !holdIn_ || releaseIn_);
+                releaseIn_ = false;
+            }
+        }
+        if (!reapable_.empty())
+            idleReaps_ = 0;
         if (reapable_.empty()) {
             // REAPURB would block; libusb only ever asks without delay.
             umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
@@ -172,9 +194,10 @@ bool MockBox::handle(UMockdevIoctlClient* client)
         umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
         umockdev_ioctl_client_complete(client, 0, 0);
         g_object_unref(slot);
-        release(u);
+        u.release();
         return true;
     }
+    idleReaps_ = 0;
     if (gone_) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return true;
@@ -194,6 +217,14 @@ bool MockBox::handle(UMockdevIoctlClient* client)
     } else if (request == USBDEVFS_DISCARDURB) {
         unsigned long address = 0;
         std::memcpy(&address, arg->data, sizeof address);
+        if (bridge_) {
+            // EINVAL: given back already (completed, or about to be reaped).
+            const bool discarded = bridge_->discard(address);
+            releaseIn_ = true;
+            discards_ += discarded ? 1 : 0;
+            umockdev_ioctl_client_complete(client, discarded ? 0 : -1, discarded ? 0 : EINVAL);
+            return true;
+        }
         auto it = std::find_if(withheldIn_.begin(), withheldIn_.end(),
                                [&](const Urb& u) { return u.clientAddress == address; });
         if (it == withheldIn_.end()) {
@@ -230,6 +261,8 @@ void MockBox::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 
     if (type == USBDEVFS_URB_TYPE_CONTROL && endpoint == 0 && u.buffer && k->buffer_length >= 8) {
         control(u);
+    } else if (bridge_ && type == USBDEVFS_URB_TYPE_BULK && isBulkEndpoint(endpoint)) {
+        bridge_->submit(u);
     } else if (type == USBDEVFS_URB_TYPE_BULK && endpoint == 0x02) {
         out_.emplace_back(u.buffer->data, u.buffer->data + k->buffer_length);
         finish(u, 0, k->buffer_length);
@@ -241,7 +274,7 @@ void MockBox::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
         else
             withheldIn_.push_back(u);
     } else {
-        release(u);
+        u.release();
         umockdev_ioctl_client_complete(client, -1, EINVAL);  // no such endpoint
         return;
     }
@@ -288,9 +321,7 @@ void MockBox::fillIn(Urb& u)
 
 void MockBox::finish(Urb u, int status, int actualLength)
 {
-    usbdevfs_urb* k = kernelUrb(u.urb);
-    k->status = status;
-    k->actual_length = actualLength;
+    u.finish(status, actualLength);
     reapable_.push_back(u);
 }
 
@@ -316,6 +347,8 @@ void MockBox::unplug()
     {
         std::lock_guard lock(mutex_);
         gone_ = true;
+        if (bridge_)
+            bridge_->unplug();
         while (!withheldIn_.empty()) {
             Urb u = withheldIn_.front();
             withheldIn_.pop_front();
@@ -330,6 +363,18 @@ std::vector<std::vector<std::uint8_t>> MockBox::outTransfers() const
 {
     std::lock_guard lock(mutex_);
     return out_;
+}
+
+void MockBox::holdFinishedInUntilDiscard(bool on)
+{
+    std::lock_guard lock(mutex_);
+    holdIn_ = on;
+}
+
+bool MockBox::isPlugged() const
+{
+    std::lock_guard lock(mutex_);
+    return !gone_;
 }
 
 int MockBox::withheldInCount() const

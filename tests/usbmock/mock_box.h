@@ -3,13 +3,23 @@
 // descriptors, and a usbdevfs ioctl handler that answers libusb the way the
 // kernel would (claim/release, URB submit, non-blocking reap, discard, and
 // descriptor requests on endpoint 0).
+//
+// The bulk endpoints are served either by the box's own byte queue
+// (supplyIn, setStallIn: the link-level tests) or, given a firmware, by a
+// simulated device behind a UrbBridge (the whole bench on libusb).
+#include "mock_urb.h"
+
 #include <umockdev.h>
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+class SimDevice;
+class UrbBridge;
 
 struct MockBoxParams {
     std::uint16_t vendorId = 0x04B4;
@@ -23,6 +33,9 @@ struct MockBoxParams {
     int address = 2;
     std::string sysName = "1-1";
     int speed = 480;
+    // The device behind bulk OUT 0x02 and IN 0x86 (a SimBox); null: the
+    // byte queue below.
+    std::shared_ptr<SimDevice> firmware;
 };
 
 class MockBox {
@@ -39,6 +52,11 @@ public:
     // Pulls the plug: URBs in flight end with -ENODEV, every later request
     // fails with ENODEV, and a "remove" uevent goes out.
     void unplug();
+    bool isPlugged() const;
+    // With a firmware: IN transfers the box has finished are not given back
+    // until the host discards one (then all of them are): a host whose
+    // event thread is late, so that every cancel races a completion.
+    void holdFinishedInUntilDiscard(bool on);
 
     std::vector<std::vector<std::uint8_t>> outTransfers() const;
     int withheldInCount() const;
@@ -49,11 +67,7 @@ public:
     const std::string& devNode() const { return devNode_; }
 
 private:
-    struct Urb {
-        UMockdevIoctlData* urb = nullptr;  // the client's struct usbdevfs_urb
-        UMockdevIoctlData* buffer = nullptr;
-        unsigned long clientAddress = 0;
-    };
+    using Urb = MockUrb;
 
     static gboolean onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, gpointer self);
     bool handle(UMockdevIoctlClient* client);
@@ -61,7 +75,7 @@ private:
     void control(Urb& u);
     void finish(Urb u, int status, int actualLength);
     void fillIn(Urb& u);
-    static void release(Urb& u);
+
     std::vector<std::uint8_t> deviceDescriptor() const;
     std::vector<std::uint8_t> configDescriptor() const;
     std::vector<std::uint8_t> stringDescriptor(int index) const;
@@ -71,11 +85,15 @@ private:
     std::string sysPath_;
     std::string devNode_;
     UMockdevIoctlBase* handler_ = nullptr;
+    std::unique_ptr<UrbBridge> bridge_;
 
     mutable std::mutex mutex_;
     bool gone_ = false;
     bool stallIn_ = false;
     bool claimed_ = false;
+    bool holdIn_ = false;
+    bool releaseIn_ = false;
+    int idleReaps_ = 0;  // reaps in a row that found nothing
     int discards_ = 0;
     std::deque<std::uint8_t> inData_;
     std::deque<Urb> withheldIn_;

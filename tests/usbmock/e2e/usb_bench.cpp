@@ -1,0 +1,147 @@
+// umockdev (glib) before anything of Qt: its headers use `signals` as a name.
+#include "mock_box.h"
+
+#include "usb_bench.h"
+
+#include "common/clock.h"
+#include "headless/tool_result.h"
+#include "link/libusb_backend.h"
+#include "measure/capture_stream.h"
+#include "protocol/command_flags.h"
+#include "link/box_link.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <cstdio>
+
+UsbBench::UsbBench(UsbBenchOptions options)
+{
+    // The clock first: the box, the bench thread and every wait take it.
+    installBenchClock(std::make_shared<SteadyClock>(options.clockSpeed));
+    qputenv("XDG_DATA_HOME", dataRoot.path().toUtf8());
+    QCoreApplication::setApplicationName("Quillmark");
+    setToolQuiet(true);
+
+    // The demo box's encoder: 17 bits, 15 turn bits, 2 status bits, turning.
+    box = std::make_shared<SimBox>();
+    EncoderModel& enc = box->encoder();
+    enc.setResolution(17, 15, 2);
+    enc.setSpeedRpm(2.0);
+    SinCosShape shape;
+    shape.periodsPerTurn = 2048;
+    enc.setSinCos(shape);
+
+    testbed_ = umockdev_testbed_new();
+    plug();
+    backend = std::make_shared<LibusbBackend>();
+    EXPECT_TRUE(backend->isReady()) << backend->initError();
+
+    hb = std::make_unique<HeadlessBench>(/*quiet=*/true);
+    hb->run([this](Bench& b) {
+        b.outcomes().addListener([this](const Outcome& o) {
+            std::lock_guard lock(mutex_);
+            outcomes_.push_back(o);
+        });
+    });
+    if (options.startUp) {
+        hb->startUp(backend);
+        EXPECT_TRUE(hb->boxPresent());
+    }
+    clearPackets();
+}
+
+UsbBench::~UsbBench()
+{
+    // The bench lets go of the box (its transfers come back through libusb
+    // and the emulated device) before either goes.
+    hb.reset();
+    backend.reset();
+    devices_.clear();
+    box.reset();
+    g_object_unref(testbed_);
+}
+
+void UsbBench::plug()
+{
+    // A device that comes back gets a new address, as on a real bus.
+    ++plugs_;
+    MockBoxParams p;
+    p.address = 1 + plugs_;
+    p.firmware = box;
+    devices_.push_back(std::make_unique<MockBox>(testbed_, p));
+}
+
+void UsbBench::unplug()
+{
+    device().unplug();
+}
+
+void UsbBench::replug()
+{
+    if (device().isPlugged())
+        unplug();
+    plug();
+}
+
+std::vector<Outcome> UsbBench::outcomes() const
+{
+    std::lock_guard lock(mutex_);
+    return outcomes_;
+}
+
+std::string describePacket(const ReceivedPacket& p)
+{
+    char buf[16];
+    if (p.isFill(p.code())) {
+        std::snprintf(buf, sizeof buf, "%02X", p.code());
+        return buf;
+    }
+    std::string s;
+    for (std::size_t i = 0; i < 6 && i < p.bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", p.bytes[i]);
+        s += buf;
+    }
+    return s;
+}
+
+std::vector<std::string> UsbBench::packetLog() const
+{
+    std::vector<std::string> out;
+    for (const ReceivedPacket& p : box->receivedPackets())
+        out.push_back(describePacket(p));
+    return out;
+}
+
+QByteArray UsbBench::expectedCaptureFile() const
+{
+    QByteArray out;
+    for (const auto& t : box->captureTransfers()) {
+        if (t.empty())
+            continue;
+        QByteArray block(kCaptureBlockBytes, '\0');
+        std::copy(t.begin(), t.end(), block.begin());
+        out += block;
+    }
+    return out;
+}
+
+bool UsbBench::waitFor(const std::function<bool()>& done, double benchMs)
+{
+    return hb->waitFor(done, benchMs);
+}
+
+void UsbBench::expectIdle()
+{
+    hb->run([](Bench& b) { b.stopAll(); });
+    BoxLink& link = hb->state.link;
+    EXPECT_TRUE(waitFor([&] { return link.workers.runningCount() == 0; })) << "workers still running";
+    for (Flag f : kEveryOperationFlag)
+        EXPECT_FALSE(link.flags.isUp(f)) << "flag " << static_cast<int>(f);
+    EXPECT_FALSE(link.inGate.owned());
+    // Cancelled transfers come back through libusb's event thread.
+    EXPECT_TRUE(waitFor([&] {
+        const SimBoxState s = box->state();
+        return s.pendingInTransfers == 0 && s.pendingOutTransfers == 0;
+    })) << "the box still holds transfers";
+}
