@@ -1,4 +1,5 @@
 // umockdev (glib) before anything of Qt: its headers use `signals` as a name.
+#include "simbox/demo_bus.h"
 #include "mock_box.h"
 
 #include "usb_bench.h"
@@ -23,14 +24,7 @@ UsbBench::UsbBench(UsbBenchOptions options)
     QCoreApplication::setApplicationName("Quillmark");
     setToolQuiet(true);
 
-    // The demo box's encoder: 17 bits, 15 turn bits, 2 status bits, turning.
-    box = std::make_shared<SimBox>();
-    EncoderModel& enc = box->encoder();
-    enc.setResolution(17, 15, 2);
-    enc.setSpeedRpm(2.0);
-    SinCosShape shape;
-    shape.periodsPerTurn = 2048;
-    enc.setSinCos(shape);
+    box = makeDemoBox();
 
     testbed_ = umockdev_testbed_new();
     plug();
