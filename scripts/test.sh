@@ -35,6 +35,12 @@ if [ "${1:-}" = "--tsan" ]; then
            -DQUILLMARK_BENCH=OFF)
 fi
 
+# Each build compiles a folder's sources a batch at a time (a unity build):
+# they share the Qt, GoogleTest and bench headers, which otherwise take half
+# of every file's compile. The normal build: 168 s instead of 370 s on two
+# cores. QUILLMARK_UNITY=OFF builds file by file.
+options+=("-DCMAKE_UNITY_BUILD=${QUILLMARK_UNITY:-ON}")
+
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 export QT_QPA_PLATFORM=offscreen
@@ -43,9 +49,12 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 # Seeded runs of every operation against a misbehaving simulated box; a
 # failing seed is printed with the command that replays it.
+# A run spends much of its time handing virtual time from thread to thread,
+# which leaves a core idle at each handover: four runs a core keep the cores
+# busy (300 seeds: 27 s on 2 jobs, 13 s on 8).
 campaign() {
   local t=$SECONDS
-  "$build/tests/campaign/fault_campaign" --seeds "$1" --jobs "$jobs" --watchdog "$campaign_watchdog"
+  "$build/tests/campaign/fault_campaign" --seeds "$1" --jobs "$((4 * jobs))" --watchdog "$campaign_watchdog"
   echo "== fault campaign of $1 seeds: $((SECONDS - t)) s"
 }
 if [ "${1:-}" = "--campaign" ]; then

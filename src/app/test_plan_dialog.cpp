@@ -9,7 +9,7 @@
 
 namespace {
 
-struct WindowControls {
+struct PlanWindowEdits {
     QCheckBox* on;
     QLineEdit *low, *high;
 };
@@ -75,7 +75,7 @@ void TestPlanDialog::setForm(const PlanForm& f)
     (f.resolutionLimit == PlanForm::ResolutionLimit::AtLeast ? u.atLeastRadio : u.exactBitsRadio)->setChecked(true);
     u.resolutionEdit->setText(f.resolutionValue);
     u.sincosGroup->setChecked(f.sincos);
-    const std::pair<const PlanForm::Window*, WindowControls> windows[] = {
+    const std::pair<const PlanForm::Window*, PlanWindowEdits> windows[] = {
         {&f.cosOffset, {u.cosOffsetCheck, u.cosOffsetNominal, u.cosOffsetTolerance}},
         {&f.sinOffset, {u.sinOffsetCheck, u.sinOffsetNominal, u.sinOffsetTolerance}},
         {&f.cosPp, {u.cosPpCheck, u.cosPpNominal, u.cosPpTolerance}},
@@ -148,11 +148,11 @@ void TestPlanDialog::check()
     if (filling_)
         return;
     Ui::TestPlanDialog& u = *ui_;
-    for (auto [on, low, high] : {WindowControls{u.cosOffsetCheck, u.cosOffsetNominal, u.cosOffsetTolerance},
-                                 WindowControls{u.sinOffsetCheck, u.sinOffsetNominal, u.sinOffsetTolerance},
-                                 WindowControls{u.cosPpCheck, u.cosPpNominal, u.cosPpTolerance},
-                                 WindowControls{u.sinPpCheck, u.sinPpNominal, u.sinPpTolerance},
-                                 WindowControls{u.phaseCheck, u.phaseMin, u.phaseMax}}) {
+    for (auto [on, low, high] : {PlanWindowEdits{u.cosOffsetCheck, u.cosOffsetNominal, u.cosOffsetTolerance},
+                                 PlanWindowEdits{u.sinOffsetCheck, u.sinOffsetNominal, u.sinOffsetTolerance},
+                                 PlanWindowEdits{u.cosPpCheck, u.cosPpNominal, u.cosPpTolerance},
+                                 PlanWindowEdits{u.sinPpCheck, u.sinPpNominal, u.sinPpTolerance},
+                                 PlanWindowEdits{u.phaseCheck, u.phaseMin, u.phaseMax}}) {
         low->setEnabled(on->isChecked());
         high->setEnabled(on->isChecked());
     }

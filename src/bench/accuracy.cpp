@@ -272,7 +272,7 @@ void AccuracyTest::runSampler(const FrameLayout& layout, std::int64_t windowEndM
     const auto inWindow = [&] { return sampling_.load() && benchClock().nowMicros() < windowEndMicros; };
 
     // The step's transfers stay queued for its window, ended with it.
-    const auto session = link.inPump.open({kAccuracyTransferBytes, 0, waitMs});
+    const auto session = link.inPump.open({kAccuracyTransferBytes, kAccuracySamplerDepth, waitMs});
     for (bool first = true; first ? sampling_.load() : inWindow(); first = false) {
         if (link.removalSeen || !link.inEndpoint.present()) {
             ctx_.stopAll();

@@ -29,6 +29,11 @@ inline constexpr double kAccuracyReadWaitMs = 50;
 inline constexpr double kAccuracyRxOnlyReadWaitMs = 100;
 // The part of a step in which the sampler takes samples.
 inline constexpr double kAccuracySamplingMs = 40;
+// Transfers the sampler keeps queued: a window needs one or two, and what the
+// box streams past them is not wanted. A deeper queue only costs time at each
+// step's start (on libusb every transfer is a URB submitted), which a step
+// whose window is 40 ms cannot spare.
+inline constexpr int kAccuracySamplerDepth = 4;
 
 class AccuracyTest {
 public:

@@ -7,11 +7,11 @@
 namespace {
 
 constexpr char kFormat = 1;
-enum Kind : std::uint8_t { kAccuracy = 1, kSinCos = 2, kRead = 3, kResolution = 4 };
+enum TraceKind : std::uint8_t { kAccuracyTrace = 1, kSinCosTrace = 2, kReadTrace = 3, kResolutionTrace = 4 };
 // Bounds a decoder trusts: no trace of ours comes near them.
 constexpr std::uint64_t kMaxPoints = 1u << 22;
 
-class Writer {
+class TraceWriter {
 public:
     void byte(std::uint8_t b) { out_.append(static_cast<char>(b)); }
     void unsignedVarint(std::uint64_t v)
@@ -32,9 +32,9 @@ private:
     QByteArray out_;
 };
 
-class Reader {
+class TraceReader {
 public:
-    explicit Reader(const QByteArray& in) : in_(in) {}
+    explicit TraceReader(const QByteArray& in) : in_(in) {}
     bool byte(std::uint8_t& b)
     {
         if (pos_ >= in_.size())
@@ -95,11 +95,11 @@ std::int64_t angleUnits(double degrees)
 }
 
 struct Encode {
-    Writer& w;
+    TraceWriter& w;
     void operator()(std::monostate) const {}
     void operator()(const AccuracyTrace& t) const
     {
-        w.byte(kAccuracy);
+        w.byte(kAccuracyTrace);
         w.unsignedVarint(t.points.size());
         std::int64_t step = 0, angle = 0;
         for (const AccuracyTracePoint& p : t.points) {
@@ -123,7 +123,7 @@ struct Encode {
     }
     void operator()(const SinCosTrace& t) const
     {
-        w.byte(kSinCos);
+        w.byte(kSinCosTrace);
         for (const auto& track : t.codes) {
             w.unsignedVarint(track.size());
             // Byte differences: a smooth wave repeats them, which zlib takes.
@@ -136,7 +136,7 @@ struct Encode {
     }
     void operator()(const ReadTrace& t) const
     {
-        w.byte(kRead);
+        w.byte(kReadTrace);
         w.unsignedVarint(t.points.size());
         std::int64_t us = 0, raw = 0;
         for (const ReadTracePoint& p : t.points) {
@@ -149,7 +149,7 @@ struct Encode {
     }
     void operator()(const ResolutionTrace& t) const
     {
-        w.byte(kResolution);
+        w.byte(kResolutionTrace);
         for (std::int64_t v : {t.first, t.last, t.minimum, t.maximum})
             w.signedVarint(v);
     }
@@ -157,13 +157,13 @@ struct Encode {
 
 std::optional<ResultTrace> decodePayload(const QByteArray& payload)
 {
-    Reader r(payload);
+    TraceReader r(payload);
     std::uint8_t kind = 0;
     if (!r.byte(kind))
         return std::nullopt;
     ResultTrace out;
     switch (kind) {
-    case kAccuracy: {
+    case kAccuracyTrace: {
         AccuracyTrace t;
         std::uint64_t n = 0;
         if (!r.count(n))
@@ -193,7 +193,7 @@ std::optional<ResultTrace> decodePayload(const QByteArray& payload)
         out = std::move(t);
         break;
     }
-    case kSinCos: {
+    case kSinCosTrace: {
         SinCosTrace t;
         for (auto& track : t.codes) {
             std::uint64_t n = 0;
@@ -211,7 +211,7 @@ std::optional<ResultTrace> decodePayload(const QByteArray& payload)
         out = std::move(t);
         break;
     }
-    case kRead: {
+    case kReadTrace: {
         ReadTrace t;
         std::uint64_t n = 0;
         if (!r.count(n))
@@ -229,7 +229,7 @@ std::optional<ResultTrace> decodePayload(const QByteArray& payload)
         out = std::move(t);
         break;
     }
-    case kResolution: {
+    case kResolutionTrace: {
         ResolutionTrace t;
         if (!r.signedVarint(t.first) || !r.signedVarint(t.last) || !r.signedVarint(t.minimum) ||
             !r.signedVarint(t.maximum))
@@ -251,7 +251,7 @@ QByteArray encodeTrace(const ResultTrace& trace)
 {
     if (std::holds_alternative<std::monostate>(trace))
         return {};
-    Writer w;
+    TraceWriter w;
     std::visit(Encode{w}, trace);
     QByteArray out("QT");
     out.append(kFormat);

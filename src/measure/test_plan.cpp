@@ -37,9 +37,9 @@ int lineOf(const QByteArray& text, const QStringList& path)
     return static_cast<int>(text.left(at).count('\n')) + 1;
 }
 
-class Reader {
+class PlanReader {
 public:
-    explicit Reader(const QByteArray& text) : text_(text) {}
+    explicit PlanReader(const QByteArray& text) : text_(text) {}
 
     [[noreturn]] void fail(const QStringList& path, const QString& what) const
     {
@@ -119,7 +119,7 @@ TestPlan readPlan(const QByteArray& text)
         const int column = static_cast<int>(error.offset - (before.lastIndexOf('\n') + 1)) + 1;
         throw PlanError{QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(error.errorString())};
     }
-    const Reader r(text);
+    const PlanReader r(text);
     if (!doc.isObject())
         throw PlanError{QStringLiteral("line 1: a plan is one object {...}")};
     const QJsonObject root = doc.object();
@@ -189,7 +189,7 @@ QJsonObject windowJson(const PlanWindow& w)
     return {{"min", w.min}, {"max", w.max}};
 }
 
-QString shown(double v)
+QString limitText(double v)
 {
     return QString::number(v, 'g', 6);
 }
@@ -199,8 +199,8 @@ QString shown(double v)
 QString PlanWindow::text() const
 {
     if (nominal)
-        return QStringLiteral("%1 ± %2").arg(shown(*nominal), shown(*tolerance));
-    return QStringLiteral("%1 .. %2").arg(shown(min), shown(max));
+        return QStringLiteral("%1 ± %2").arg(limitText(*nominal), limitText(*tolerance));
+    return QStringLiteral("%1 .. %2").arg(limitText(min), limitText(max));
 }
 
 bool TestPlan::covers(const QString& command) const
@@ -316,7 +316,7 @@ QJsonObject judgeAgainstPlan(const TestPlan& plan, const QString& command, bool 
                 for (double s : traceJumpSizes(*t))
                     largest = std::max(largest, s);
                 if (largest > *a.maxJumpDeg)
-                    miss(QStringLiteral("a jump of %1°, at most %2° allowed").arg(shown(largest), shown(*a.maxJumpDeg)));
+                    miss(QStringLiteral("a jump of %1°, at most %2° allowed").arg(limitText(largest), limitText(*a.maxJumpDeg)));
             }
         }
     } else if (command == kResolution) {
@@ -346,7 +346,7 @@ QJsonObject judgeAgainstPlan(const TestPlan& plan, const QString& command, bool 
                 if (!v.isDouble())
                     miss(QStringLiteral("%1 was not measured").arg(name));
                 else if (!(*windows[k])->contains(v.toDouble()))
-                    miss(QStringLiteral("%1 %2 outside %3").arg(name, shown(v.toDouble()), (*windows[k])->text()));
+                    miss(QStringLiteral("%1 %2 outside %3").arg(name, limitText(v.toDouble()), (*windows[k])->text()));
             }
         }
         if (!figures["plus"].isObject())

@@ -11,7 +11,7 @@ struct FormError {
     QString field, message;
 };
 
-QString shown(double v)
+QString fieldText(double v)
 {
     return QString::number(v, 'g', 10);
 }
@@ -75,15 +75,15 @@ PlanForm::Window asTolerance(const std::optional<PlanWindow>& w)
     if (!w)
         return {};
     if (w->nominal)
-        return {true, shown(*w->nominal), shown(*w->tolerance)};
-    return {true, shown((w->min + w->max) / 2), shown((w->max - w->min) / 2)};
+        return {true, fieldText(*w->nominal), fieldText(*w->tolerance)};
+    return {true, fieldText((w->min + w->max) / 2), fieldText((w->max - w->min) / 2)};
 }
 
 PlanForm::Window asRange(const std::optional<PlanWindow>& w)
 {
     if (!w)
         return {};
-    return {true, shown(w->min), shown(w->max)};
+    return {true, fieldText(w->min), fieldText(w->max)};
 }
 
 TestPlan checked(const PlanForm& f)
@@ -132,7 +132,7 @@ PlanForm planForm(const TestPlan& plan)
     if (plan.accuracy) {
         f.accuracy = true;
         f.maxJumps = QString::number(plan.accuracy->maxJumps);
-        f.maxJumpDeg = plan.accuracy->maxJumpDeg ? shown(*plan.accuracy->maxJumpDeg) : QString();
+        f.maxJumpDeg = plan.accuracy->maxJumpDeg ? fieldText(*plan.accuracy->maxJumpDeg) : QString();
     }
     if (plan.resolution) {
         f.resolution = true;

@@ -10,6 +10,7 @@
 #include "simbox/sim_box.h"
 #include "simbox/sim_bus.h"
 #include "widgets/lamp_images.h"
+#include "support/pump_events.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,15 +28,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void pumpEvents(int ms = 0)
-{
-    QElapsedTimer t;
-    t.start();
-    do
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    while (t.elapsed() < ms);
-}
 
 // Closes every message box that opens while it lives and keeps its text.
 class MessageWatcher {

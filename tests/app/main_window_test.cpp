@@ -8,6 +8,7 @@
 #include "common/clock.h"
 #include "simbox/demo_bus.h"
 #include "widgets/lamp_images.h"
+#include "support/pump_events.h"
 
 #include <QAction>
 #include <QApplication>
@@ -88,15 +89,6 @@ private:
     QWidget* window_;
     QTimer timer_;
 };
-
-void pumpEvents(int ms = 0)
-{
-    QElapsedTimer t;
-    t.start();
-    do
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    while (t.elapsed() < ms);
-}
 
 class MainWindowTest : public ::testing::Test {
 protected:

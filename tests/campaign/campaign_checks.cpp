@@ -1,27 +1,13 @@
 #include "campaign/campaign_checks.h"
 
 #include "bench/capture.h"
-#include "measure/capture_stream.h"
+#include "support/capture_blocks.h"
 
 #include <QJsonDocument>
 #include <algorithm>
 #include <cstdlib>
 
 namespace {
-
-// A capture file holds each completed transfer of the box as one block.
-QByteArray blocksOf(const std::vector<std::vector<std::uint8_t>>& transfers, std::size_t count)
-{
-    QByteArray out;
-    for (std::size_t i = 0; i < count && i < transfers.size(); ++i) {
-        if (transfers[i].empty())
-            continue;
-        QByteArray block(kCaptureBlockBytes, '\0');
-        std::copy(transfers[i].begin(), transfers[i].end(), block.begin());
-        out += block;
-    }
-    return out;
-}
 
 // Misbehaviour that the operation reads: a pass after it would be a lie.
 bool spoilsAPass(const RunEvidence& ev, const Fault& f)
@@ -167,9 +153,9 @@ std::vector<std::string> checkRun(const RunEvidence& ev)
             fail("the capture ended without a result though the box had sent data");
         if (c && !c->file.isEmpty() && !c->decimal) {
             const std::size_t n = ev.captureTransfers.size();
-            const QByteArray all = blocksOf(ev.captureTransfers, n);
+            const QByteArray all = captureFileOf(ev.captureTransfers, n);
             const bool whole = ev.captureFileBytes == all;
-            const bool lastCut = n > 0 && ev.captureFileBytes == blocksOf(ev.captureTransfers, n - 1);
+            const bool lastCut = n > 0 && ev.captureFileBytes == captureFileOf(ev.captureTransfers, n - 1);
             if (!whole && !lastCut)
                 fail("the capture file (" + std::to_string(ev.captureFileBytes.size()) +
                      " bytes) is not what the box sent (" + std::to_string(all.size()) + " bytes)");

@@ -17,16 +17,6 @@ namespace {
 
 constexpr int kTurn = 1 << 17;  // the encoder's counts per turn
 
-bool waitFor(const std::function<bool()>& done, double benchMs = 3000)
-{
-    for (double t = 0; t < benchMs; t += 5) {
-        if (done())
-            return true;
-        benchSleep(5);
-    }
-    return done();
-}
-
 // The motor of the timed runs. At exactly 1 rpm two samples 333 ms apart
 // (a step whose second transfer came too late, the stream's own timing)
 // are 2 degrees apart, and the wrap from 360 to 0 then reads as a jump of

@@ -18,16 +18,6 @@ using R = CalResult;
 using C = CalControl;
 
 // Waits up to `benchMs` for `done`.
-bool waitFor(const std::function<bool()>& done, double benchMs = 3000)
-{
-    for (double t = 0; t < benchMs; t += 5) {
-        if (done())
-            return true;
-        benchSleep(5);
-    }
-    return done();
-}
-
 class Cal {
 public:
     explicit Cal(CalEncoderKind kind = CalEncoderKind::CoarseFine)

@@ -6,6 +6,8 @@
 #include "common/clock.h"
 #include "measure/decimal_report.h"
 #include "support/bench/sim_bench.h"
+#include "support/capture_blocks.h"
+#include "support/read_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +19,6 @@
 namespace {
 
 using Log = std::vector<std::string>;
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -76,20 +72,7 @@ struct CaptureBench : SimBench {
         press();
         ASSERT_TRUE(waitIdle());
     }
-    // The file the box's log implies: every transfer that delivered bytes is
-    // one 40960-byte block, zero after what it delivered.
-    QByteArray expectedFile() const
-    {
-        QByteArray out;
-        for (const auto& t : box->captureTransfers()) {
-            if (t.empty())
-                continue;
-            QByteArray block(kCaptureBlockBytes, '\0');
-            std::copy(t.begin(), t.end(), block.begin());
-            out += block;
-        }
-        return out;
-    }
+    QByteArray expectedFile() const { return captureFileOf(box->captureTransfers()); }
 };
 
 }  // namespace

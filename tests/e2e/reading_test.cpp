@@ -23,16 +23,6 @@ void PrintTo(const Case& c, std::ostream* os)
     *os << c.protocol;
 }
 
-bool waitFor(const std::function<bool()>& done, double benchMs = 3000)
-{
-    for (double t = 0; t < benchMs; t += 10) {
-        if (done())
-            return true;
-        benchSleep(10);
-    }
-    return done();
-}
-
 void setLayout(SimBench& b, const std::vector<int>& widths)
 {
     for (int k = 1; k <= 10; ++k)

@@ -11,16 +11,6 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, double benchMs)
-{
-    for (double t = 0; t < benchMs; t += 10) {
-        if (done())
-            return true;
-        benchSleep(10);
-    }
-    return done();
-}
-
 // A single-turn BISS encoder of 17 bits above 2 status bits, configured.
 void setUp(SimBench& b, double rpm)
 {

@@ -18,16 +18,6 @@ using Log = std::vector<std::string>;
 constexpr int kSingleTurnBits = 17;
 
 // Generous: a loaded machine stretches bench time; a pass returns at once.
-bool waitFor(const std::function<bool()>& done, double benchMs = 20000)
-{
-    for (double t = 0; t < benchMs; t += 5) {
-        if (done())
-            return true;
-        benchSleep(5);
-    }
-    return done();
-}
-
 RecordingSinCosView& dialog(SimBench& b)
 {
     return b.view.dialogs().sinCos();
@@ -65,7 +55,7 @@ bool nextCapture(SimBench& b)
     return waitFor([&] {
         b.bench->onSinCosRefresh();
         return dialog(b).tracesShown() > before;
-    });
+    }, 20000);
 }
 
 double volts(const QString& text)
@@ -300,7 +290,7 @@ TEST(SinCosTest, BackToHomeEndsTheTestAtTheNextCycleFiveTimesOver)
         EXPECT_EQ(b.view.controls().text(Control::SincosTest), "sincos_test");
         EXPECT_EQ(b.view.controls().progress(Control::ResolutionProgress), 0);
         // Nothing left behind: no reader, no dialog, a tick of the timer does nothing.
-        EXPECT_TRUE(waitFor([&] { return b.state.link.workers.runningCount() == 0; }));
+        EXPECT_TRUE(waitFor([&] { return b.state.link.workers.runningCount() == 0; }, 20000));
         b.clearPackets();
         b.bench->onTimer(kTimerSinCos);
         b.settle();
@@ -318,7 +308,7 @@ TEST(SinCosTest, WithoutAnInboundEndpointTheTestEndsAndTheMainWindowComesBack)
     b.state.link.inEndpoint.set(nullptr);
     b.bench->onTimer(kTimerSinCos);
     // Stop-all ran (from the reader): the settings must be applied again.
-    EXPECT_TRUE(waitFor([&] { return !b.state.configApplied; }));
+    EXPECT_TRUE(waitFor([&] { return !b.state.configApplied; }, 20000));
     EXPECT_FALSE(b.view.dialogs().mainWindowHidden());
     EXPECT_FALSE(b.view.dialogs().isDialogOpen(DialogKind::SinCos));
     EXPECT_FALSE(b.view.timerRunning(kTimerSinCos));

@@ -10,7 +10,7 @@
 
 namespace {
 
-using Bytes = std::array<std::uint8_t, 10>;
+using Frame = std::array<std::uint8_t, 10>;
 
 BoxInterfaceConfig configFor(int protocolCode, int frameBits, bool crcInverted = false)
 {
@@ -34,20 +34,20 @@ std::uint8_t crc6Reference(std::uint64_t data, int bits)
 
 TEST(RecordEncoding, BytesLandWhereTheRecordFormatsReadThem)
 {
-    Bytes b{};
+    Frame b{};
     encodeSixByteRecord(0x050603040102, b.data());
     EXPECT_EQ((std::array<std::uint8_t, 6>{1, 2, 3, 4, 5, 6}),
               (std::array<std::uint8_t, 6>{b[0], b[1], b[2], b[3], b[4], b[5]}));
 
     encodeSpiRecord(0x010203040506, 0x0A, b.data());
-    EXPECT_EQ((Bytes{1, 2, 3, 4, 5, 6, 0, 0, 0, 0x0A}), b);
+    EXPECT_EQ((Frame{1, 2, 3, 4, 5, 6, 0, 0, 0, 0x0A}), b);
 
     // RS485 and RS485+AB: only the bytes of the value are fixed; the others
     // must not form a sync record (b8 b9 b6 b7 = AA 55 55 AA).
     encodeRs485Record(0x05060304010209, b.data());
-    EXPECT_EQ((Bytes{1, 2, 3, 4, 5, 6, 0, 0, 9, 0}), b);
+    EXPECT_EQ((Frame{1, 2, 3, 4, 5, 6, 0, 0, 9, 0}), b);
     encodeRs485AbRecord(0x0A070804010209, b.data());
-    EXPECT_EQ((Bytes{1, 2, 0, 4, 0, 0, 7, 8, 9, 0x0A}), b);
+    EXPECT_EQ((Frame{1, 2, 0, 4, 0, 0, 7, 8, 9, 0x0A}), b);
 
     encodeRxOnlyRecord(0x03040102, b.data());
     EXPECT_EQ(1, b[0]);
@@ -56,7 +56,7 @@ TEST(RecordEncoding, BytesLandWhereTheRecordFormatsReadThem)
     EXPECT_EQ(4, b[3]);
 
     encodeSinCosRecord({10, 20, 30, 40, 50, 60}, 0x010607, b.data());
-    EXPECT_EQ((Bytes{10, 20, 30, 40, 50, 60, 0x06, 0x07, 0, 0x01}), b);
+    EXPECT_EQ((Frame{10, 20, 30, 40, 50, 60, 0x06, 0x07, 0, 0x01}), b);
 }
 
 TEST(RecordEncoding, GroupsAndLengthsOfEveryProtocolCode)

@@ -11,27 +11,27 @@ namespace {
 
 // --- Record formats, written out as the workbench's parser reads them ----
 
-std::uint64_t u(std::uint8_t b, int shift) { return std::uint64_t{b} << shift; }
+std::uint64_t bitsAt(std::uint8_t b, int shift) { return std::uint64_t{b} << shift; }
 
 std::uint64_t sixByteValue(const std::uint8_t* b)
 {
-    return u(b[4], 40) + u(b[5], 32) + u(b[2], 24) + u(b[3], 16) + u(b[0], 8) + b[1];
+    return bitsAt(b[4], 40) + bitsAt(b[5], 32) + bitsAt(b[2], 24) + bitsAt(b[3], 16) + bitsAt(b[0], 8) + b[1];
 }
 std::uint64_t spiValue(const std::uint8_t* b)
 {
-    return u(b[0], 40) + u(b[1], 32) + u(b[2], 24) + u(b[3], 16) + u(b[4], 8) + b[5];
+    return bitsAt(b[0], 40) + bitsAt(b[1], 32) + bitsAt(b[2], 24) + bitsAt(b[3], 16) + bitsAt(b[4], 8) + b[5];
 }
 std::uint64_t rs485Value(const std::uint8_t* b)
 {
-    return u(b[4], 48) + u(b[5], 40) + u(b[2], 32) + u(b[3], 24) + u(b[0], 16) + u(b[1], 8) + b[8];
+    return bitsAt(b[4], 48) + bitsAt(b[5], 40) + bitsAt(b[2], 32) + bitsAt(b[3], 24) + bitsAt(b[0], 16) + bitsAt(b[1], 8) + b[8];
 }
 std::uint64_t rs485AbValue(const std::uint8_t* b)
 {
-    return u(b[9], 48) + u(b[6], 40) + u(b[7], 32) + u(b[3], 24) + u(b[0], 16) + u(b[1], 8) + b[8];
+    return bitsAt(b[9], 48) + bitsAt(b[6], 40) + bitsAt(b[7], 32) + bitsAt(b[3], 24) + bitsAt(b[0], 16) + bitsAt(b[1], 8) + b[8];
 }
 std::uint64_t rxOnlyValue(const std::uint8_t* b)
 {
-    return u(b[2], 24) + u(b[3], 16) + u(b[0], 8) + b[1];
+    return bitsAt(b[2], 24) + bitsAt(b[3], 16) + bitsAt(b[0], 8) + b[1];
 }
 std::uint64_t sinCosCount(const std::uint8_t* b)
 {

@@ -5,7 +5,7 @@
 
 namespace {
 
-using Kind = DeviceChangeEvent::Kind;
+using Change = DeviceChangeEvent::Kind;
 
 TEST(SimBus, SearchSkipsAnotherDeviceAndOpensTheBoxSecond)
 {
@@ -77,16 +77,16 @@ TEST(SimBus, UnplugCompletesPendingTransfersAndNotifies)
 
     const auto events = link.takeEvents();
     ASSERT_EQ(2u, events.size());
-    EXPECT_EQ(Kind::RemovalComplete, events[0].kind);
+    EXPECT_EQ(Change::RemovalComplete, events[0].kind);
     EXPECT_EQ(id, events[0].deviceId);
-    EXPECT_EQ(Kind::NodesChanged, events[1].kind);
+    EXPECT_EQ(Change::NodesChanged, events[1].kind);
 
     // The old handle stays dead even after the box comes back.
     link.bus->plug(link.box);
     const auto back = link.takeEvents();
     ASSERT_EQ(2u, back.size());
-    EXPECT_EQ(Kind::Arrival, back[0].kind);
-    EXPECT_EQ(Kind::NodesChanged, back[1].kind);
+    EXPECT_EQ(Change::Arrival, back[0].kind);
+    EXPECT_EQ(Change::NodesChanged, back[1].kind);
     EXPECT_FALSE(link.read(16, 50).ok);
     EXPECT_EQ(TransferStatus::NoDevice, link.in->lastStatus.load());
 

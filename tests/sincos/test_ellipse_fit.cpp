@@ -1,12 +1,12 @@
 #include "sincos/sincos_ellipse_fit.h"
 
+#include <numbers>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 
 struct Tracks {
     std::vector<double> c;
@@ -19,7 +19,7 @@ Tracks tracks(Cos cosTrack, Sin sinTrack, int count = 1600)
 {
     Tracks t;
     for (int k = 0; k < count; ++k) {
-        const double theta = kTwoPi * k / 400.0;
+        const double theta = 2 * std::numbers::pi * k / 400.0;
         t.c.push_back(cosTrack(theta));
         t.s.push_back(sinTrack(theta));
     }
@@ -64,7 +64,7 @@ TEST(EllipseFit, AxisAlignedEllipseGivesAmplitudesAndAtanPhase)
 TEST(EllipseFit, PhaseShiftedSineTiltsTheEllipse)
 {
     const Tracks t = tracks([](double a) { return 2.0 + std::cos(a); },
-                            [](double a) { return 3.0 + std::sin(a - kTwoPi / 12.0); });
+                            [](double a) { return 3.0 + std::sin(a - 2 * std::numbers::pi / 12.0); });
     expectShown(SinCosEllipseFit::fit(t.c, t.s), "2.000", "3.000", "2.449", "1.414", "60.000");
 }
 

@@ -1,6 +1,7 @@
 #include "sincos/sincos_analysis.h"
 #include "sincos/sincos_capture.h"
 
+#include <numbers>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -11,7 +12,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr double kTwoPi = 6.283185307179586;
 
 void putMarker(Bytes& b, std::size_t at)
 {
@@ -69,7 +69,7 @@ std::vector<SinCosRecord> encoder(std::function<double(SinCosTrack, double)> vol
     std::vector<SinCosRecord> out;
     for (int k = 0; k < count; ++k) {
         SinCosRecord r;
-        const double theta = kTwoPi * k / 400.0;
+        const double theta = 2 * std::numbers::pi * k / 400.0;
         for (int t = 0; t < kSinCosTrackCount; ++t)
             r.codes[t] = static_cast<std::uint8_t>(codeOf(volts(static_cast<SinCosTrack>(t), theta)));
         r.position = position + static_cast<std::uint32_t>(k);
@@ -95,7 +95,7 @@ double typical(SinCosTrack t, double a)
     case SinPlus: return 2.7 + 0.6 * std::sin(a);
     case CosMinus: return 2.7 - 1.0 * std::cos(a);
     case SinMinus: return 2.3 - 0.6 * std::sin(a);
-    case ZPlus: return std::fmod(a, kTwoPi) < 0.3 ? 1.5 : 0.5;
+    case ZPlus: return std::fmod(a, 2 * std::numbers::pi) < 0.3 ? 1.5 : 0.5;
     case ZMinus: return 2.0;
     }
     return 0.0;
@@ -378,7 +378,7 @@ TEST(SinCosResult, EachFieldShowsItsOwnTrack)
         {"offsets and amplitudes of their own tracks", [](double a) { return 2.3 + std::cos(a); },
          [](double a) { return 2.7 + 0.6 * std::sin(a); }, "2.300", "2.000", "2.700", "1.200", "61.928"},
         {"tilted ellipse: extents are the tracks' peak-to-peaks", [](double a) { return 2.0 + std::cos(a); },
-         [](double a) { return 3.0 + std::sin(a - kTwoPi / 12.0); }, "2.000", "2.000", "3.000", "2.000", "60.000"},
+         [](double a) { return 3.0 + std::sin(a - 2 * std::numbers::pi / 12.0); }, "2.000", "2.000", "3.000", "2.000", "60.000"},
         {"circle", [](double a) { return 2.5 + std::cos(a); }, [](double a) { return 2.5 + std::sin(a); }, "2.500",
          "2.000", "2.500", "2.000", "90.000"},
         {"sine wider than cosine", [](double a) { return 1.0 + 0.25 * std::cos(a); },
@@ -387,8 +387,8 @@ TEST(SinCosResult, EachFieldShowsItsOwnTrack)
     for (const Case& c : cases) {
         std::vector<double> cs, ss;
         for (int k = 0; k < 1600; ++k) {
-            cs.push_back(c.c(kTwoPi * k / 400.0));
-            ss.push_back(c.s(kTwoPi * k / 400.0));
+            cs.push_back(c.c(2 * std::numbers::pi * k / 400.0));
+            ss.push_back(c.s(2 * std::numbers::pi * k / 400.0));
         }
         const SinCosPairTexts t = sinCosPairTexts(sinCosPairResult(SinCosEllipseFit::fit(cs, ss)));
         EXPECT_EQ(t.cosOffset, c.cosOffset) << c.what;

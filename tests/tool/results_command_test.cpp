@@ -2,6 +2,7 @@
 // filters and formats, and a line's server that is away when a test ends.
 #include "headless/results_listing.h"
 #include "results_test_support.h"
+#include "tool/tool_run.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -13,13 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct ToolRun {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-    qint64 ms = 0;
-};
 
 class ResultsCommand : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 #include "measure/config_record.h"
 #include "measure/decimal_report.h"
 #include "tool/samples_csv.h"
+#include "tool/tool_run.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,12 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct ToolRun {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 ToolRun tool(const QStringList& args)
 {

@@ -3,21 +3,11 @@
 #include "common/file_io.h"
 #include "headless/options.h"
 #include "headless/results_listing.h"
+#include "headless/tool_result.h"
 #include "report/test_report.h"
 
 #include <QDateTime>
 #include <cstdio>
-
-namespace {
-
-enum { kOk = 0, kFailed = 1, kUsage = 2 };
-
-void say(const QString& message)
-{
-    std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
-}
-
-}  // namespace
 
 int runTestReport(const QStringList& args)
 {
@@ -33,7 +23,7 @@ int runTestReport(const QStringList& args)
                        "line's server when QUILLMARK_RESULTS names one (any station's results), else\n"
                        "from this bench's results.sqlite. WHEN as for 'results'.\n",
                        stdout);
-            return kOk;
+            return kPass;
         }
         filter.serial = o.value("serial");
         if (!o.has("serial") || filter.serial.isEmpty())
@@ -94,5 +84,5 @@ int runTestReport(const QStringList& args)
         planFailed += e.planVerdict == QLatin1String("fail");
     std::printf("%s: %zu results, %d against the plan failed%s\n", filter.serial.toLocal8Bit().constData(),
                 data.entries.size(), planFailed, data.simulated ? " (simulated)" : "");
-    return data.empty() ? kFailed : kOk;
+    return data.empty() ? kFailed : kPass;
 }

@@ -1,4 +1,5 @@
 #include "headless/results_listing.h"
+#include "headless/tool_result.h"
 
 #include "headless/options.h"
 #include "results/results_store.h"
@@ -33,11 +34,6 @@ QString csvField(const QString& s)
     QString q = s;
     q.replace('"', QStringLiteral("\"\""));
     return '"' + q + '"';
-}
-
-void say(const QString& message)
-{
-    std::fprintf(stderr, "quillmark-tool: %s\n", message.toLocal8Bit().constData());
 }
 
 }  // namespace

@@ -116,3 +116,13 @@ TestReport SimBench::lastReport(const QString& command) const
     ADD_FAILURE() << "no " << command.toStdString() << " result was reported";
     return {};
 }
+
+bool waitFor(const std::function<bool()>& done, double benchMs, double stepMs)
+{
+    for (double t = 0; t < benchMs; t += stepMs) {
+        if (done())
+            return true;
+        benchSleep(stepMs);
+    }
+    return done();
+}

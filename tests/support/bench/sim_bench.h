@@ -11,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -63,3 +64,7 @@ private:
     mutable std::mutex reportsMutex_;
     std::vector<TestReport> reports_;
 };
+
+// Polls `done` every `stepMs` of bench time until it holds; false if it still
+// does not after `benchMs`.
+bool waitFor(const std::function<bool()>& done, double benchMs = 3000, double stepMs = 5);

@@ -11,31 +11,15 @@
 #include "bench/eeprom_write.h"
 #include "common/clock.h"
 #include "headless/box_runs.h"
-#include "headless/interface_choice.h"
 #include "headless/tool_result.h"
-#include "interface/protocol_table.h"
 #include "link/box_link.h"
 #include "measure/capture_stream.h"
+#include "support/read_file.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 
 namespace {
-
-void choose(UsbBench& b, const char* protocol)
-{
-    InterfaceChoice c;
-    c.protocol = static_cast<int>(*protocolByName(protocol));
-    ASSERT_TRUE(applyInterface(*b.hb, c));
-    b.clearPackets();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Starts `op` on the bench thread, lets `ms` of bench time pass, does
 // `fault`, and waits for the operation's outcome.
@@ -55,7 +39,7 @@ std::optional<Outcome> faultDuring(UsbBench& b, Operation op, const std::functio
 TEST(UsbE2eFaults, UnplugMidCaptureEndsItAndKeepsEveryByteThatArrived)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     const QString target = b.file("until-unplugged.txt");
     const auto o = faultDuring(
@@ -81,7 +65,7 @@ TEST(UsbE2eFaults, UnplugMidCaptureEndsItAndKeepsEveryByteThatArrived)
 TEST(UsbE2eFaults, UnplugMidReadingStopsItAndTheReplugIsFoundAgain)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     const auto o = faultDuring(b, Operation::Read, [](Bench& bench) { bench.onCommand(Command::ReadData); }, 1000,
                                [&] { b.unplug(); });
@@ -106,7 +90,7 @@ TEST(UsbE2eFaults, UnplugMidReadingStopsItAndTheReplugIsFoundAgain)
 TEST(UsbE2eFaults, StalledInEndpointNeitherSpinsNorHangsTheReader)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     b.box->setInStalled(true);
     b.hb->run([](Bench& bench) { bench.onCommand(Command::ReadData); });
@@ -127,7 +111,7 @@ TEST(UsbE2eFaults, ReadBackWhoseCompletionRacesTheCancelKeepsItsData)
     // Every IN transfer the box finishes comes back only after the bench
     // cancelled it: libusb then reports it cancelled, with its bytes.
     UsbBench b({4.0});
-    choose(b, "RS485");
+    b.choose("RS485");
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     b.device().holdFinishedInUntilDiscard(true);
     const auto o = b.hb->conclude(Operation::Eeprom, [](Bench& bench) { bench.eepromWrite().start(0x3C); }, 20000);

@@ -6,31 +6,19 @@
 
 #include "bench/commands.h"
 #include "headless/box_runs.h"
-#include "headless/interface_choice.h"
 #include "headless/tool_result.h"
-#include "interface/protocol_table.h"
 #include "link/box_link.h"
 #include "measure/capture_stream.h"
+#include "support/read_file.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QJsonArray>
 #include <algorithm>
 
 namespace {
 
 using Log = std::vector<std::string>;
-
-void choose(UsbBench& b, const char* protocol, const char* gaugeField = nullptr)
-{
-    InterfaceChoice c;
-    c.protocol = static_cast<int>(*protocolByName(protocol));
-    if (gaugeField)
-        c.gaugeField = QString::fromLatin1(gaugeField);
-    ASSERT_TRUE(applyInterface(*b.hb, c));
-    b.clearPackets();
-}
 
 std::optional<Outcome> lastOutcome(const UsbBench& b, Operation op)
 {
@@ -39,12 +27,6 @@ std::optional<Outcome> lastOutcome(const UsbBench& b, Operation op)
         if (it->operation == op)
             return *it;
     return std::nullopt;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool anyPacketStartsWith(const UsbBench& b, std::initializer_list<std::uint8_t> header)
@@ -58,7 +40,7 @@ bool anyPacketStartsWith(const UsbBench& b, std::initializer_list<std::uint8_t> 
 TEST(UsbE2e, ConfigurationTakesAndTheBoxAnswersTheQuery)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     // The box took every packet whole, in order, and answered the 9A query
     // within the drain read's wait.
@@ -75,7 +57,7 @@ TEST(UsbE2e, ConfigurationTakesAndTheBoxAnswersTheQuery)
 TEST(UsbE2e, ReadingShowsNewValuesAndBothResetsReachTheEncoder)
 {
     UsbBench b;
-    choose(b, "RS485");
+    b.choose("RS485");
     b.box->encoder().setPositionCounts((3 << 17) + 700);
     const ToolResult r = runRead(*b.hb, 5);
     ASSERT_EQ(r.status, kPass) << r.summary.toStdString();
@@ -103,7 +85,7 @@ TEST(UsbE2e, ReadingShowsNewValuesAndBothResetsReachTheEncoder)
 TEST(UsbE2e, CaptureFileEqualsTheBoxLogByteForByte)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     const QString target = b.file("capture.txt");
     const ToolResult r = runCapture(*b.hb, CaptureStart{2, target, false});
     ASSERT_EQ(r.status, kPass) << r.summary.toStdString();
@@ -126,19 +108,20 @@ TEST(UsbE2e, CaptureFileEqualsTheBoxLogByteForByte)
     b.expectIdle();
 }
 
-// Disabled: on a loaded machine it misses samples. Each step's sampler opens
-// a session of 128 queued 2048-byte transfers; through umockdev a submitted
-// URB costs about half a millisecond of real time under load (a kernel takes
-// microseconds), so the session sometimes opens only after the step's 40 ms
-// window and the next step's sampler then finds the endpoint still held. On
-// a quiet machine it passes in about 45 s. Run it with
+// Disabled: at five times real time a step's 40 ms sampling window is 8 ms
+// of real time, and opening the sampler's session (four URBs submitted)
+// usually takes 1.5 ms through umockdev but now and then 9 to 25 ms: its
+// single handler thread serves the event thread's reaps too, pausing after
+// each idle one, and is descheduled on a busy machine. A step without a
+// sample then shows as a jump across the steps it missed. Passes most runs
+// on a quiet machine, in about 42 s; run it with
 // --gtest_also_run_disabled_tests.
 TEST(UsbE2e, DISABLED_AccuracyTestPassesAFullTurn)
 {
     // 680 steps of 300 bench ms, five times faster than real time.
     UsbBench b({5.0});
     b.box->encoder().setSpeedRpm(0.9);
-    choose(b, "BISS", "2");
+    b.choose("BISS", "2");
     const ToolResult r = runAbsTest(*b.hb);
     EXPECT_EQ(r.status, kPass) << r.summary.toStdString();
     const auto o = lastOutcome(b, Operation::AbsTest);
@@ -147,6 +130,11 @@ TEST(UsbE2e, DISABLED_AccuracyTestPassesAFullTurn)
     ASSERT_TRUE(a) << endingName(o->ending).toStdString() << ": " << o->message.toStdString();
     EXPECT_TRUE(o->passed);
     EXPECT_TRUE(a->errors.empty());
+    // Which steps went without a sample, when some did.
+    for (std::size_t i = 1; i < a->trace.size(); ++i)
+        if (a->trace[i].jump || a->trace[i].step - a->trace[i - 1].step > 1)
+            ADD_FAILURE() << "steps " << a->trace[i - 1].step << " to " << a->trace[i].step << ": "
+                          << a->trace[i - 1].angle << " to " << a->trace[i].angle << " degrees";
     EXPECT_GT(a->travel, 300.0);
     b.expectIdle();
 }
@@ -154,7 +142,7 @@ TEST(UsbE2e, DISABLED_AccuracyTestPassesAFullTurn)
 TEST(UsbE2e, ResolutionTestWalksItsOneLongTransfer)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     // 100000 records: one transfer of fifty 16 KiB URBs.
     const ToolResult r = runResolution(*b.hb, 100000, std::nullopt);
     ASSERT_EQ(r.status, kPass) << r.summary.toStdString();
@@ -171,7 +159,7 @@ TEST(UsbE2e, ResolutionTestWalksItsOneLongTransfer)
 TEST(UsbE2e, EepromWritePassesAndFailsAsTheEncoderKeepsTheByte)
 {
     UsbBench b({4.0});
-    choose(b, "RS485");
+    b.choose("RS485");
     for (const auto& [behaviour, value, passes] :
          {std::tuple{EepromBehaviour::Store, 0x5C, true}, std::tuple{EepromBehaviour::Ignore, 0xA3, false}}) {
         b.box->encoder().setEepromBehaviour(behaviour);
@@ -192,7 +180,7 @@ TEST(UsbE2e, EepromWritePassesAndFailsAsTheEncoderKeepsTheByte)
 TEST(UsbE2e, SinCosAnalysisFitsTheSampleTransfers)
 {
     UsbBench b;
-    choose(b, "sin_cosine");
+    b.choose("sin_cosine");
     const ToolResult r = runSinCos(*b.hb, std::nullopt);
     ASSERT_EQ(r.status, kPass) << r.summary.toStdString();
     const auto o = lastOutcome(b, Operation::SinCos);
@@ -206,7 +194,7 @@ TEST(UsbE2e, SinCosAnalysisFitsTheSampleTransfers)
 TEST(UsbE2e, CalibrationStartSequencesAndAnInformationRecordOfBothEncoders)
 {
     UsbBench b({4.0});
-    choose(b, "BISS");
+    b.choose("BISS");
     for (const auto& [kind, steps] :
          {std::pair{CalEncoderKind::CoarseFine, QStringList{"start", "info-1"}},
           std::pair{CalEncoderKind::Waking, QStringList{"wake", "info-2"}}}) {
@@ -232,7 +220,7 @@ TEST(UsbE2e, CalibrationStartSequencesAndAnInformationRecordOfBothEncoders)
 TEST(UsbE2e, ForceTestScoresAnAttempt)
 {
     UsbBench b;
-    choose(b, "BISS");
+    b.choose("BISS");
     const ToolResult r = runForce(*b.hb, ForceRun{1.0, QString(), false}, false);
     ASSERT_EQ(r.status, kPass) << r.summary.toStdString();
     const auto o = lastOutcome(b, Operation::Force);

@@ -5,10 +5,12 @@
 #include "usb_bench.h"
 
 #include "common/clock.h"
+#include "headless/interface_choice.h"
 #include "headless/tool_result.h"
+#include "interface/protocol_table.h"
 #include "link/libusb_backend.h"
-#include "measure/capture_stream.h"
 #include "protocol/command_flags.h"
+#include "support/capture_blocks.h"
 #include "link/box_link.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +56,16 @@ UsbBench::~UsbBench()
     devices_.clear();
     box.reset();
     g_object_unref(testbed_);
+}
+
+void UsbBench::choose(const char* protocol, const char* gaugeField)
+{
+    InterfaceChoice c;
+    c.protocol = static_cast<int>(*protocolByName(protocol));
+    if (gaugeField)
+        c.gaugeField = QString::fromLatin1(gaugeField);
+    ASSERT_TRUE(applyInterface(*hb, c));
+    clearPackets();
 }
 
 void UsbBench::plug()
@@ -109,15 +121,7 @@ std::vector<std::string> UsbBench::packetLog() const
 
 QByteArray UsbBench::expectedCaptureFile() const
 {
-    QByteArray out;
-    for (const auto& t : box->captureTransfers()) {
-        if (t.empty())
-            continue;
-        QByteArray block(kCaptureBlockBytes, '\0');
-        std::copy(t.begin(), t.end(), block.begin());
-        out += block;
-    }
-    return out;
+    return captureFileOf(box->captureTransfers());
 }
 
 bool UsbBench::waitFor(const std::function<bool()>& done, double benchMs)

@@ -30,6 +30,9 @@ public:
     UsbBench(const UsbBench&) = delete;
     UsbBench& operator=(const UsbBench&) = delete;
 
+    // Applies `protocol` (a protocol table name) with the gauge on
+    // `gaugeField`, then forgets the packets that took.
+    void choose(const char* protocol, const char* gaugeField = nullptr);
     // The box goes away, and comes back as a new device on the bus.
     void unplug();
     void replug();
