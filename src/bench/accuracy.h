@@ -29,11 +29,12 @@ inline constexpr double kAccuracyReadWaitMs = 50;
 inline constexpr double kAccuracyRxOnlyReadWaitMs = 100;
 // The part of a step in which the sampler takes samples.
 inline constexpr double kAccuracySamplingMs = 40;
-// Transfers the sampler keeps queued: a window needs one or two, and what the
-// box streams past them is not wanted. A deeper queue only costs time at each
+// Transfers the sampler keeps queued: the box's FIFO holds a transfer's worth
+// when the window opens, and a window needs one sample, so what the box
+// streams past it is not wanted. A deeper queue only costs time at each
 // step's start (on libusb every transfer is a URB submitted), which a step
 // whose window is 40 ms cannot spare.
-inline constexpr int kAccuracySamplerDepth = 4;
+inline constexpr int kAccuracySamplerDepth = 1;
 
 class AccuracyTest {
 public:
