@@ -110,7 +110,7 @@ TEST(UsbE2eFaults, ReadBackWhoseCompletionRacesTheCancelKeepsItsData)
 {
     // Every IN transfer the box finishes comes back only after the bench
     // cancelled it: libusb then reports it cancelled, with its bytes.
-    UsbBench b({2.0});
+    UsbBench b;
     b.choose("RS485");
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     b.device().holdFinishedInUntilDiscard(true);

@@ -159,7 +159,7 @@ TEST(UsbE2e, ResolutionTestWalksItsOneLongTransfer)
 
 TEST(UsbE2e, EepromWritePassesAndFailsAsTheEncoderKeepsTheByte)
 {
-    UsbBench b({2.0});
+    UsbBench b;
     b.choose("RS485");
     for (const auto& [behaviour, value, passes] :
          {std::tuple{EepromBehaviour::Store, 0x5C, true}, std::tuple{EepromBehaviour::Ignore, 0xA3, false}}) {
@@ -194,7 +194,7 @@ TEST(UsbE2e, SinCosAnalysisFitsTheSampleTransfers)
 
 TEST(UsbE2e, CalibrationStartSequencesAndAnInformationRecordOfBothEncoders)
 {
-    UsbBench b({2.0});
+    UsbBench b;
     b.choose("BISS");
     for (const auto& [kind, steps] :
          {std::pair{CalEncoderKind::CoarseFine, QStringList{"start", "info-1"}},
