@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -42,28 +43,70 @@ void Clock::sleepUntil(std::int64_t deadlineMicros)
 
 struct SteadyClock::Impl {
     using Steady = std::chrono::steady_clock;
-    double speed = 1.0;
-    Steady::time_point origin = Steady::now();
+    // Bench time is `bench` at the real instant `real`, and runs `speed`
+    // times faster from there. A speed change starts a new rate at the
+    // instant it takes effect; readers take the current one without a lock,
+    // so the old ones live as long as the clock.
+    struct Rate {
+        Steady::time_point real;
+        double bench = 0;  // microseconds
+        double speed = 1.0;
+    };
+    std::atomic<const Rate*> rate{nullptr};
+    std::vector<std::unique_ptr<Rate>> rates;  // under mutex
+    std::uint64_t rateChanges = 0;             // under mutex
     std::mutex mutex;
     std::condition_variable changed;
+
+    static double validSpeed(double speed) { return speed > 0 && std::isfinite(speed) ? speed : 1.0; }
+
+    void startRate(Steady::time_point real, double bench, double speed)
+    {
+        rates.push_back(std::make_unique<Rate>(Rate{real, bench, speed}));
+        rate.store(rates.back().get(), std::memory_order_release);
+    }
+
+    static double benchAt(const Rate& r, Steady::time_point real)
+    {
+        return r.bench + std::chrono::duration<double, std::micro>(real - r.real).count() * r.speed;
+    }
+
+    static Steady::time_point realAt(const Rate& r, std::int64_t benchMicros)
+    {
+        const double realMicros = (static_cast<double>(benchMicros) - r.bench) / r.speed;
+        return r.real + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double, std::micro>(realMicros));
+    }
 };
 
 SteadyClock::SteadyClock(double speed) : d_(std::make_unique<Impl>())
 {
-    d_->speed = speed > 0 && std::isfinite(speed) ? speed : 1.0;
+    d_->startRate(Impl::Steady::now(), 0, Impl::validSpeed(speed));
 }
 
 SteadyClock::~SteadyClock() = default;
 
 double SteadyClock::speed() const
 {
-    return d_->speed;
+    return d_->rate.load(std::memory_order_acquire)->speed;
+}
+
+void SteadyClock::setSpeed(double speed)
+{
+    {
+        std::lock_guard lock(d_->mutex);
+        const auto now = Impl::Steady::now();
+        const Impl::Rate& old = *d_->rate.load(std::memory_order_acquire);
+        d_->startRate(now, Impl::benchAt(old, now), Impl::validSpeed(speed));
+        ++d_->rateChanges;
+    }
+    // Every waiter with a deadline works out its real instant again.
+    d_->changed.notify_all();
 }
 
 std::int64_t SteadyClock::nowMicros() const
 {
-    const double real = std::chrono::duration<double, std::micro>(Impl::Steady::now() - d_->origin).count();
-    return static_cast<std::int64_t>(real * d_->speed);
+    const Impl::Rate& r = *d_->rate.load(std::memory_order_acquire);
+    return static_cast<std::int64_t>(Impl::benchAt(r, Impl::Steady::now()));
 }
 
 bool SteadyClock::waitUntil(std::int64_t deadlineMicros, const std::function<bool()>& ready)
@@ -75,10 +118,19 @@ bool SteadyClock::waitUntil(std::int64_t deadlineMicros, const std::function<boo
         d_->changed.wait(lock, ready);
         return true;
     }
-    const auto real = d_->origin + std::chrono::duration_cast<Impl::Steady::duration>(
-                                       std::chrono::duration<double, std::micro>(
-                                           static_cast<double>(deadlineMicros) / d_->speed));
-    return d_->changed.wait_until(lock, real, ready);
+    for (;;) {
+        const std::uint64_t changes = d_->rateChanges;
+        const auto real = Impl::realAt(*d_->rate.load(std::memory_order_acquire), deadlineMicros);
+        bool got = false;
+        const bool woke = d_->changed.wait_until(lock, real, [&] {
+            got = ready();
+            return got || d_->rateChanges != changes;
+        });
+        if (!woke)
+            return false;
+        if (got)
+            return true;
+    }
 }
 
 void SteadyClock::update(const std::function<void()>& change)

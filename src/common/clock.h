@@ -85,7 +85,8 @@ public:
     };
 };
 
-// Real time on the steady clock, `speed` times faster (fixed for its life).
+// Real time on the steady clock, `speed` times faster. A speed that is not
+// a positive number is real time.
 class SteadyClock : public Clock {
 public:
     explicit SteadyClock(double speed = 1.0);
@@ -94,6 +95,10 @@ public:
     bool waitUntil(std::int64_t deadlineMicros, const std::function<bool()>& ready) override;
     void update(const std::function<void()>& change) override;
     double speed() const;
+    // From now on bench time runs `speed` times faster than real time; it
+    // goes on from where it is, and every wait's deadline keeps its bench
+    // time. For tests that set a box up in real time and then speed it up.
+    void setSpeed(double speed);
 
 private:
     struct Impl;

@@ -258,6 +258,44 @@ TEST(SteadyClock, RunsAtItsSpeedInRealTime)
     }
 }
 
+TEST(SteadyClock, ASpeedChangeKeepsBenchTimeAndEveryDeadline)
+{
+    SteadyClock clock;
+    // A second of bench time asleep at real time; sped up a thousandfold a
+    // few milliseconds in, the rest of it takes about a millisecond.
+    const auto real0 = Steady::now();
+    const std::int64_t deadline = clock.deadlineAfter(1000);
+    std::int64_t wokeAt = 0;
+    std::thread sleeper([&] {
+        EXPECT_FALSE(clock.waitUntil(deadline, [] { return false; }));
+        wokeAt = clock.nowMicros();
+    });
+    bool signalled = false;  // written inside updates only
+    const std::int64_t anHour = clock.deadlineAfter(3'600'000);
+    std::thread waiter([&] { EXPECT_TRUE(clock.waitUntil(anHour, [&] { return signalled; })); });
+    clock.sleepFor(5);
+    const auto change0 = Steady::now();
+    const std::int64_t before = clock.nowMicros();
+    clock.setSpeed(1000);
+    const std::int64_t after = clock.nowMicros();
+    const double changeMicros = std::chrono::duration<double, std::micro>(Steady::now() - change0).count();
+    EXPECT_EQ(clock.speed(), 1000);
+    // No jump either way: at most the real time between the readings, sped up.
+    EXPECT_GE(after, before);
+    EXPECT_LE(static_cast<double>(after - before), changeMicros * 1000 + 1);
+    sleeper.join();
+    EXPECT_GE(wokeAt, deadline);
+    const double realMs = std::chrono::duration<double, std::milli>(Steady::now() - real0).count();
+    EXPECT_LT(realMs, 500);
+    // A waiter whose condition comes true after the change still sees it.
+    clock.setSpeed(1);
+    clock.update([&] { signalled = true; });
+    waiter.join();
+    clock.setSpeed(-3);
+    EXPECT_EQ(clock.speed(), 1);
+    EXPECT_GE(clock.nowMicros(), wokeAt);
+}
+
 TEST(SteadyClock, UpdateWakesAWaiterWithoutADeadline)
 {
     SteadyClock clock;

@@ -18,10 +18,10 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-UsbBench::UsbBench(UsbBenchOptions options)
+UsbBench::UsbBench() : clock_(std::make_shared<SteadyClock>())
 {
     // The clock first: the box, the bench thread and every wait take it.
-    installBenchClock(std::make_shared<SteadyClock>(options.clockSpeed));
+    installBenchClock(clock_);
     qputenv("XDG_DATA_HOME", dataRoot.path().toUtf8());
     QCoreApplication::setApplicationName("Quillmark");
     setToolQuiet(true);
@@ -40,10 +40,8 @@ UsbBench::UsbBench(UsbBenchOptions options)
             outcomes_.push_back(o);
         });
     });
-    if (options.startUp) {
-        hb->startUp(backend);
-        EXPECT_TRUE(hb->boxPresent());
-    }
+    hb->startUp(backend);
+    EXPECT_TRUE(hb->boxPresent());
     clearPackets();
 }
 

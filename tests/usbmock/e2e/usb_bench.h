@@ -2,8 +2,9 @@
 // The whole bench on the real libusb backend: a headless bench (its bench
 // thread and timers, as in the window and quillmark-tool) opens the box
 // through LibusbBackend, and the box is the simulated box's firmware behind
-// a umockdev-emulated device. Runs on the steady clock (libusb's event
-// thread and umockdev answer in real time), optionally faster.
+// a umockdev-emulated device. Runs on the steady clock in real time
+// (libusb's event thread and umockdev answer in real time); a long case may
+// speed the clock up once the box is set up.
 #include "headless/headless_bench.h"
 #include "simbox/sim_box.h"
 
@@ -14,18 +15,15 @@
 #include <vector>
 
 class LibusbBackend;
+class SteadyClock;
 class MockBox;
 // umockdev's headers (glib's) must not meet Qt's keyword macros here.
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
-struct UsbBenchOptions {
-    double clockSpeed = 1.0;  // bench time runs this many times faster
-    bool startUp = true;      // open the box and apply the interface
-};
-
 class UsbBench {
 public:
-    explicit UsbBench(UsbBenchOptions options = {});
+    // Opens the box through libusb.
+    UsbBench();
     ~UsbBench();
     UsbBench(const UsbBench&) = delete;
     UsbBench& operator=(const UsbBench&) = delete;
@@ -33,6 +31,11 @@ public:
     // Applies `protocol` (a protocol table name) with the gauge on
     // `gaugeField`, then forgets the packets that took.
     void choose(const char* protocol, const char* gaugeField = nullptr);
+    // From now on bench time runs `times` faster than real time. Every wait
+    // of the bench shrinks in real time with it, among them the 50 ms in
+    // which a configuration's answer or a step's first transfer must come,
+    // so set the box up before.
+    void speedUp(double times) { clock_->setSpeed(times); }
     // The box goes away, and comes back as a new device on the bus.
     void unplug();
     void replug();
@@ -63,6 +66,7 @@ public:
 private:
     void plug();
 
+    std::shared_ptr<SteadyClock> clock_;
     UMockdevTestbed* testbed_ = nullptr;
     std::vector<std::unique_ptr<MockBox>> devices_;  // every plug-in; the last is the current one
     int plugs_ = 0;
