@@ -17,6 +17,8 @@ ToolResult runRead(HeadlessBench& hb, int count, bool csv = false);
 ToolResult runEeprom(HeadlessBench& hb, int value);
 ToolResult runResolution(HeadlessBench& hb, int cycles, std::optional<int> truncate);
 ToolResult runAbsTest(HeadlessBench& hb);
+// The accuracy test alone, on a box runConfigure has configured.
+ToolResult runAbsTestOnConfiguredBox(HeadlessBench& hb);
 ToolResult runCapture(HeadlessBench& hb, const CaptureStart& start);
 // The dialogs' operations.
 ToolResult runSinCos(HeadlessBench& hb, std::optional<int> seconds);

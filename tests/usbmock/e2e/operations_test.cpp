@@ -134,8 +134,10 @@ TEST(UsbE2e, AccuracyTestPassesAFullTurn)
     ASSERT_EQ(runConfigure(*b.hb).status, kPass);
     b.clearPackets();
     b.speedUp(kAccuracySpeedUp);
-    const auto o = b.hb->conclude(Operation::AbsTest, [](Bench& bench) { bench.onCommand(Command::AbsTest); },
-                                  kAccuracySteps * 400.0);
+    const ToolResult r = runAbsTestOnConfiguredBox(*b.hb);
+    EXPECT_EQ(r.status, kPass) << r.summary.toStdString();
+    EXPECT_EQ(r.json["verdict"].toString(), "pass");
+    const auto o = lastOutcome(b, Operation::AbsTest);
     ASSERT_TRUE(o);
     const AccuracyResult* a = o->as<AccuracyResult>();
     ASSERT_TRUE(a) << endingName(o->ending).toStdString() << ": " << o->message.toStdString();
@@ -147,7 +149,7 @@ TEST(UsbE2e, AccuracyTestPassesAFullTurn)
             ADD_FAILURE() << "jump from step " << a->trace[i - 1].step << " to " << a->trace[i].step << ": "
                           << a->trace[i - 1].angle << " to " << a->trace[i].angle << " degrees";
     // Each step powered the encoder on, stopped the stream and restarted it,
-    // and nothing else went out.
+    // and nothing else went out (the tool's stop-all found the box stopped).
     const Log log = b.packetLog();
     ASSERT_EQ(log.size(), 3u * kAccuracySteps);
     for (std::size_t i = 0; i < log.size(); ++i)

@@ -5,6 +5,7 @@
 // a umockdev-emulated device. Runs on the steady clock in real time
 // (libusb's event thread and umockdev answer in real time); a long case may
 // speed the clock up once the box is set up.
+#include "common/clock.h"
 #include "headless/headless_bench.h"
 #include "simbox/sim_box.h"
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 class LibusbBackend;
-class SteadyClock;
 class MockBox;
 // umockdev's headers (glib's) must not meet Qt's keyword macros here.
 typedef struct _UMockdevTestbed UMockdevTestbed;
